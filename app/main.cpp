@@ -1,0 +1,6 @@
+#include <cstdio>
+
+int main() {
+    std::puts("Sweepkin: work in progress.");
+    return 1;
+}

@@ -1,0 +1,20 @@
+#pragma once
+// One cleanable application and the built-in catalogue of them.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sweepkin {
+
+struct AppTarget {
+    std::string name;                     // display name; unique, also the id of its panel row
+    std::optional<std::string> bundleID;  // absent for an entry with no application to close
+    std::vector<std::string> paths;       // tilde-expanded patterns; a "*" component is any entry
+};
+
+// The eight catalogue entries in their fixed order, every pattern tilde-expanded against the
+// current home directory. The first entry's only path is `cloudKitCachePath`.
+std::vector<AppTarget> buildCacheTargets(const std::string& cloudKitCachePath);
+
+}  // namespace sweepkin

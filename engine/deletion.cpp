@@ -1,0 +1,2 @@
+#include "engine/deletion.h"
+// Implementation in progress.

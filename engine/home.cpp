@@ -1,0 +1,42 @@
+#include "engine/home.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace sweepkin {
+
+std::string homeDirectory() {
+    if (const char* env = std::getenv("HOME"); env != nullptr && *env != '\0') return env;
+    if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_dir != nullptr &&
+                                               *pw->pw_dir != '\0') {
+        return pw->pw_dir;
+    }
+    return "/";
+}
+
+std::string expandTilde(std::string_view path) {
+    if (path == "~") return homeDirectory();
+    if (path.starts_with("~/")) {
+        std::string home = homeDirectory();
+        // A home of "/" must not give "//x".
+        if (home.size() > 1 && home.ends_with('/')) home.pop_back();
+        if (home == "/") return std::string(path.substr(1));
+        return home + std::string(path.substr(1));
+    }
+    return std::string(path);
+}
+
+std::string abbreviateTilde(std::string_view path) {
+    std::string home = homeDirectory();
+    while (home.size() > 1 && home.ends_with('/')) home.pop_back();
+    if (home == "/" || home.empty()) return std::string(path);
+    if (path == home) return "~";
+    if (path.size() > home.size() && path.starts_with(home) && path[home.size()] == '/') {
+        return "~" + std::string(path.substr(home.size()));
+    }
+    return std::string(path);
+}
+
+}  // namespace sweepkin

@@ -1,0 +1,19 @@
+#pragma once
+// The user's home folder and the tilde rule for paths.
+
+#include <string>
+#include <string_view>
+
+namespace sweepkin {
+
+// $HOME when it is set and not empty, else the passwd entry of the current user, else "/".
+// Read afresh on every call.
+std::string homeDirectory();
+
+// A leading "~" (alone or followed by "/") becomes the home directory; any other text is unchanged.
+std::string expandTilde(std::string_view path);
+
+// The home directory itself prints as "~", paths below it as "~/..."; anything else is unchanged.
+std::string abbreviateTilde(std::string_view path);
+
+}  // namespace sweepkin

@@ -1,0 +1,2 @@
+#include "engine/pattern.h"
+// Implementation in progress.

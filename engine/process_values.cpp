@@ -1,0 +1,30 @@
+#include "engine/process_values.h"
+
+#include "engine/home.h"
+
+#ifndef SWEEPKIN_VERSION
+#define SWEEPKIN_VERSION ""
+#endif
+
+namespace sweepkin {
+
+std::string versionOrFallback(const char* buildVersion) {
+    if (buildVersion == nullptr || *buildVersion == '\0') return "4.0";
+    return buildVersion;
+}
+
+const ProcessValues& processValues() {
+    static const ProcessValues values = [] {
+        ProcessValues v;
+        v.cloudKitCachePath = expandTilde("~/Library/Caches/CloudKit");
+        v.reportPath = expandTilde("~/Library/Application Support/Sweepkin/last_cleanup_report.md");
+        v.logPath = expandTilde("~/Library/Logs/Sweepkin.log");
+        v.maxLogBytes = 5u * 1024u * 1024u;
+        v.appVersion = versionOrFallback(SWEEPKIN_VERSION);
+        v.cacheTargets = buildCacheTargets(v.cloudKitCachePath);
+        return v;
+    }();
+    return values;
+}
+
+}  // namespace sweepkin

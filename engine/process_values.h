@@ -1,0 +1,28 @@
+#pragma once
+// Values computed once at start-up and read without locking afterwards.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/app_target.h"
+
+namespace sweepkin {
+
+struct ProcessValues {
+    std::string cloudKitCachePath;  // ~/Library/Caches/CloudKit
+    std::string reportPath;         // ~/Library/Application Support/Sweepkin/last_cleanup_report.md
+    std::string logPath;            // ~/Library/Logs/Sweepkin.log
+    std::uint64_t maxLogBytes = 5u * 1024u * 1024u;
+    std::string appVersion;         // the build's version, "4.0" when the build gives none
+    std::vector<AppTarget> cacheTargets;
+};
+
+// Builds the values from the home directory on the first call (thread-safe) and returns the
+// same immutable instance ever after.
+const ProcessValues& processValues();
+
+// The version baked in at build time, or "4.0" when that is empty.
+std::string versionOrFallback(const char* buildVersion);
+
+}  // namespace sweepkin

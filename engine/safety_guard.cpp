@@ -1,0 +1,2 @@
+#include "engine/safety_guard.h"
+// Implementation in progress.

@@ -1,0 +1,2 @@
+#include "engine/sizes.h"
+// Implementation in progress.
