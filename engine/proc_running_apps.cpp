@@ -1,0 +1,2 @@
+#include "engine/proc_running_apps.h"
+// Implementation in progress.

@@ -1,0 +1,2 @@
+#include "engine/running_apps.h"
+// Implementation in progress.

@@ -1,0 +1,2 @@
+#include "ops/cleanup_report.h"
+// Implementation in progress.

@@ -1,0 +1,9 @@
+#pragma once
+// The tray application: creates the GUI application object and runs its event loop.
+
+namespace sweepkin {
+
+// Returns the process exit status.
+int runMenuBarMode(int argc, char** argv);
+
+}  // namespace sweepkin
