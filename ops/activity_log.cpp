@@ -1,0 +1,1 @@
+#include "ops/activity_log.h"

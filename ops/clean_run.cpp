@@ -1,0 +1,1 @@
+#include "ops/clean_run.h"

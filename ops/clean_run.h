@@ -1,0 +1,83 @@
+#pragma once
+// The clean run: confirm the ticked rows, then close their applications, remove their cache
+// folders, write the report, record the time and log one line off the main thread, and finish
+// on the main thread with a text refresh, a rescan and the completion dialog.
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/app_target.h"
+#include "engine/running_apps.h"
+#include "ops/activity_log.h"
+#include "ops/desktop.h"
+#include "ops/settings.h"
+#include "ops/ui_model.h"
+
+namespace sweepkin {
+
+// What the background body of one run hands back to the main thread.
+struct CleanOutcome {
+    std::vector<std::string> lines;  // one per chosen target, in catalogue order
+    std::int64_t cleared = 0;
+    std::int64_t freeBefore = 0;
+    std::int64_t freeAfter = 0;
+    bool anyFailed = false;
+};
+
+// The collaborators of a clean run; all of them outlive it.
+struct CleanRunContext {
+    UIModel& model;
+    std::vector<AppTarget> targets;  // the catalogue, in its fixed order
+    Desktop& desktop;
+    SettingsStore& settings;
+    RunningApps& runningApps;
+    ActivityLog& log;
+    std::string reportPath;
+    std::function<void()> refreshTexts;
+    std::function<void()> startScan;
+    Sleeper sleep = {};  // the wait between checks in closeApp; empty: a real sleep
+};
+
+// The confirmation dialog's texts for `count` targets holding `total` bytes.
+Alert confirmationAlert(int count, std::int64_t total, const QStringList& runningNames);
+
+// "Google Chrome: cleared 1.23 GB" or "Safari: partly cleared 0 B — some items need Full Disk
+// Access".
+std::string resultLine(const std::string& name, std::int64_t freed, bool failed);
+
+class CleanRun : public QObject {
+    Q_OBJECT
+  public:
+    explicit CleanRun(CleanRunContext context, QObject* parent = nullptr);
+    // Waits for a body still running in the background; its finish is then dropped.
+    ~CleanRun() override;
+
+    // Main thread, the panel's clean action: selection, confirmation, then the background body.
+    void cleanSelected();
+
+    // Background: closes, deletes, accounts, writes the report, `lastClean` and the log line.
+    static CleanOutcome runClean(const std::vector<AppTarget>& chosen, RunningApps& runningApps,
+                                 SettingsStore& settings, ActivityLog& log,
+                                 const std::string& reportPath, const Sleeper& sleep);
+
+    // Main thread: lowers `cleaning`, refreshes the texts, rescans, shows the completion dialog.
+    void finishClean(const CleanOutcome& outcome);
+
+    // Blocks until no background body of this run is in flight (the finish may still be queued).
+    void waitForBody();
+
+  private:
+    CleanRunContext ctx_;
+    std::mutex mutex_;
+    std::condition_variable idle_;
+    int bodiesInFlight_ = 0;
+};
+
+}  // namespace sweepkin

@@ -1,0 +1,1 @@
+#include "ops/panel_texts.h"

@@ -1,0 +1,1 @@
+#include "ops/report_dialogs.h"

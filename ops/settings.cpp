@@ -1,0 +1,1 @@
+#include "ops/settings.h"
