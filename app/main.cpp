@@ -1,6 +1,44 @@
+#include <csignal>
 #include <cstdio>
+#include <string_view>
 
-int main() {
-    std::puts("Sweepkin: work in progress.");
-    return 1;
+#include "app/cloudkit_clear.h"
+#include "app/self_test.h"
+#include "engine/process_values.h"
+#include "shell/menu_bar_mode.h"
+
+namespace {
+
+// Exact, case-sensitive whole-argument match at any position after the program path.
+bool hasArgument(int argc, char** argv, std::string_view flag) {
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i] == flag) return true;
+    }
+    return false;
+}
+
+// A reader that goes away (`sweepkin --clear-cloudkit-now | head -1`) must not kill the process
+// between deleting the cache and writing the report; output errors are ignored instead.
+void ignoreClosedPipes() {
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    sweepkin::processValues();
+
+    if (hasArgument(argc, argv, "--selftest")) {
+        ignoreClosedPipes();
+        const bool passed = sweepkin::runSelfTest(stdout);
+        std::fflush(stdout);
+        return passed ? 0 : 1;
+    }
+    if (hasArgument(argc, argv, "--clear-cloudkit-now")) {
+        ignoreClosedPipes();
+        sweepkin::clearCloudKitNow(stdout);
+        std::fflush(stdout);
+        return 0;
+    }
+    return sweepkin::runMenuBarMode(argc, argv);
 }

@@ -1,0 +1,12 @@
+#pragma once
+// The immediate, unconfirmed clear behind "--clear-cloudkit-now".
+
+#include <cstdio>
+
+namespace sweepkin {
+
+// Removes the CloudKit cache folder through the guarded deletion, prints its progress to `out`
+// and writes the cleanup report. Writes no log line and no setting.
+void clearCloudKitNow(std::FILE* out);
+
+}  // namespace sweepkin

@@ -1,0 +1,100 @@
+#include "app/self_test.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/output.h"
+#include "engine/home.h"
+#include "engine/pattern.h"
+#include "engine/process_values.h"
+#include "engine/resources.h"
+#include "engine/safety_guard.h"
+#include "engine/sizes.h"
+
+namespace sweepkin {
+
+namespace {
+
+// A target at or above this many bytes gets a panel row; the dry run says so with "WOULD LIST".
+constexpr std::int64_t kListThreshold = 1'000'000;
+
+struct GuardCase {
+    std::string path;  // absolute, tilde expanded
+    bool mustAllow;
+};
+
+std::string targetLine(const AppTarget& target) {
+    const std::vector<std::string> paths = expandPatterns(target.paths);
+    if (paths.empty()) return "  · " + target.name + ": not installed / no cache";
+
+    std::int64_t total = 0;
+    for (const std::string& path : paths) total += itemSize(path);
+    return "  · " + target.name + ": " + formatBytes(total) + "  [" +
+           (total >= kListThreshold ? "WOULD LIST" : "hidden (<1 MB)") + "]  — " +
+           std::to_string(paths.size()) + " folder(s)";
+}
+
+std::vector<GuardCase> guardCases(const ProcessValues& values) {
+    std::vector<GuardCase> cases{{values.cloudKitCachePath, true}};
+    for (const char* path : {
+             "~/Library/Caches/com.apple.Safari",
+             "~/Library/Containers/com.apple.Safari/Data/Library/Caches",
+             "~/Library/Application Support/Google/Chrome/Default/Cache",
+             "~/Library/Application Support/Code/GPUCache",
+             "~/Library/Application Support/Slack/Service Worker/CacheStorage",
+         }) {
+        cases.push_back({expandTilde(path), true});
+    }
+    for (const char* path : {
+             "~/Library/Application Support/Google/Chrome/Default",
+             "~/Library/Application Support/Google/Chrome/Default/Cookies",
+             "~/Library/Application Support/Google/Chrome/Default/History",
+             "~/Library/Application Support/Google/Chrome/Default/Login Data",
+             "~/Library/Application Support/Google/Chrome/Default/Bookmarks",
+             "~/Library/Application Support/Google/Chrome/Default/Local Storage",
+             "~/Library/Application Support/Claude/claude-code-sessions",
+             "~/Library/Safari/History.db",
+             "~/Documents",
+         }) {
+        cases.push_back({expandTilde(path), false});
+    }
+    // The live home folder, not a stored text: the guard must never admit the whole home.
+    cases.push_back({homeDirectory(), false});
+    return cases;
+}
+
+}  // namespace
+
+bool runSelfTest(std::FILE* out) {
+    return runSelfTest(out, isSafeCachePath);
+}
+
+bool runSelfTest(std::FILE* out, const CachePathPredicate& isSafe) {
+    const ProcessValues& values = processValues();
+
+    printLine(out, "Sweepkin — self test (DRY RUN, deletes nothing)");
+    printLine(out, std::string(56, '='));
+    printLine(out, "Caches found (only those > 1 MB are shown in the panel):");
+    for (const AppTarget& target : values.cacheTargets) printLine(out, targetLine(target));
+
+    printLine(out, "");
+    printLine(out, "SAFETY GUARD (isSafeCachePath) — must ALLOW caches, must REFUSE data:");
+    bool allPassed = true;
+    for (const GuardCase& check : guardCases(values)) {
+        const bool passed = isSafe(check.path) == check.mustAllow;
+        allPassed = allPassed && passed;
+        printLine(out, std::string("  ") + (passed ? "PASS" : "FAIL ✗") +
+                           (check.mustAllow ? "  allow   " : "  refuse  ") +
+                           abbreviateTilde(check.path));
+    }
+
+    printLine(out, "");
+    printLine(out, resourcePath(kLicenseFileName) ? "  PASS  license text bundled"
+                                                  : "  WARN  license text bundled");
+    printLine(out, "");
+    printLine(out, allPassed ? "✓ ALL SAFETY CHECKS PASSED" : "✗ SAFETY CHECKS FAILED");
+    return allPassed;
+}
+
+}  // namespace sweepkin

@@ -1,0 +1,20 @@
+#pragma once
+// The dry run behind "--selftest": what a scan would find for every catalogue entry, the safety
+// guard over fixed lists it must allow and must refuse, the agreement text, and a verdict.
+
+#include <cstdio>
+#include <functional>
+#include <string_view>
+
+namespace sweepkin {
+
+using CachePathPredicate = std::function<bool(std::string_view path)>;
+
+// Prints the report to `out` and returns true when all 16 guard checks passed. Deletes and writes
+// nothing on disk. Uses the process-wide values, so `processValues()` sees the home directory.
+bool runSelfTest(std::FILE* out);
+
+// The same with the guard under test supplied by the caller.
+bool runSelfTest(std::FILE* out, const CachePathPredicate& isSafe);
+
+}  // namespace sweepkin
