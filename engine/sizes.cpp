@@ -1,2 +1,74 @@
 #include "engine/sizes.h"
-// Implementation in progress.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+
+#include <charconv>
+#include <limits>
+
+#include "engine/home.h"
+#include "engine/tree_walk.h"
+#include "engine/unique_fd.h"
+
+namespace sweepkin {
+
+namespace {
+
+// "a/b/" names the same item as "a/b"; without the slash a final link is not followed.
+std::string withoutTrailingSlashes(const std::string& path) {
+    std::size_t end = path.size();
+    while (end > 1 && path[end - 1] == '/') --end;
+    return path.substr(0, end);
+}
+
+// printf's "%.<precision>f" in the C locale: correctly rounded, ties to even, "." always.
+std::string fixed(double value, int precision) {
+    char buffer[64];
+    auto [end, error] =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, precision);
+    if (error != std::errc()) return "0";
+    return std::string(buffer, end);
+}
+
+}  // namespace
+
+std::int64_t directorySize(const std::string& folder) {
+    if (folder.empty()) return 0;
+    UniqueFd fd(::open(withoutTrailingSlashes(folder).c_str(),
+                       O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd) return 0;
+    return walkTree(fd.get(), WalkMode::Measure, 2).bytes;
+}
+
+std::int64_t itemSize(const std::string& path) {
+    if (path.empty()) return 0;
+    const std::string item = withoutTrailingSlashes(path);
+    struct stat st;
+    if (::stat(item.c_str(), &st) != 0) return 0;  // missing, or a link to nothing
+    if (::lstat(item.c_str(), &st) != 0) return 0;
+    // A link is removed as itself, which frees nothing worth counting; its target stays.
+    if (S_ISLNK(st.st_mode)) return 0;
+    if (S_ISDIR(st.st_mode)) return directorySize(item);
+    return st.st_size > 0 ? static_cast<std::int64_t>(st.st_size) : 0;
+}
+
+std::int64_t freeDiskSpace() {
+    struct statvfs vfs;
+    if (::statvfs(homeDirectory().c_str(), &vfs) != 0) return 0;
+    const unsigned long long unit = vfs.f_frsize != 0 ? vfs.f_frsize : vfs.f_bsize;
+    const unsigned long long blocks = vfs.f_bavail;
+    constexpr auto kMax = static_cast<unsigned long long>(std::numeric_limits<std::int64_t>::max());
+    if (unit != 0 && blocks > kMax / unit) return std::numeric_limits<std::int64_t>::max();
+    return static_cast<std::int64_t>(blocks * unit);
+}
+
+std::string formatBytes(std::int64_t bytes) {
+    const auto value = static_cast<double>(bytes);
+    if (bytes >= 1'000'000'000) return fixed(value / 1'000'000'000.0, 2) + " GB";
+    if (bytes >= 1'000'000) return fixed(value / 1'000'000.0, 0) + " MB";
+    if (bytes >= 1'000) return fixed(value / 1'000.0, 0) + " KB";
+    return std::to_string(bytes) + " B";
+}
+
+}  // namespace sweepkin

@@ -1,0 +1,487 @@
+#include "engine/tree_walk.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/unique_fd.h"
+
+namespace sweepkin {
+
+namespace {
+
+constexpr std::size_t kBufferSize = 32 * 1024;
+// Descriptors a walker keeps open besides its root; deeper ancestors are closed and re-opened
+// on the way back up. With two walkers and a full queue the whole walk stays below ~30.
+constexpr std::size_t kOpenWindow = 6;
+constexpr std::size_t kQueueCapacity = 8;
+// Small folders are not worth a thread: the helper starts once this much listing was read.
+constexpr std::uint64_t kListingBytesBeforeHelper = 64 * 1024;
+
+constexpr int kDirFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+struct Identity {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    std::uint64_t mountId = 0;
+    bool hasMountId = false;
+};
+
+// Identity of an open folder; false when it cannot be read or is not a folder.
+bool identify(int fd, Identity& out) {
+    struct statx sx;
+    if (::statx(fd, "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW, STATX_TYPE | STATX_INO | STATX_MNT_ID,
+                &sx) == 0) {
+        out.dev = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+        out.ino = sx.stx_ino;
+        out.hasMountId = (sx.stx_mask & STATX_MNT_ID) != 0;
+        out.mountId = sx.stx_mnt_id;
+        return S_ISDIR(sx.stx_mode);
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return false;
+    out.dev = st.st_dev;
+    out.ino = st.st_ino;
+    out.hasMountId = false;
+    return S_ISDIR(st.st_mode);
+}
+
+// A bind mount of the same file system shares the device number, hence the mount id.
+bool sameMount(const Identity& a, const Identity& b) {
+    if (a.dev != b.dev) return false;
+    return !a.hasMountId || !b.hasMountId || a.mountId == b.mountId;
+}
+
+bool isDotOrDotDot(const char* name) {
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+// One unit of work: a whole folder, or a batch of entries already listed from a large folder.
+struct Task {
+    UniqueFd dir;
+    Identity id;
+    std::vector<char> batch;  // listing bytes (getdents64 records); empty for a whole folder
+    std::size_t batchLength = 0;
+};
+
+class Walker;
+
+// State shared by the walkers of one walk.
+class Shared {
+  public:
+    Shared(WalkMode mode, const Identity& root, int maxThreads, const DescendHook* hook)
+        : mode(mode), root(root), hook(hook), parallel_(maxThreads > 1) {}
+    ~Shared() {
+        if (helper_.joinable()) helper_.join();
+    }
+
+    const WalkMode mode;
+    const Identity root;
+    const DescendHook* const hook;
+    std::atomic<std::int64_t> bytes{0};
+    std::atomic<bool> failed{false};
+
+    void noteListed(std::size_t n) {
+        if (parallel_) listed_.fetch_add(n, std::memory_order_relaxed);
+    }
+
+    // Hands a subfolder to the other walker when the queue has room. On refusal the task is
+    // left untouched.
+    bool offerFolder(Task& task) { return offer(task, false); }
+    // Hands a batch of a large folder's entries over, but only to a walker that is idle.
+    bool offerBatch(Task& task) { return offer(task, true); }
+
+    // The calling thread's own first task is done; keep helping until the walk is finished.
+    void finishMainTask(Walker& walker);
+
+  private:
+    bool offer(Task& task, bool onlyWhenIdle);
+    void workLoop(Walker& walker);
+    void helperMain();
+
+    const bool parallel_;
+    std::atomic<std::uint64_t> listed_{0};
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::vector<Task> queue_;
+    int busy_ = 1;  // the caller's thread starts busy with the root
+    int waiting_ = 0;
+    bool helperStarted_ = false;
+    std::thread helper_;
+};
+
+// Walks tasks depth-first with a bounded number of open descriptors.
+class Walker {
+  public:
+    explicit Walker(Shared& shared) : shared_(shared) {}
+    ~Walker() { flush(); }
+
+    void run(Task& task);
+
+  private:
+    struct Frame {
+        UniqueFd fd;  // closed while the frame is outside the open window
+        dev_t dev = 0;
+        ino_t ino = 0;
+        off_t resume = 0;  // position after the last entry taken; used after re-opening
+        std::string name;  // name in the parent folder
+        std::vector<char> buffer;
+        std::size_t pos = 0;
+        std::size_t length = 0;
+        bool fixedListing = false;  // a batch: nothing more to read
+        bool reopened = false;
+        std::size_t removed = 0;  // entries removed from this folder in the current pass
+    };
+
+    const dirent64* next(Frame& frame);
+    void handle(const dirent64* entry);
+    void descend(const char* name);
+    void finishFrame();
+    void closeFrame(Frame& frame);
+    std::vector<char> takeBuffer();
+    void recycle(Frame& frame);
+    void flush();
+    bool removing() const { return shared_.mode != WalkMode::Measure; }
+
+    Shared& shared_;
+    std::vector<Frame> stack_;
+    std::vector<std::vector<char>> spareBuffers_;
+    std::size_t lowestOpen_ = 1;  // frames [lowestOpen_, top] and the root hold descriptors
+    std::int64_t bytes_ = 0;
+    bool failed_ = false;
+};
+
+bool Shared::offer(Task& task, bool onlyWhenIdle) {
+    if (!parallel_) return false;
+    std::lock_guard lock(mutex_);
+    if (queue_.size() >= kQueueCapacity) return false;
+    if (!helperStarted_) {
+        if (listed_.load(std::memory_order_relaxed) < kListingBytesBeforeHelper) return false;
+        helperStarted_ = true;
+        helper_ = std::thread([this] { helperMain(); });
+    } else if (onlyWhenIdle && (waiting_ == 0 || !queue_.empty())) {
+        return false;
+    }
+    queue_.push_back(std::move(task));
+    wake_.notify_one();
+    return true;
+}
+
+void Shared::workLoop(Walker& walker) {
+    for (;;) {
+        Task task;
+        {
+            std::unique_lock lock(mutex_);
+            ++waiting_;
+            wake_.wait(lock, [this] { return !queue_.empty() || busy_ == 0; });
+            --waiting_;
+            if (queue_.empty()) {
+                wake_.notify_all();
+                return;
+            }
+            task = std::move(queue_.back());
+            queue_.pop_back();
+            ++busy_;
+        }
+        walker.run(task);
+        {
+            std::lock_guard lock(mutex_);
+            if (--busy_ == 0 && queue_.empty()) wake_.notify_all();
+        }
+    }
+}
+
+void Shared::helperMain() {
+    Walker walker(*this);
+    workLoop(walker);
+}
+
+void Shared::finishMainTask(Walker& walker) {
+    {
+        std::lock_guard lock(mutex_);
+        if (--busy_ == 0 && queue_.empty()) wake_.notify_all();
+    }
+    if (!parallel_) return;
+    workLoop(walker);
+    if (helper_.joinable()) helper_.join();
+}
+
+void Walker::run(Task& task) {
+    Frame root;
+    root.fd = std::move(task.dir);
+    root.dev = task.id.dev;
+    root.ino = task.id.ino;
+    if (!task.batch.empty()) {
+        root.buffer = std::move(task.batch);
+        root.length = task.batchLength;
+        root.fixedListing = true;
+    } else {
+        root.buffer = takeBuffer();
+    }
+    stack_.push_back(std::move(root));
+    lowestOpen_ = 1;
+
+    while (!stack_.empty()) {
+        const dirent64* entry = next(stack_.back());
+        if (entry == nullptr) {
+            finishFrame();
+        } else {
+            handle(entry);
+        }
+    }
+    flush();
+}
+
+void Walker::flush() {
+    if (bytes_ != 0) shared_.bytes.fetch_add(bytes_, std::memory_order_relaxed);
+    if (failed_) shared_.failed.store(true, std::memory_order_relaxed);
+    bytes_ = 0;
+    failed_ = false;
+}
+
+std::vector<char> Walker::takeBuffer() {
+    if (spareBuffers_.empty()) return std::vector<char>(kBufferSize);
+    std::vector<char> buffer = std::move(spareBuffers_.back());
+    spareBuffers_.pop_back();
+    buffer.resize(kBufferSize);
+    return buffer;
+}
+
+void Walker::recycle(Frame& frame) {
+    frame.fd.reset();
+    if (frame.buffer.capacity() >= kBufferSize && spareBuffers_.size() < kOpenWindow + 2) {
+        spareBuffers_.push_back(std::move(frame.buffer));
+    }
+    frame.buffer = {};
+    frame.pos = frame.length = 0;
+}
+
+void Walker::closeFrame(Frame& frame) {
+    recycle(frame);
+}
+
+const dirent64* Walker::next(Frame& frame) {
+    for (;;) {
+        while (frame.pos < frame.length) {
+            const auto* entry = reinterpret_cast<const dirent64*>(frame.buffer.data() + frame.pos);
+            frame.pos += entry->d_reclen;
+            frame.resume = entry->d_off;
+            if (!isDotOrDotDot(entry->d_name)) return entry;
+        }
+        if (frame.fixedListing) return nullptr;
+        ssize_t n = ::getdents64(frame.fd.get(), frame.buffer.data(), frame.buffer.size());
+        if (n <= 0) {
+            // A folder that cannot be listed is passed over when measuring; when removing, the
+            // removal of the folder itself will fail and say so.
+            if (n < 0 && shared_.mode == WalkMode::RemoveAll) failed_ = true;
+            return nullptr;
+        }
+        frame.pos = 0;
+        frame.length = static_cast<std::size_t>(n);
+        shared_.noteListed(frame.length);
+
+        // A large flat folder only keeps two threads busy when its listing is split up.
+        if (shared_.mode != WalkMode::RemoveAll && frame.length > kBufferSize / 2) {
+            Task batch;
+            batch.dir.reset(::fcntl(frame.fd.get(), F_DUPFD_CLOEXEC, 0));
+            if (batch.dir) {
+                batch.id = {frame.dev, frame.ino, 0, false};
+                batch.batch = std::move(frame.buffer);
+                batch.batchLength = frame.length;
+                if (shared_.offerBatch(batch)) {
+                    frame.buffer = takeBuffer();
+                    frame.length = 0;
+                    continue;
+                }
+                frame.buffer = std::move(batch.batch);
+            }
+        }
+    }
+}
+
+void Walker::handle(const dirent64* entry) {
+    const char* name = entry->d_name;
+    const int dirFd = stack_.back().fd.get();
+    unsigned char type = entry->d_type;
+    struct stat st;
+    bool haveStat = false;
+    if (type == DT_UNKNOWN) {
+        if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return;
+        haveStat = true;
+        type = IFTODT(st.st_mode);
+    }
+    if (type == DT_DIR) {
+        descend(name);
+        return;
+    }
+
+    std::int64_t size = 0;
+    if (type == DT_REG) {
+        if (haveStat || ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+            if (S_ISREG(st.st_mode) && st.st_size > 0) size = st.st_size;
+        }
+    }
+    if (!removing()) {
+        bytes_ += size;
+        return;
+    }
+    if (::unlinkat(dirFd, name, 0) == 0) {
+        bytes_ += size;
+        ++stack_.back().removed;
+        return;
+    }
+    if (errno == ENOENT) return;
+    if (errno == EISDIR) {  // replaced by a folder since it was listed
+        descend(name);
+        return;
+    }
+    failed_ = true;
+}
+
+void Walker::descend(const char* name) {
+    const int parentFd = stack_.back().fd.get();
+    if (shared_.hook != nullptr && *shared_.hook) (*shared_.hook)(parentFd, name);
+
+    UniqueFd child(::openat(parentFd, name, kDirFlags));
+    if (!child) {
+        const int error = errno;
+        if (error == ENOENT || !removing()) return;  // unreadable folders count nothing
+        if (error == ELOOP || error == ENOTDIR) {
+            // No longer a folder (a link, say, swapped in since the listing): remove the entry
+            // itself, never what it points to.
+            if (::unlinkat(parentFd, name, 0) == 0) {
+                ++stack_.back().removed;
+                return;
+            }
+            if (errno == ENOENT) return;
+        } else if (shared_.mode == WalkMode::RemoveAll) {
+            // A folder we may not list can still be removed if it is empty.
+            if (::unlinkat(parentFd, name, AT_REMOVEDIR) == 0) {
+                ++stack_.back().removed;
+                return;
+            }
+            if (errno == ENOENT) return;
+        } else {
+            return;  // the removal pass that follows tries again and reports
+        }
+        failed_ = true;
+        return;
+    }
+
+    Identity id;
+    if (!identify(child.get(), id) || !sameMount(id, shared_.root)) {
+        // Another file system mounted inside the cache: left alone, so its folder stays.
+        if (removing()) failed_ = true;
+        return;
+    }
+
+    if (shared_.mode != WalkMode::RemoveAll) {
+        Task task;
+        task.dir = std::move(child);
+        task.id = id;
+        if (shared_.offerFolder(task)) return;
+        child = std::move(task.dir);
+    }
+
+    Frame frame;
+    frame.fd = std::move(child);
+    frame.dev = id.dev;
+    frame.ino = id.ino;
+    frame.name = name;
+    frame.buffer = takeBuffer();
+    stack_.push_back(std::move(frame));
+    const std::size_t top = stack_.size() - 1;
+    while (top >= lowestOpen_ + kOpenWindow) {
+        closeFrame(stack_[lowestOpen_]);
+        ++lowestOpen_;
+    }
+}
+
+void Walker::finishFrame() {
+    Frame& frame = stack_.back();
+    if (shared_.mode == WalkMode::RemoveAll && frame.reopened && frame.removed > 0 &&
+        !frame.fixedListing) {
+        // After resuming at a remembered position, entries may have moved on file systems whose
+        // positions are indexes; one more pass from the start picks them up. Each extra pass
+        // must remove something, so this ends.
+        if (::lseek(frame.fd.get(), 0, SEEK_SET) == 0) {
+            frame.pos = frame.length = 0;
+            frame.reopened = false;
+            frame.removed = 0;
+            return;
+        }
+    }
+    if (stack_.size() == 1) {
+        recycle(frame);
+        stack_.pop_back();
+        return;
+    }
+
+    Frame child = std::move(stack_.back());
+    stack_.pop_back();
+    Frame& parent = stack_.back();
+    if (!parent.fd) {
+        UniqueFd up(::openat(child.fd.get(), "..", kDirFlags));
+        struct stat st;
+        bool verified = up && ::fstat(up.get(), &st) == 0 && st.st_dev == parent.dev &&
+                        st.st_ino == parent.ino && ::lseek(up.get(), parent.resume, SEEK_SET) >= 0;
+        if (!verified) {
+            // The tree was moved under us: the way up is not the way we came down. Give up on
+            // this part and carry on from the nearest ancestor still held open.
+            if (removing()) failed_ = true;
+            recycle(child);
+            while (!stack_.back().fd) {
+                recycle(stack_.back());
+                stack_.pop_back();
+            }
+            lowestOpen_ = std::max<std::size_t>(1, std::min(lowestOpen_, stack_.size() - 1));
+            return;
+        }
+        parent.fd = std::move(up);
+        parent.buffer = takeBuffer();
+        parent.pos = parent.length = 0;
+        parent.reopened = true;
+        lowestOpen_ = stack_.size() - 1;
+    }
+    child.fd.reset();
+    if (shared_.mode == WalkMode::RemoveAll) {
+        if (::unlinkat(parent.fd.get(), child.name.c_str(), AT_REMOVEDIR) == 0) {
+            ++parent.removed;
+        } else if (errno != ENOENT) {
+            failed_ = true;
+        }
+    }
+    recycle(child);
+}
+
+}  // namespace
+
+WalkResult walkTree(int dirFd, WalkMode mode, int maxThreads, const DescendHook* hook) {
+    Task task;
+    // A descriptor of its own: a duplicate would share (and move) the caller's listing position.
+    task.dir.reset(::openat(dirFd, ".", kDirFlags));
+    if (!task.dir || !identify(task.dir.get(), task.id)) {
+        return {0, mode != WalkMode::Measure};
+    }
+    const int threads = mode == WalkMode::RemoveAll ? 1 : std::clamp(maxThreads, 1, 2);
+    Shared shared(mode, task.id, threads, hook);
+    {
+        Walker walker(shared);
+        walker.run(task);
+        shared.finishMainTask(walker);
+    }
+    return {shared.bytes.load(), shared.failed.load()};
+}
+
+}  // namespace sweepkin
