@@ -1,2 +1,240 @@
 #include "engine/proc_running_apps.h"
-// Implementation in progress.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <sstream>
+
+namespace sweepkin {
+
+namespace {
+
+bool isPidName(const char* name) {
+    if (*name == '\0') return false;
+    for (const char* c = name; *c != '\0'; ++c) {
+        if (*c < '0' || *c > '9') return false;
+    }
+    return true;
+}
+
+std::optional<std::string> readSmallFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::ostringstream content;
+    content << in.rdbuf();
+    if (in.bad()) return std::nullopt;
+    return content.str();
+}
+
+// The real uid, the first number of the "Uid:" line of /proc/PID/status.
+std::optional<uid_t> realUid(int pid) {
+    const auto status = readSmallFile("/proc/" + std::to_string(pid) + "/status");
+    if (!status) return std::nullopt;
+    std::istringstream lines(*status);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.rfind("Uid:", 0) == 0) {
+            std::istringstream fields(line.substr(4));
+            unsigned long uid = 0;
+            if (fields >> uid) return static_cast<uid_t>(uid);
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+struct StatFields {
+    char state = '?';
+    std::uint64_t startTime = 0;
+};
+
+// Field 3 (state) and field 22 (start time in clock ticks after boot) of /proc/PID/stat. With the
+// pid the start time names one process for the life of the system. The command name (field 2)
+// may contain spaces and parentheses, so the fields are counted from the last ')'.
+std::optional<StatFields> statFields(int pid) {
+    const auto stat = readSmallFile("/proc/" + std::to_string(pid) + "/stat");
+    if (!stat) return std::nullopt;
+    const auto close = stat->rfind(')');
+    if (close == std::string::npos) return std::nullopt;
+    std::istringstream fields(stat->substr(close + 1));
+    StatFields result;
+    std::string field;
+    for (int i = 3; i <= 22; ++i) {
+        if (!(fields >> field)) return std::nullopt;
+        if (i == 3) result.state = field.empty() ? '?' : field[0];
+    }
+    char* end = nullptr;
+    errno = 0;
+    result.startTime = std::strtoull(field.c_str(), &end, 10);
+    if (errno != 0 || end == field.c_str() || *end != '\0') return std::nullopt;
+    return result;
+}
+
+std::optional<std::uint64_t> startTime(int pid) {
+    const auto fields = statFields(pid);
+    if (!fields) return std::nullopt;
+    return fields->startTime;
+}
+
+// The executable's file name; a replaced executable reads "name (deleted)". Falls back to the
+// kernel's command name when the link cannot be read.
+std::optional<std::string> executableName(int pid) {
+    const std::string base = "/proc/" + std::to_string(pid);
+    char target[4096];
+    const ssize_t n = ::readlink((base + "/exe").c_str(), target, sizeof target - 1);
+    if (n > 0) {
+        std::string path(target, static_cast<size_t>(n));
+        static const std::string deleted = " (deleted)";
+        if (path.size() > deleted.size() &&
+            path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0) {
+            path.erase(path.size() - deleted.size());
+        }
+        const auto slash = path.rfind('/');
+        return slash == std::string::npos ? path : path.substr(slash + 1);
+    }
+    auto comm = readSmallFile(base + "/comm");
+    if (!comm) return std::nullopt;
+    while (!comm->empty() && comm->back() == '\n') comm->pop_back();
+    return comm;
+}
+
+// Chromium and Electron helper processes carry "--type=..." among their arguments; only the
+// main process may be asked to quit, it takes its helpers with it.
+bool isHelperProcess(int pid) {
+    const auto cmdline = readSmallFile("/proc/" + std::to_string(pid) + "/cmdline");
+    if (!cmdline) return false;
+    std::size_t start = 0;
+    while (start < cmdline->size()) {
+        std::size_t end = cmdline->find('\0', start);
+        if (end == std::string::npos) end = cmdline->size();
+        if (cmdline->compare(start, 7, "--type=") == 0) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+int pidfdOpen(int pid) {
+#ifdef SYS_pidfd_open
+    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+#else
+    (void)pid;
+    errno = ENOSYS;
+    return -1;
+#endif
+}
+
+int pidfdSendSignal(int pidfd, int sig) {
+#ifdef SYS_pidfd_send_signal
+    return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, sig, nullptr, 0));
+#else
+    (void)pidfd;
+    (void)sig;
+    errno = ENOSYS;
+    return -1;
+#endif
+}
+
+}  // namespace
+
+const ExecutableNames& builtInExecutableNames() {
+    static const ExecutableNames names = {
+        {"com.google.Chrome", {"chrome", "google-chrome", "google-chrome-stable"}},
+        {"com.microsoft.edgemac", {"msedge", "microsoft-edge", "microsoft-edge-stable"}},
+        {"com.microsoft.VSCode", {"code"}},
+        {"com.tinyspeck.slackmacgap", {"slack"}},
+        {"com.spotify.client", {"spotify"}},
+        {"com.anthropic.claudefordesktop", {"claude-desktop", "claude"}},
+        {"com.apple.Safari", {}},
+    };
+    return names;
+}
+
+ProcRunningApps::ProcRunningApps() : names_(builtInExecutableNames()) {}
+
+ProcRunningApps::ProcRunningApps(const ExecutableNames& extraNames)
+    : names_(builtInExecutableNames()) {
+    for (const auto& [bundleID, names] : extraNames) names_[bundleID] = names;
+}
+
+ProcRunningApps::~ProcRunningApps() {
+    for (const Tracked& t : tracked_) ::close(t.pidfd);
+}
+
+// A pidfd turns readable when its process has exited; such entries can never be signalled again.
+void ProcRunningApps::pruneExited() {
+    std::erase_if(tracked_, [](const Tracked& t) {
+        pollfd p{t.pidfd, POLLIN, 0};
+        if (::poll(&p, 1, 0) != 1) return false;
+        if ((p.revents & POLLNVAL) != 0) return true;  // not ours to close any more
+        ::close(t.pidfd);
+        return true;
+    });
+}
+
+std::vector<AppInstance> ProcRunningApps::instances(const std::string& bundleID) {
+    const auto entry = names_.find(bundleID);
+    if (entry == names_.end() || entry->second.empty()) return {};
+    const std::vector<std::string>& wanted = entry->second;
+    const uid_t me = ::getuid();
+
+    std::vector<AppInstance> result;
+    std::lock_guard lock(mutex_);
+    pruneExited();
+    std::unique_ptr<DIR, int (*)(DIR*)> proc(::opendir("/proc"), ::closedir);
+    if (!proc) return {};
+    while (const dirent* de = ::readdir(proc.get())) {
+        if (!isPidName(de->d_name)) continue;
+        const int pid = std::atoi(de->d_name);
+        if (pid <= 0 || pid == ::getpid()) continue;
+        if (realUid(pid) != me) continue;
+        const auto name = executableName(pid);
+        if (!name || std::find(wanted.begin(), wanted.end(), *name) == wanted.end()) continue;
+        if (isHelperProcess(pid)) continue;
+        const auto stat = statFields(pid);
+        // A zombie has already quit; it only waits for its parent to collect it.
+        if (!stat || stat->state == 'Z' || stat->state == 'X') continue;
+        const std::optional<std::uint64_t> started = stat->startTime;
+
+        const auto known = std::find_if(tracked_.begin(), tracked_.end(), [&](const Tracked& t) {
+            return t.pid == pid && t.startTime == *started;
+        });
+        if (known != tracked_.end()) {
+            result.push_back({pid, known->pidfd});
+            continue;
+        }
+        const int pidfd = pidfdOpen(pid);
+        if (pidfd < 0) continue;
+        // The pid could have been reused between reading /proc and opening the pidfd: the pidfd
+        // stands for the listed process only if the start time is still the same now.
+        if (startTime(pid) != started) {
+            ::close(pidfd);
+            continue;
+        }
+        tracked_.push_back({pid, *started, pidfd});
+        result.push_back({pid, pidfd});
+    }
+    return result;
+}
+
+void ProcRunningApps::requestQuit(const AppInstance& instance) {
+    std::lock_guard lock(mutex_);
+    const auto known = std::find_if(tracked_.begin(), tracked_.end(), [&](const Tracked& t) {
+        return t.pid == instance.pid && t.pidfd == instance.pidfd;
+    });
+    // Only a pidfd handed out by this registry is trusted; it cannot reach a reused pid.
+    if (known == tracked_.end()) return;
+    pidfdSendSignal(known->pidfd, SIGTERM);
+}
+
+}  // namespace sweepkin

@@ -42,6 +42,8 @@ class ProcRunningApps : public RunningApps {
         int pidfd = -1;
     };
 
+    void pruneExited();  // with mutex_ held
+
     ExecutableNames names_;
     std::mutex mutex_;
     std::vector<Tracked> tracked_;  // pidfds owned here, closed in the destructor
