@@ -80,7 +80,6 @@ class TestCloseApp : public QObject {
     }
 
     static bool stillRunning(QProcess* p) { return !p->waitForFinished(300); }
-    static bool stillRunning(QProcess* p) { return !p->waitForFinished(300); }
     static bool gone(QProcess* p) {
         return p->state() == QProcess::NotRunning || p->waitForFinished(2000);
     }
