@@ -1,1 +1,145 @@
 #include "ops/clean_run.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QMetaObject>
+#include <QPointer>
+#include <QSet>
+#include <QThreadPool>
+
+#include "engine/deletion.h"
+#include "engine/pattern.h"
+#include "engine/sizes.h"
+#include "ops/cleanup_report.h"
+#include "ops/report_dialogs.h"
+
+namespace sweepkin {
+
+namespace {
+QString sizeText(std::int64_t bytes) {
+    return QString::fromStdString(formatBytes(bytes));
+}
+}  // namespace
+
+Alert confirmationAlert(int count, std::int64_t total, const QStringList& runningNames) {
+    Alert alert;
+    alert.message = QStringLiteral("Clean %1 selected cache%2 (%3)?")
+                        .arg(count)
+                        .arg(count == 1 ? QString() : QStringLiteral("s"))
+                        .arg(sizeText(total));
+    alert.informative = QStringLiteral(
+        "Only cache folders are deleted — apps simply rebuild them. Your logins, history, "
+        "bookmarks and settings are never touched.");
+    if (!runningNames.isEmpty()) {
+        alert.informative += QStringLiteral("\n\nThese apps are open and will be closed first: ") +
+                             runningNames.join(QStringLiteral(", ")) + QLatin1Char('.');
+    }
+    alert.warning = true;
+    alert.buttons << QStringLiteral("Clean") << QStringLiteral("Cancel");
+    return alert;
+}
+
+std::string resultLine(const std::string& name, std::int64_t freed, bool failed) {
+    if (failed) {
+        return name + ": partly cleared " + formatBytes(freed) +
+               " — some items need Full Disk Access";
+    }
+    return name + ": cleared " + formatBytes(freed);
+}
+
+CleanRun::CleanRun(CleanRunContext context, QObject* parent)
+    : QObject(parent), ctx_(std::move(context)) {}
+
+CleanRun::~CleanRun() {
+    // The body uses the collaborators through this object; they must stay until it is done.
+    std::unique_lock lock(mutex_);
+    idle_.wait(lock, [this] { return bodiesInFlight_ == 0; });
+}
+
+void CleanRun::cleanSelected() {
+    QSet<QString> ids;
+    std::int64_t total = 0;
+    for (const CacheRow& row : ctx_.model.selectedRows()) {
+        ids.insert(row.id);
+        total += row.size.value_or(0);
+    }
+    std::vector<AppTarget> chosen;
+    for (const AppTarget& target : ctx_.targets) {
+        if (ids.contains(QString::fromStdString(target.name))) chosen.push_back(target);
+    }
+    if (chosen.empty()) return;
+
+    QStringList runningNames;
+    for (const AppTarget& target : chosen) {
+        if (target.bundleID && !ctx_.runningApps.instances(*target.bundleID).empty()) {
+            runningNames << QString::fromStdString(target.name);
+        }
+    }
+
+    ctx_.desktop.closePanel();
+    const Alert alert = confirmationAlert(static_cast<int>(chosen.size()), total, runningNames);
+    if (ctx_.desktop.runAlert(alert) != 0) return;
+
+    ctx_.model.setCleaning(true);
+    ctx_.settings.increment(keys::ctCleans);
+
+    {
+        std::lock_guard lock(mutex_);
+        ++bodiesInFlight_;
+    }
+    QPointer<CleanRun> self(this);
+    QThreadPool::globalInstance()->start([this, self, chosen = std::move(chosen)] {
+        CleanOutcome outcome = runClean(chosen, ctx_.runningApps, ctx_.settings, ctx_.log,
+                                        ctx_.reportPath, ctx_.sleep);
+        // Queued to the application object: the pointer is only looked at on the main thread,
+        // and a run whose owner has gone finishes without touching anything.
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, outcome = std::move(outcome)] {
+                if (self) self->finishClean(outcome);
+            },
+            Qt::QueuedConnection);
+        std::lock_guard lock(mutex_);
+        --bodiesInFlight_;
+        idle_.notify_all();
+    });
+}
+
+CleanOutcome CleanRun::runClean(const std::vector<AppTarget>& chosen, RunningApps& runningApps,
+                                SettingsStore& settings, ActivityLog& log,
+                                const std::string& reportPath, const Sleeper& sleep) {
+    CleanOutcome outcome;
+    outcome.freeBefore = freeDiskSpace();
+    for (const AppTarget& target : chosen) {
+        // Every chosen application is closed, whether or not the dialog named it as running.
+        if (target.bundleID) closeApp(*target.bundleID, runningApps, sleep);
+        const DeleteResult result = deleteCachePaths(expandPatterns(target.paths));
+        outcome.cleared += result.freed;
+        outcome.lines.push_back(resultLine(target.name, result.freed, result.anyFailed));
+        outcome.anyFailed = outcome.anyFailed || result.anyFailed;
+    }
+    outcome.freeAfter = freeDiskSpace();
+
+    writeCleanupReport(reportPath, outcome.lines, outcome.cleared, outcome.freeBefore,
+                       outcome.freeAfter);
+    settings.setDate(keys::lastClean, QDateTime::currentDateTime());
+    log.logActivity(QStringLiteral("Cleaned %1 target(s), freed %2.")
+                        .arg(chosen.size())
+                        .arg(sizeText(outcome.cleared)));
+    return outcome;
+}
+
+void CleanRun::finishClean(const CleanOutcome& outcome) {
+    ctx_.model.setCleaning(false);
+    if (ctx_.refreshTexts) ctx_.refreshTexts();
+    if (ctx_.startScan) ctx_.startScan();
+    showCompletionDialog(ctx_.desktop, outcome.cleared, outcome.freeAfter, outcome.freeBefore,
+                         outcome.anyFailed);
+}
+
+void CleanRun::waitForBody() {
+    std::unique_lock lock(mutex_);
+    idle_.wait(lock, [this] { return bodiesInFlight_ == 0; });
+}
+
+}  // namespace sweepkin
