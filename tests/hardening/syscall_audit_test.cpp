@@ -1,0 +1,205 @@
+// Traces a real removal with strace and checks how it names what it opens and unlinks: below a
+// cache path, always a folder descriptor plus a single name, never a path from the working
+// folder and never a name with a slash. A path re-resolved from the top could be redirected by
+// a link swapped in half-way; a descriptor cannot.
+
+#include <dirent.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/hardening/tree_support.h"
+
+namespace sweepkin::hardening {
+namespace {
+
+struct Call {
+    std::string name;       // "openat", "unlink", ...
+    std::string dirFdPath;  // the folder a descriptor argument stood for; "" without one
+    bool atCwd = false;     // the descriptor argument was AT_FDCWD
+    std::string path;       // the path or name argument, unescaped
+    std::string line;       // the line as traced
+};
+
+// Reads one C-style quoted string from strace starting at `pos` (just after the quote).
+std::string unquote(const std::string& line, std::size_t& pos) {
+    std::string out;
+    while (pos < line.size() && line[pos] != '"') {
+        char c = line[pos++];
+        if (c == '\\' && pos < line.size()) {
+            const char e = line[pos++];
+            switch (e) {
+                case 'n':
+                    c = '\n';
+                    break;
+                case 't':
+                    c = '\t';
+                    break;
+                case 'x':
+                    c = static_cast<char>(std::stoi(line.substr(pos, 2), nullptr, 16));
+                    pos += 2;
+                    break;
+                default:
+                    if (e >= '0' && e <= '7') {
+                        std::size_t len = 1;
+                        while (len < 3 && pos - 1 + len < line.size() &&
+                               line[pos - 1 + len] >= '0' && line[pos - 1 + len] <= '7') {
+                            ++len;
+                        }
+                        c = static_cast<char>(std::stoi(line.substr(pos - 1, len), nullptr, 8));
+                        pos += len - 1;
+                    } else {
+                        c = e;
+                    }
+            }
+        }
+        out += c;
+    }
+    ++pos;
+    return out;
+}
+
+// "openat(3</a/b>, \"name\", ..." -> {openat, /a/b, name}. Lines of other shapes give nothing.
+bool parseCall(const std::string& line, Call& call) {
+    const std::size_t paren = line.find('(');
+    if (paren == std::string::npos || paren == 0) return false;
+    call = Call{};
+    call.line = line;
+    call.name = line.substr(0, paren);
+    std::size_t pos = paren + 1;
+    if (line.compare(pos, 1, "\"") != 0) {
+        const std::size_t comma = line.find(", ", pos);
+        if (comma == std::string::npos) return false;
+        const std::string fd = line.substr(pos, comma - pos);
+        call.atCwd = fd.starts_with("AT_FDCWD");
+        const std::size_t open = fd.find('<');
+        if (open != std::string::npos && fd.ends_with(">")) {
+            call.dirFdPath = fd.substr(open + 1, fd.size() - open - 2);
+        }
+        pos = comma + 2;
+        if (line.compare(pos, 1, "\"") != 0) return false;
+    }
+    ++pos;
+    call.path = unquote(line, pos);
+    return true;
+}
+
+bool below(const std::string& path, const std::string& folder) {
+    return path.size() > folder.size() + 1 && path.starts_with(folder + "/");
+}
+
+std::string locationOf(const Call& call) {
+    if (call.path.starts_with("/")) return call.path;
+    return call.dirFdPath + "/" + call.path;
+}
+
+std::string findOnPath(const std::string& program) {
+    const char* path = std::getenv("PATH");
+    std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
+    std::size_t start = 0;
+    while (start <= dirs.size()) {
+        const std::size_t end = std::min(dirs.find(':', start), dirs.size());
+        const std::string candidate = dirs.substr(start, end - start) + "/" + program;
+        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+        start = end + 1;
+    }
+    return {};
+}
+
+TEST(SyscallAudit, RemovalBelowACachePathUsesDescriptorsAndSingleNames) {
+    const std::string strace = findOnPath("strace");
+    if (strace.empty()) GTEST_SKIP() << "strace is not installed";
+
+    ScratchDir scratch;
+    char resolved[PATH_MAX];
+    ASSERT_NE(::realpath(scratch.path().c_str(), resolved), nullptr);
+    const std::string root = resolved;
+    const std::string home = root + "/home";
+    const std::string app = home + "/Library/Caches/com.example.app";
+    const std::string gpu = home + "/Library/Application Support/Code/GPUCache";
+    for (const std::string& top : {app, gpu}) {
+        makeDirs(top + "/a/b/c");
+        makeDirs(top + "/with space/x");
+        writeFile(top + "/top.bin", 10);
+        writeFile(top + "/a/one.bin", 20);
+        writeFile(top + "/a/b/c/three.bin", 30);
+        writeFile(top + "/with space/x/file", 40);
+        ASSERT_EQ(::symlink(root.c_str(), (top + "/a/to-root").c_str()), 0);
+    }
+    makeDirs(root + "/trace");
+    const std::string prefix = root + "/trace/t";
+
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::setenv("HOME", home.c_str(), 1);
+        const std::string out = root + "/trace/stdout";
+        if (!std::freopen(out.c_str(), "w", stdout)) ::_exit(126);
+        ::execl(strace.c_str(), "strace", "-f", "-ff", "-y", "-qq", "-s", "4096", "-o",
+                prefix.c_str(), "-e",
+                "trace=openat,open,unlinkat,unlink,rmdir,mkdir,mkdirat,rename,renameat,renameat2,"
+                "newfstatat",
+                SWEEPKIN_DELETION_DRIVER, app.c_str(), gpu.c_str(), nullptr);
+        ::_exit(127);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 127) GTEST_SKIP() << "strace could not start";
+    ASSERT_EQ(WEXITSTATUS(status), 0) << "strace or the driver failed";
+    EXPECT_EQ(readText(root + "/trace/stdout"), "200 0\n");
+    EXPECT_FALSE(exists(app));
+    EXPECT_FALSE(exists(gpu));
+
+    std::vector<std::string> violations;
+    int unlinksBelow = 0, opensBelow = 0, pathStatsBelow = 0;
+    DIR* dir = ::opendir((root + "/trace").c_str());
+    ASSERT_NE(dir, nullptr);
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (!name.starts_with("t.")) continue;
+        const std::string text = readText(root + "/trace/" + name);
+        std::size_t start = 0;
+        while (start < text.size()) {
+            const std::size_t end = std::min(text.find('\n', start), text.size());
+            const std::string line = text.substr(start, end - start);
+            start = end + 1;
+            Call call;
+            if (!parseCall(line, call)) continue;
+            const std::string where = locationOf(call);
+            const bool inside = below(where, app) || below(where, gpu);
+            if (!inside) continue;
+            const bool byDescriptor = !call.atCwd && !call.dirFdPath.empty() &&
+                                      !call.path.starts_with("/") &&
+                                      call.path.find('/') == std::string::npos;
+            if (call.name == "newfstatat") {
+                // Measuring by path is reported, not refused: it only reads.
+                if (!byDescriptor && !call.path.empty()) ++pathStatsBelow;
+                continue;
+            }
+            if (call.name == "unlinkat") ++unlinksBelow;
+            if (call.name == "openat") ++opensBelow;
+            if (!byDescriptor) violations.push_back(line);
+        }
+    }
+    ::closedir(dir);
+
+    RecordProperty("unlinkat_below_cache", unlinksBelow);
+    RecordProperty("openat_below_cache", opensBelow);
+    RecordProperty("path_stats_below_cache", pathStatsBelow);
+    EXPECT_GE(unlinksBelow, 14) << "the trace did not see the removal";
+    EXPECT_GE(opensBelow, 8) << "the trace did not see the folders being opened";
+    std::string listing;
+    for (const std::string& line : violations) listing += "  " + line + "\n";
+    EXPECT_TRUE(violations.empty()) << "calls below a cache path by path:\n" << listing;
+}
+
+}  // namespace
+}  // namespace sweepkin::hardening

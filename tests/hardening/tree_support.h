@@ -1,0 +1,102 @@
+#pragma once
+// Helpers for tests that build hostile file trees: a scratch folder that always goes away,
+// descriptor-relative tree building (for paths longer than PATH_MAX), a fingerprint of a tree
+// that must not change, and a forked child for work that may hang, needs other limits or
+// must run as an ordinary user.
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+
+namespace sweepkin::hardening {
+
+// A descriptor that closes itself.
+class Fd {
+  public:
+    Fd() = default;
+    explicit Fd(int fd) : fd_(fd) {}
+    Fd(Fd&& other) noexcept : fd_(other.release()) {}
+    Fd& operator=(Fd&& other) noexcept;
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd();
+
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    int release();
+
+  private:
+    int fd_ = -1;
+};
+
+// A fresh folder under $TMPDIR (or /tmp), removed with everything below it on destruction,
+// whatever the modes, depths and lengths inside.
+class ScratchDir {
+  public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+// Sets HOME for the life of the object.
+class ScopedHome {
+  public:
+    explicit ScopedHome(const std::string& home);
+    ~ScopedHome();
+    ScopedHome(const ScopedHome&) = delete;
+    ScopedHome& operator=(const ScopedHome&) = delete;
+
+  private:
+    std::string previous_;
+    bool hadPrevious_ = false;
+};
+
+// Creates missing folders along `path` (mode 0755).
+void makeDirs(const std::string& path);
+// Writes `bytes` bytes of filler into a new file; returns `bytes`.
+std::int64_t writeFile(const std::string& path, std::int64_t bytes);
+// The same, relative to a folder descriptor.
+std::int64_t writeFileAt(int dirFd, const std::string& name, std::int64_t bytes);
+void writeText(const std::string& path, const std::string& text);
+std::string readText(const std::string& path);
+bool exists(const std::string& path);    // lstat: a dangling link exists
+bool isFolder(const std::string& path);  // lstat: a link to a folder is not one
+
+// Removes a tree through descriptors, opening up modes on the way; long and deep trees included.
+void removeTree(const std::string& path);
+// Changes the owner of every entry of a tree (links themselves, not their targets).
+void chownTree(const std::string& path, uid_t uid, gid_t gid);
+
+// Everything that identifies a tree's content: per relative path, the kind, mode, size, a hash of
+// the content or link target, and the modification time. Walks through descriptors, never
+// follows links, never opens fifos, sockets or devices.
+using Fingerprint = std::map<std::string, std::string>;
+Fingerprint fingerprint(const std::string& root);
+
+// The account tests use as "an ordinary user" when they run as root.
+inline constexpr uid_t kNobodyUid = 65534;
+inline constexpr gid_t kNobodyGid = 65534;
+// Becomes that user for good (root only); false when any step fails.
+bool dropPrivileges();
+
+struct ChildOutcome {
+    bool exitedNormally = false;  // false: killed, e.g. by the timeout
+    int exitCode = -1;
+    int signal = 0;
+    std::string output;  // what the body returned
+};
+
+// Runs `body` in a forked child killed after `timeoutSeconds`; the child's return value comes
+// back through a pipe. Use for work that may block forever or needs its own limits or user.
+ChildOutcome runInChild(const std::function<std::string()>& body, unsigned timeoutSeconds = 60);
+
+}  // namespace sweepkin::hardening
