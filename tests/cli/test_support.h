@@ -89,7 +89,7 @@ inline std::map<std::string, std::string> snapshot(const std::string& root) {
             state = "file " + std::to_string(st.st_size) + " " + std::to_string(st.st_mtim.tv_sec) +
                     "." + std::to_string(st.st_mtim.tv_nsec);
         }
-        entries[fs::relative(it->path(), root).string()] = state;
+        entries[it->path().lexically_relative(root).string()] = state;
     }
     return entries;
 }
