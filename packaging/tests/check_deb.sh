@@ -17,8 +17,9 @@ field Maintainer | grep -q '^Sweepkin developers <maintainers@sweepkin\.invalid>
     fail "Maintainer is $(field Maintainer)"
 depends=$(field Depends)
 echo "Depends: $depends"
+names=$(tr ',' '\n' <<<"$depends" | sed 's/^ *//; s/ .*//')
 for dep in libc6 libstdc++6 libqt6core6 libqt6network6 libqt6widgets6 qt6-qpa-plugins; do
-    grep -Eq "(^|, )$dep( |,|$)" <<<"$depends" || fail "Depends lacks $dep"
+    grep -qxF "$dep" <<<"$names" || fail "Depends lacks $dep"
 done
 [ -n "$(field Description | sed -n 2p)" ] || fail "no extended description"
 

@@ -9,7 +9,13 @@ if [ "$(id -u)" -ne 0 ]; then
     echo "SKIP: installing a package needs root"
     exit 77
 fi
-if dpkg-query -W -f='${Status}' sweepkin 2>/dev/null | grep -q 'installed'; then
+# Any trace of the package in dpkg's database (installed, unpacked, config files) counts.
+present() {
+    local status
+    status=$(dpkg-query -W -f='${Status}' sweepkin 2>/dev/null) || return 1
+    [ -n "$status" ] && [[ "$status" != *" not-installed" ]]
+}
+if present; then
     echo "SKIP: a sweepkin package is already installed here; leaving it alone"
     exit 77
 fi
@@ -40,7 +46,7 @@ echo "acceptedEULAv1=true" >"$work/home/.config/Sweepkin/Sweepkin.conf"
 
 dpkg -r sweepkin
 installed=0
-dpkg-query -W -f='${Status}' sweepkin 2>/dev/null | grep -q 'installed' && fail "still installed"
+! present || fail "still known to dpkg after removal: $(dpkg-query -W -f='${Status}' sweepkin)"
 while IFS= read -r f; do
     [ ! -e "$f" ] || fail "$f left behind after removal"
 done <<<"$files"

@@ -33,6 +33,13 @@ fi
 for f in "${expect[@]}"; do
     [ -f "$work/prefix/$f" ] || fail "missing $f"
 done
+# Each hicolor size folder must hold an image of exactly that size.
+for size in 16 22 24 32 48 64 128 256; do
+    png=$work/prefix/share/icons/hicolor/${size}x${size}/apps/$id.png
+    [ -f "$png" ] || continue
+    kind=$(file -b "$png")
+    [[ "$kind" == "PNG image data, $size x $size,"* ]] || fail "$png is not ${size}x${size}: $kind"
+done
 [ -x "$work/prefix/bin/sweepkin" ] || fail "bin/sweepkin is not executable"
 gzip -t "$work/prefix/share/man/man1/sweepkin.1.gz" || fail "man page is not gzip"
 
