@@ -3,6 +3,7 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QVariant>
 #include <algorithm>
 
@@ -58,8 +59,12 @@ struct SettingsStore::Impl {
 #ifdef __APPLE__
         return std::make_unique<QSettings>(QStringLiteral("Sweepkin"), QStringLiteral("Sweepkin"));
 #else
-        return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
-                                           QStringLiteral("Sweepkin"), QStringLiteral("Sweepkin"));
+        // ~/.config/Sweepkin/Sweepkin.conf (or under $XDG_CONFIG_HOME), worked out on each use:
+        // QSettings' own user scope fixes its folder at its first use in the process.
+        const QString config =
+            QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+        return std::make_unique<QSettings>(config + QStringLiteral("/Sweepkin/Sweepkin.conf"),
+                                           QSettings::IniFormat);
 #endif
     }
 

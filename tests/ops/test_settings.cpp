@@ -1,5 +1,7 @@
 // The settings store: value kinds, on-disk forms, counters under contention, damaged files.
 
+#include <unistd.h>
+
 #include <QDateTime>
 #include <QFile>
 #include <QTemporaryDir>
@@ -118,10 +120,38 @@ class TestSettings : public QObject {
         QCOMPARE(store.intValue(keys::ctCleans), 1);
     }
 
+    void userStoreLivesInTheConfigFolder() {
+        QTemporaryDir home;
+        const QByteArray oldHome = qgetenv("HOME");
+        const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
+        qputenv("HOME", home.path().toUtf8());
+        qunsetenv("XDG_CONFIG_HOME");
+        SettingsStore().setBool(keys::acceptedEULAv1, true);
+        qputenv("HOME", oldHome);
+        if (!oldConfig.isEmpty()) qputenv("XDG_CONFIG_HOME", oldConfig);
+        const QByteArray content = [&] {
+            QFile f(home.filePath(".config/Sweepkin/Sweepkin.conf"));
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        }();
+        QVERIFY2(content.contains("acceptedEULAv1=true"), content.constData());
+    }
+
     void unreadableFileGivesDefaults() {
-        const QString path = iniPath("missing-folder/deeper/store.conf");
+        const QString path = iniPath("unreadable.conf");
+        writeFile(path, "[General]\nctCleans=7\nacceptedEULAv1=true\n");
+        QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions()));
+        if (::geteuid() == 0) QSKIP("root reads any file; runs as a normal user");
         SettingsStore store(path);
         QCOMPARE(store.intValue(keys::ctCleans), 0);
+        QCOMPARE(store.boolValue(keys::acceptedEULAv1), false);
+        store.setInt(keys::ctCleans, 1);  // fails quietly
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    }
+
+    void missingFolderGivesDefaults() {
+        SettingsStore store(iniPath("missing-folder/deeper/store.conf"));
+        QCOMPARE(store.intValue(keys::ctCleans), 0);
+        QVERIFY(!store.dateValue(keys::lastClean));
     }
 
     void countersUnderContention() {
