@@ -32,7 +32,9 @@ std::string abbreviateTilde(std::string_view path) {
     std::string home = homeDirectory();
     while (home.size() > 1 && home.ends_with('/')) home.pop_back();
     if (home == "/" || home.empty()) return std::string(path);
-    if (path == home) return "~";
+    std::string_view trimmed = path;
+    while (trimmed.size() > 1 && trimmed.ends_with('/')) trimmed.remove_suffix(1);
+    if (trimmed == home) return "~";
     if (path.size() > home.size() && path.starts_with(home) && path[home.size()] == '/') {
         return "~" + std::string(path.substr(home.size()));
     }
