@@ -74,7 +74,7 @@ class TestCleanRun : public QObject {
         w_->targets = buildCacheTargets(w_->at("Library/Caches/CloudKit").toStdString());
         w_->settings = std::make_unique<SettingsStore>(w_->at(".config/Sweepkin/Sweepkin.conf"));
         w_->apps = std::make_unique<ProcRunningApps>(
-            ExecutableNames{{"com.google.Chrome", {"fakechrome"}}});
+            ExecutableNames{{"com.google.Chrome", {"fakechrome-cleanrun"}}});
         w_->log = std::make_unique<ActivityLog>(w_->logPath().toStdString(), 5'242'880);
         w_->scanner = std::make_unique<Scanner>(*w_->model, w_->targets);
         World* world = w_.get();
@@ -98,7 +98,7 @@ class TestCleanRun : public QObject {
 
   private slots:
     void initTestCase() {
-        fakeChrome_ = binDir_.filePath("fakechrome");
+        fakeChrome_ = binDir_.filePath("fakechrome-cleanrun");
         QVERIFY(QFile::copy(QStringLiteral(QUIT_HELPER_PATH), fakeChrome_));
         QVERIFY(QFile::setPermissions(fakeChrome_, QFile::ReadOwner | QFile::ExeOwner));
     }

@@ -18,6 +18,7 @@ using namespace sweepkin;
 
 namespace {
 
+// Executable names of their own, so suites running side by side never see each other's helpers.
 const std::string kFakeChrome = "test.sweepkin.fakechrome";
 
 // Forwards to the real registry and remembers what was asked of it.
@@ -87,7 +88,7 @@ class TestCloseApp : public QObject {
   private slots:
     void initTestCase() {
         QVERIFY(dir_.isValid());
-        fakeChrome_ = dir_.filePath("fakechrome");
+        fakeChrome_ = dir_.filePath("fakechrome-closeapp");
         QVERIFY(QFile::copy(QStringLiteral(QUIT_HELPER_PATH), fakeChrome_));
         QVERIFY(QFile::setPermissions(fakeChrome_, QFile::ReadOwner | QFile::WriteOwner |
                                                        QFile::ExeOwner | QFile::ReadOther |
@@ -107,7 +108,7 @@ class TestCloseApp : public QObject {
     }
 
     void notRunningReturnsAfterOneCheck() {
-        ProcRunningApps real(ExecutableNames{{kFakeChrome, {"fakechrome"}}});
+        ProcRunningApps real(ExecutableNames{{kFakeChrome, {"fakechrome-closeapp"}}});
         ObservedApps apps(real);
         Sleeps sleeps{0, std::chrono::milliseconds(0)};
         closeApp(kFakeChrome, apps, sleeps.sleeper());
@@ -125,7 +126,7 @@ class TestCloseApp : public QObject {
     void quitsOnRequest() {
         QProcess* app = fake("quit");
         QVERIFY(app);
-        ProcRunningApps real(ExecutableNames{{kFakeChrome, {"fakechrome"}}});
+        ProcRunningApps real(ExecutableNames{{kFakeChrome, {"fakechrome-closeapp"}}});
         ObservedApps apps(real);
         Sleeps sleeps{0, std::chrono::milliseconds(500)};
         closeApp(kFakeChrome, apps, sleeps.sleeper());
@@ -138,7 +139,7 @@ class TestCloseApp : public QObject {
     void ignoredRequestWaitsTenChecks() {
         QProcess* app = fake("ignore");
         QVERIFY(app);
-        ProcRunningApps real(ExecutableNames{{kFakeChrome, {"fakechrome"}}});
+        ProcRunningApps real(ExecutableNames{{kFakeChrome, {"fakechrome-closeapp"}}});
         ObservedApps apps(real);
         Sleeps sleeps{0, std::chrono::milliseconds(5)};
         closeApp(kFakeChrome, apps, sleeps.sleeper());
@@ -151,7 +152,7 @@ class TestCloseApp : public QObject {
     void slowQuitEndsTheWaitEarly() {
         QProcess* app = fake("slow");
         QVERIFY(app);
-        ProcRunningApps real(ExecutableNames{{kFakeChrome, {"fakechrome"}}});
+        ProcRunningApps real(ExecutableNames{{kFakeChrome, {"fakechrome-closeapp"}}});
         ObservedApps apps(real);
         Sleeps sleeps{0, std::chrono::milliseconds(500)};
         closeApp(kFakeChrome, apps, sleeps.sleeper());
@@ -164,7 +165,7 @@ class TestCloseApp : public QObject {
         QProcess* first = fake("quit");
         QProcess* second = fake("slow");
         QVERIFY(first && second);
-        ProcRunningApps real(ExecutableNames{{kFakeChrome, {"fakechrome"}}});
+        ProcRunningApps real(ExecutableNames{{kFakeChrome, {"fakechrome-closeapp"}}});
         ObservedApps apps(real);
         Sleeps sleeps{0, std::chrono::milliseconds(500)};
         closeApp(kFakeChrome, apps, sleeps.sleeper());
@@ -179,7 +180,7 @@ class TestCloseApp : public QObject {
         QProcess* main = fake("quit");
         QProcess* helper = fake("quit", {QStringLiteral("--type=renderer")});
         QVERIFY(main && helper);
-        ProcRunningApps real(ExecutableNames{{kFakeChrome, {"fakechrome"}}});
+        ProcRunningApps real(ExecutableNames{{kFakeChrome, {"fakechrome-closeapp"}}});
         ObservedApps apps(real);
         Sleeps sleeps{0, std::chrono::milliseconds(100)};
         closeApp(kFakeChrome, apps, sleeps.sleeper());
@@ -209,7 +210,7 @@ class TestCloseApp : public QObject {
             launch(QStringLiteral("setpriv"),
                    {"--reuid=65534", "--regid=65534", "--clear-groups", fakeChrome_, "quit"});
         QVERIFY(foreign);
-        ProcRunningApps real(ExecutableNames{{kFakeChrome, {"fakechrome"}}});
+        ProcRunningApps real(ExecutableNames{{kFakeChrome, {"fakechrome-closeapp"}}});
         ObservedApps apps(real);
         Sleeps sleeps{0, std::chrono::milliseconds(0)};
         closeApp(kFakeChrome, apps, sleeps.sleeper());
@@ -220,7 +221,7 @@ class TestCloseApp : public QObject {
     void foreignInstanceRecordIsNotSignalled() {
         QProcess* app = fake("quit");
         QVERIFY(app);
-        ProcRunningApps apps(ExecutableNames{{kFakeChrome, {"fakechrome"}}});
+        ProcRunningApps apps(ExecutableNames{{kFakeChrome, {"fakechrome-closeapp"}}});
         // A record this registry never handed out (a pid with a made-up descriptor).
         apps.requestQuit(AppInstance{int(app->processId()), 0});
         QVERIFY(stillRunning(app));
