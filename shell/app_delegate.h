@@ -1,0 +1,59 @@
+#pragma once
+// The root of the tray application: owns the model, the scanner, the clean run, the tray icon,
+// the panel and the usage ping, and wires the panel's actions to them.
+
+#include <QObject>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <memory>
+
+#include "engine/proc_running_apps.h"
+#include "ops/activity_log.h"
+#include "ops/settings.h"
+#include "ops/ui_model.h"
+#include "shell/qt_desktop.h"
+#include "shell/xdg_autostart.h"
+
+namespace sweepkin {
+
+class CleanRun;
+class PanelWindow;
+class Scanner;
+class UsagePing;
+
+class AppDelegate : public QObject {
+    Q_OBJECT
+  public:
+    explicit AppDelegate(QObject* parent = nullptr);
+    ~AppDelegate() override;
+
+    // The start-up sequence. False when the user declined the agreement: nothing was shown and
+    // the caller ends the process.
+    bool applicationDidFinishLaunching();
+
+    // The tray icon's left click: closes an open panel, or opens it afresh.
+    void togglePopover();
+    // Opens the panel (or raises it when open); a later launch of the program asks for this.
+    void showPanel();
+
+    void refreshTexts();
+    void startScan();
+
+  private:
+    void openPanel();
+
+    SettingsStore settings_;
+    ActivityLog log_;
+    UIModel model_;
+    XdgAutostartItem loginItem_;
+    ProcRunningApps runningApps_;
+    QtDesktop desktop_;
+    std::unique_ptr<Scanner> scanner_;
+    std::unique_ptr<CleanRun> cleanRun_;
+    std::unique_ptr<PanelWindow> panel_;
+    std::unique_ptr<QSystemTrayIcon> statusItem_;
+    std::unique_ptr<UsagePing> ping_;
+    QTimer pingTimer_;
+};
+
+}  // namespace sweepkin

@@ -1,0 +1,131 @@
+#pragma once
+// The small custom-drawn pieces of the panel. Each resolves its colours when it paints, so an
+// appearance change only needs a repaint.
+
+#include <QAbstractButton>
+#include <QFont>
+#include <QWidget>
+
+namespace sweepkin {
+
+// Text styles of the panel, as Qt point sizes.
+QFont captionFont();
+QFont caption2Font(QFont::Weight weight = QFont::Normal);
+QFont title3Font();
+QFont systemFont(qreal pointSize, QFont::Weight weight = QFont::Normal);
+
+// A rounded card: fill, 1-px border; its shadow is painted by the panel behind it.
+class Card : public QWidget {
+  public:
+    explicit Card(QWidget* parent = nullptr);
+    static constexpr qreal kRadius = 12;
+
+  protected:
+    void paintEvent(QPaintEvent*) override;
+};
+
+// The header's tinted circle with the sparkles inside.
+class HeaderIcon : public QWidget {
+  public:
+    explicit HeaderIcon(QWidget* parent = nullptr);
+
+  protected:
+    void paintEvent(QPaintEvent*) override;
+};
+
+// The "BETA" capsule.
+class BetaBadge : public QWidget {
+  public:
+    explicit BetaBadge(QWidget* parent = nullptr);
+    QSize sizeHint() const override;
+
+  protected:
+    void paintEvent(QPaintEvent*) override;
+};
+
+// A borderless text button in the accent colour ("Select all").
+class TextButton : public QAbstractButton {
+  public:
+    explicit TextButton(QWidget* parent = nullptr);
+    QSize sizeHint() const override;
+
+  protected:
+    void paintEvent(QPaintEvent*) override;
+};
+
+// One list row: tick box, the row's name (one line, elided) and its size. It shows what it is
+// told; a click only emits clicked() so the owner can write the model.
+class TickRow : public QAbstractButton {
+  public:
+    TickRow(const QString& id, QWidget* parent = nullptr);
+    const QString& id() const { return id_; }
+    void setState(bool ticked, const QString& sizeText);
+    bool ticked() const { return ticked_; }
+    const QString& sizeText() const { return sizeText_; }
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+  protected:
+    void paintEvent(QPaintEvent*) override;
+
+  private:
+    QString id_;
+    QString sizeText_;
+    bool ticked_ = false;
+};
+
+// The prominent, full-width clean button with the sparkles before its label.
+class CleanButton : public QAbstractButton {
+  public:
+    explicit CleanButton(QWidget* parent = nullptr);
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+  protected:
+    void paintEvent(QPaintEvent*) override;
+};
+
+// A labelled on/off switch. It shows only what setOn() says; a click emits flipRequested with
+// the state the user asked for and leaves the display alone.
+class SwitchToggle : public QAbstractButton {
+    Q_OBJECT
+  public:
+    explicit SwitchToggle(const QString& label, QWidget* parent = nullptr);
+    void setOn(bool on);
+    bool isOn() const { return on_; }
+    QSize sizeHint() const override;
+
+  signals:
+    void flipRequested(bool on);
+
+  protected:
+    void paintEvent(QPaintEvent*) override;
+
+  private:
+    bool on_ = false;
+};
+
+// A borderless icon button in the accent colour.
+class IconButton : public QAbstractButton {
+  public:
+    enum class Glyph { Report, Power };
+    IconButton(Glyph glyph, const QString& toolTip, QWidget* parent = nullptr);
+    QSize sizeHint() const override;
+
+  protected:
+    void paintEvent(QPaintEvent*) override;
+
+  private:
+    Glyph glyph_;
+};
+
+// A 1-px horizontal rule.
+class Divider : public QWidget {
+  public:
+    explicit Divider(QWidget* parent = nullptr);
+
+  protected:
+    void paintEvent(QPaintEvent*) override;
+};
+
+}  // namespace sweepkin

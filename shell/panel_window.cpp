@@ -1,0 +1,70 @@
+#include "shell/panel_window.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QScreen>
+#include <QVBoxLayout>
+
+#include "shell/panel_placement.h"
+#include "shell/popover_view.h"
+
+namespace sweepkin {
+
+namespace {
+constexpr qint64 kReopenGuardMs = 300;
+}
+
+PanelWindow::PanelWindow(PopoverView* view)
+    : QWidget(nullptr, Qt::Popup | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint),
+      view_(view) {
+    setWindowTitle(QStringLiteral("Sweepkin"));
+    setAttribute(Qt::WA_ShowWithoutActivating, false);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    view_->setParent(this);
+    layout->addWidget(view_);
+    connect(view_, &PopoverView::contentChanged, this, [this] {
+        if (isVisible()) fitAndPlace();
+    });
+}
+
+void PanelWindow::showNear(const QRect& iconGeometry) {
+    iconGeometry_ = iconGeometry;
+    cursorAtOpen_ = QCursor::pos();
+    fitAndPlace();
+    show();
+    raise();
+    activateWindow();
+}
+
+bool PanelWindow::isShownOrJustClosed() const {
+    if (isVisible()) return true;
+    return hiddenSince_.isValid() && hiddenSince_.elapsed() < kReopenGuardMs;
+}
+
+void PanelWindow::fitAndPlace() {
+    const QSize size = view_->sizeHint();
+    setFixedSize(size);
+    const QPoint anchor = iconGeometry_.isEmpty() ? cursorAtOpen_ : iconGeometry_.center();
+    QScreen* screen = QGuiApplication::screenAt(anchor);
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->availableGeometry() : QRect(QPoint(0, 0), size);
+    move(panelPosition(iconGeometry_, size, area, cursorAtOpen_));
+}
+
+void PanelWindow::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void PanelWindow::hideEvent(QHideEvent* event) {
+    hiddenSince_.start();
+    QWidget::hideEvent(event);
+}
+
+}  // namespace sweepkin

@@ -1,0 +1,92 @@
+#pragma once
+// The panel: a pure function of the UI model that acts only by writing row ticks and calling the
+// application's actions.
+
+#include <QHash>
+#include <QVector>
+#include <QWidget>
+
+#include "ops/ui_model.h"
+
+class QLabel;
+class QVBoxLayout;
+
+namespace sweepkin {
+
+class BetaBadge;
+class Card;
+class CleanButton;
+class SwitchToggle;
+class TextButton;
+class TickRow;
+class IconButton;
+
+class PopoverView : public QWidget {
+    Q_OBJECT
+  public:
+    static constexpr int kWidth = 340;
+
+    PopoverView(UIModel* model, AppActions actions, QWidget* parent = nullptr);
+
+    // Re-reads the model now. Model notifications schedule this once per event-loop turn.
+    void refresh();
+    // Ticks every row, or unticks every row when all are ticked.
+    void selectAll();
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+    // The texts the panel shows, one per line, in reading order (used by diagnostics and tests).
+    QStringList visibleTexts() const;
+
+    // Parts that tests and the end-to-end dump look at.
+    CleanButton* cleanButton() const { return cleanButton_; }
+    TextButton* selectAllButton() const { return selectAllButton_; }
+    SwitchToggle* loginSwitch() const { return loginSwitch_; }
+    QVector<TickRow*> tickRows() const { return tickRows_; }
+    IconButton* reportButton() const { return reportButton_; }
+    IconButton* quitButton() const { return quitButton_; }
+
+  signals:
+    // Emitted after a refresh that may have changed the panel's preferred size.
+    void contentChanged();
+
+  protected:
+    void paintEvent(QPaintEvent*) override;
+    void changeEvent(QEvent* event) override;
+    bool event(QEvent* event) override;
+
+  private:
+    void scheduleRefresh();
+    void applyAppearance();
+    void fitHeadline();
+    void syncRows();
+    void rowClicked(TickRow* row);
+    void dumpIfRequested() const;
+
+    UIModel* model_;
+    AppActions actions_;
+    bool refreshPending_ = false;
+    bool applyingAppearance_ = false;
+
+    Card* headerCard_ = nullptr;
+    Card* listCard_ = nullptr;
+    QLabel* titleLabel_ = nullptr;
+    QLabel* headline_ = nullptr;
+    QLabel* freeDisk_ = nullptr;
+    QLabel* listHeading_ = nullptr;
+    TextButton* selectAllButton_ = nullptr;
+    QLabel* emptyText_ = nullptr;
+    QWidget* rowsBox_ = nullptr;
+    QVBoxLayout* rowsLayout_ = nullptr;
+    QVector<TickRow*> tickRows_;
+    CleanButton* cleanButton_ = nullptr;
+    QLabel* safetyNote_ = nullptr;
+    SwitchToggle* loginSwitch_ = nullptr;
+    IconButton* reportButton_ = nullptr;
+    IconButton* quitButton_ = nullptr;
+    QLabel* versionLine_ = nullptr;
+    QLabel* copyright_ = nullptr;
+};
+
+}  // namespace sweepkin
