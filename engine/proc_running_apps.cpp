@@ -197,9 +197,10 @@ std::vector<AppInstance> ProcRunningApps::instances(const std::string& bundleID)
         if (!isPidName(de->d_name)) continue;
         const int pid = std::atoi(de->d_name);
         if (pid <= 0 || pid == ::getpid()) continue;
-        if (realUid(pid) != me) continue;
+        // The name first: one readlink rules out almost every process before any file is read.
         const auto name = executableName(pid);
         if (!name || std::find(wanted.begin(), wanted.end(), *name) == wanted.end()) continue;
+        if (realUid(pid) != me) continue;
         if (isHelperProcess(pid)) continue;
         const auto stat = statFields(pid);
         // A zombie has already quit; it only waits for its parent to collect it.
