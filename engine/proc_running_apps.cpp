@@ -174,6 +174,7 @@ ProcRunningApps::~ProcRunningApps() {
 // A pidfd turns readable when its process has exited; such entries can never be signalled again.
 void ProcRunningApps::pruneExited() {
     std::erase_if(tracked_, [](const Tracked& t) {
+        if (t.pidfd < 0) return startTime(t.pid) != t.startTime;
         pollfd p{t.pidfd, POLLIN, 0};
         if (::poll(&p, 1, 0) != 1) return false;
         if ((p.revents & POLLNVAL) != 0) return true;  // not ours to close any more
@@ -215,7 +216,15 @@ std::vector<AppInstance> ProcRunningApps::instances(const std::string& bundleID)
             continue;
         }
         const int pidfd = pidfdOpen(pid);
-        if (pidfd < 0) continue;
+        if (pidfd < 0) {
+            // A kernel without pidfds (before 5.3): the process is still listed, and
+            // requestQuit checks its start time right before signalling it by pid.
+            if (errno == ENOSYS) {
+                tracked_.push_back({pid, *started, -1});
+                result.push_back({pid, -1});
+            }
+            continue;
+        }
         // The pid could have been reused between reading /proc and opening the pidfd: the pidfd
         // stands for the listed process only if the start time is still the same now.
         if (startTime(pid) != started) {
@@ -233,9 +242,13 @@ void ProcRunningApps::requestQuit(const AppInstance& instance) {
     const auto known = std::find_if(tracked_.begin(), tracked_.end(), [&](const Tracked& t) {
         return t.pid == instance.pid && t.pidfd == instance.pidfd;
     });
-    // Only a pidfd handed out by this registry is trusted; it cannot reach a reused pid.
+    // Only a process this registry listed is signalled; its pidfd cannot reach a reused pid.
     if (known == tracked_.end()) return;
-    pidfdSendSignal(known->pidfd, SIGTERM);
+    if (known->pidfd >= 0) {
+        pidfdSendSignal(known->pidfd, SIGTERM);
+    } else if (startTime(known->pid) == known->startTime) {
+        ::kill(known->pid, SIGTERM);
+    }
 }
 
 }  // namespace sweepkin
