@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QScreen>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "shell/panel_placement.h"
@@ -52,6 +53,7 @@ void PanelWindow::fitAndPlace() {
     if (!screen) screen = QGuiApplication::primaryScreen();
     const QRect area = screen ? screen->availableGeometry() : QRect(QPoint(0, 0), size);
     move(panelPosition(iconGeometry_, size, area, cursorAtOpen_));
+    if (isVisible()) view_->writeTestDump();
 }
 
 void PanelWindow::keyPressEvent(QKeyEvent* event) {
@@ -62,9 +64,16 @@ void PanelWindow::keyPressEvent(QKeyEvent* event) {
     QWidget::keyPressEvent(event);
 }
 
+void PanelWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // Once mapped, so the positions written are the final ones.
+    QTimer::singleShot(0, view_, [view = view_] { view->writeTestDump(); });
+}
+
 void PanelWindow::hideEvent(QHideEvent* event) {
     hiddenSince_.start();
     QWidget::hideEvent(event);
+    view_->writeTestDump();
 }
 
 }  // namespace sweepkin

@@ -23,6 +23,7 @@ class PanelWindow : public QWidget {
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
   private:

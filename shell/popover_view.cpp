@@ -204,7 +204,7 @@ void PopoverView::refresh() {
     layout()->activate();
     update();
     emit contentChanged();
-    dumpIfRequested();
+    writeTestDump();
 }
 
 void PopoverView::fitHeadline() {
@@ -294,7 +294,7 @@ QStringList PopoverView::visibleTexts() const {
     return texts;
 }
 
-void PopoverView::dumpIfRequested() const {
+void PopoverView::writeTestDump() const {
     // SWEEPKIN_TEST_DUMP names a file that receives the panel's texts after each refresh, and the
     // clean button's centre on screen, so an end-to-end run can read the panel without OCR.
     static const QString dumpPath = qEnvironmentVariable("SWEEPKIN_TEST_DUMP");

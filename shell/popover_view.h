@@ -38,6 +38,9 @@ class PopoverView : public QWidget {
 
     // The texts the panel shows, one per line, in reading order (used by diagnostics and tests).
     QStringList visibleTexts() const;
+    // With SWEEPKIN_TEST_DUMP set, writes visibleTexts(), whether the panel is shown and the clean
+    // button's centre on screen to that file; otherwise does nothing.
+    void writeTestDump() const;
 
     // Parts that tests and the end-to-end dump look at.
     CleanButton* cleanButton() const { return cleanButton_; }
@@ -62,7 +65,6 @@ class PopoverView : public QWidget {
     void fitHeadline();
     void syncRows();
     void rowClicked(TickRow* row);
-    void dumpIfRequested() const;
 
     UIModel* model_;
     AppActions actions_;

@@ -2,12 +2,43 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QFile>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSaveFile>
 
 #include "shell/icons.h"
 
 namespace sweepkin {
+
+namespace {
+
+// With SWEEPKIN_TEST_DUMP set, "<dump>.alert" holds the open alert's message and buttons, so an
+// end-to-end run knows which dialog it is about to answer. Removed when the alert closes.
+class AlertDump {
+  public:
+    explicit AlertDump(const Alert& alert) {
+        const QString dump = qEnvironmentVariable("SWEEPKIN_TEST_DUMP");
+        if (dump.isEmpty()) return;
+        path_ = dump + QStringLiteral(".alert");
+        QSaveFile file(path_);
+        if (!file.open(QIODevice::WriteOnly)) return;
+        file.write((alert.message + QLatin1Char('\n') + alert.buttons.join(QLatin1Char('|')) +
+                    QLatin1Char('\n'))
+                       .toUtf8());
+        file.commit();
+    }
+    ~AlertDump() {
+        if (!path_.isEmpty()) QFile::remove(path_);
+    }
+    AlertDump(const AlertDump&) = delete;
+    AlertDump& operator=(const AlertDump&) = delete;
+
+  private:
+    QString path_;
+};
+
+}  // namespace
 
 int QtDesktop::runAlert(const Alert& alert) {
     QMessageBox box;
@@ -16,6 +47,10 @@ int QtDesktop::runAlert(const Alert& alert) {
     box.setText(alert.message);
     box.setInformativeText(alert.informative);
     box.setTextFormat(Qt::PlainText);
+    // A bold message over a comfortably wide paragraph, instead of a narrow column of text.
+    box.setStyleSheet(
+        QStringLiteral("QLabel#qt_msgbox_label { font-weight: bold; min-width: 360px; }"
+                       "QLabel#qt_msgbox_informativelabel { min-width: 360px; }"));
     if (alert.warning) {
         box.setIcon(QMessageBox::Warning);
     } else {
@@ -40,6 +75,7 @@ int QtDesktop::runAlert(const Alert& alert) {
     box.show();
     box.raise();
     box.activateWindow();
+    const AlertDump dump(alert);
     box.exec();
     return buttons.indexOf(box.clickedButton());
 }
