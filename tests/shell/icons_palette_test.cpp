@@ -16,6 +16,10 @@ struct ColorCase {
     QColor dark;
 };
 
+void PrintTo(const ColorCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class PaletteColors : public ::testing::TestWithParam<ColorCase> {};
 
 TEST_P(PaletteColors, ResolveToTheirLightAndDarkValues) {

@@ -18,6 +18,10 @@ struct QuoteCase {
     QString exec;
 };
 
+void PrintTo(const QuoteCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class ExecQuoting : public ::testing::TestWithParam<QuoteCase> {};
 
 TEST_P(ExecQuoting, FollowsDesktopEntryRules) {

@@ -14,6 +14,10 @@ struct PlacementCase {
     QPoint expected;
 };
 
+void PrintTo(const PlacementCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class PanelPlacement : public ::testing::TestWithParam<PlacementCase> {};
 
 TEST_P(PanelPlacement, PlacesPanelAgainstIconAndKeepsItOnScreen) {

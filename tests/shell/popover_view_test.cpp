@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QLabel>
 #include <QSignalSpy>
 #include <QTest>
 
 #include "engine/process_values.h"
+#include "shell/palette.h"
 #include "shell/panel_widgets.h"
 #include "shell/panel_window.h"
 #include "shell/popover_view.h"
@@ -40,6 +43,10 @@ struct StateCase {
     bool cleanEnabled;
     QString cleanLabel;
 };
+
+void PrintTo(const StateCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class PanelStates : public ::testing::TestWithParam<StateCase> {};
 
@@ -304,6 +311,30 @@ TEST(PopoverView, StaysThreeHundredFortyWideAndGrowsDownwards) {
     EXPECT_EQ(window.height(), window.view()->sizeHint().height());
     EXPECT_LE(window.view()->tickRows()[0]->width(), 340);
     window.close();
+}
+
+TEST(PopoverView, RecoloursWhenTheDesktopTurnsDark) {
+    const QPalette saved = QApplication::palette();
+    PanelFixture f;
+    f.view.resize(f.view.sizeHint());
+    f.view.show();
+    f.settle();
+    EXPECT_EQ(f.view.grab().toImage().pixelColor(2, 2), Palette::background.resolve(false));
+
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(0x20, 0x20, 0x20));
+    dark.setColor(QPalette::WindowText, QColor(0xF0, 0xF0, 0xF0));
+    QApplication::setPalette(dark);
+    f.settle();
+    EXPECT_EQ(f.view.grab().toImage().pixelColor(2, 2), Palette::background.resolve(true));
+    QLabel* headline = nullptr;
+    for (QLabel* label : f.view.findChildren<QLabel*>()) {
+        if (label->text() == f.headline()) headline = label;
+    }
+    ASSERT_NE(headline, nullptr);
+    EXPECT_EQ(headline->palette().color(QPalette::WindowText), Palette::ink.resolve(true));
+    QApplication::setPalette(saved);
+    f.settle();
 }
 
 TEST(PanelWindow, ClosedPanelCountsAsShownOnlyForAMoment) {
