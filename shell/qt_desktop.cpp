@@ -70,7 +70,14 @@ int QtDesktop::runAlert(const Alert& alert) {
         buttons.push_back(button);
     }
     box.setDefaultButton(qobject_cast<QPushButton*>(buttons.front()));
-    if (labels.size() == 1) box.setEscapeButton(buttons.front());
+    // Escape (and the window's close button) means the single button, or "Cancel" where there is
+    // one; other alerts must be answered with a button.
+    const qsizetype cancel = labels.indexOf(QStringLiteral("Cancel"));
+    if (labels.size() == 1) {
+        box.setEscapeButton(buttons.front());
+    } else if (cancel >= 0) {
+        box.setEscapeButton(buttons[cancel]);
+    }
 
     box.show();
     box.raise();
