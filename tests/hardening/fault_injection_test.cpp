@@ -190,8 +190,8 @@ TEST_F(FaultInjection, ReportWhoseFolderIsAFileFailsQuietly) {
 // Writers killed at random moments: the report is always a whole old or a whole new one, and
 // the next successful write leaves no temporary file of the killed writers behind.
 TEST_F(FaultInjection, TwoHundredKilledReportWriters) {
-    const std::vector<std::string> linesA = targetLines('A', 20000, 100);
-    const std::vector<std::string> linesB = targetLines('B', 20000, 100);
+    const std::vector<std::string> linesA = targetLines('A', 5000, 100);
+    const std::vector<std::string> linesB = targetLines('B', 5000, 100);
 
     const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(writeCleanupReport(reportPath_, linesA, 1, 2, 3));
