@@ -1,6 +1,11 @@
 # Shared by the end-to-end scripts (sourced): an Xvfb display, an optional tray, a scratch home,
 # waiting, screenshots and answering the program's alerts. Every process started here is stopped
 # on exit.
+#
+# The program is started with SWEEPKIN_TEST_DUMP=FILE: after every panel refresh, show and hide
+# FILE holds the panel's visible texts (rows as "[x] name — size"), "@visible 0|1" and
+# "@clean X Y ENABLED" (the clean button's centre on screen); while an alert is open FILE.alert
+# holds its message and its buttons. That lets the scripts check texts without reading pixels.
 
 for tool in Xvfb trayer xdotool xwininfo import sha256sum; do
     command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
