@@ -42,6 +42,7 @@ wait_for 15 "the tray icon" has_tray_icon
 read -r icon_x icon_y < <(tray_icon_centre)
 [ -n "${icon_x:-}" ] || fail "no tray icon under trayer"
 shot 02-tray
+grep -q 'no system tray found' "$work/app.log" && fail "claims there is no tray although trayer runs"
 scan_done() { panel_shows && ! grep -qx "Measuring caches…" "$dump"; }
 
 step "opening the panel"
