@@ -12,6 +12,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -169,7 +170,11 @@ bool Shared::offer(Task& task, bool onlyWhenIdle) {
     if (!helperStarted_) {
         if (listed_.load(std::memory_order_relaxed) < kListingBytesBeforeHelper) return false;
         helperStarted_ = true;
-        helper_ = std::thread([this] { helperMain(); });
+        try {
+            helper_ = std::thread([this] { helperMain(); });
+        } catch (const std::system_error&) {
+            return false;  // no second thread to be had: the walk stays on this one
+        }
     } else if (onlyWhenIdle && (waiting_ == 0 || !queue_.empty())) {
         return false;
     }
