@@ -4,6 +4,8 @@
 
 #include <clocale>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "engine/sizes.h"
@@ -47,19 +49,28 @@ TEST(FormatBytes, DecimalUnitsAndPrintfRounding) {
 }
 
 TEST(FormatBytes, DecimalPointIgnoresTheUserLocale) {
-    const char* commaLocales[] = {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "ru_RU.UTF-8"};
-    const std::string saved = std::setlocale(LC_ALL, nullptr);
-    const char* active = nullptr;
-    for (const char* name : commaLocales) {
-        if (std::setlocale(LC_ALL, name) != nullptr) {
-            active = name;
-            break;
+    // A locale whose decimal separator is a comma: an installed one, or one compiled into a
+    // scratch folder. The child process keeps the locale change away from the other tests.
+    TempDir tmp;
+    const std::string compile =
+        "localedef -i de_DE -f UTF-8 '" + tmp.path() + "/de_DE.UTF-8' >/dev/null 2>&1";
+    const test::ChildResult child = test::runInChild([&](std::int64_t out[4]) {
+        const char* active = std::setlocale(LC_ALL, "de_DE.UTF-8");
+        if (active == nullptr && std::system(compile.c_str()) == 0) {
+            ::setenv("LOCPATH", tmp.path().c_str(), 1);
+            active = std::setlocale(LC_ALL, "de_DE.UTF-8");
         }
-    }
-    if (active == nullptr) GTEST_SKIP() << "no locale with a decimal comma is installed";
-    const std::string text = formatBytes(1'234'567'890);
-    std::setlocale(LC_ALL, saved.c_str());
-    EXPECT_EQ(text, "1.23 GB") << "under " << active;
+        if (active == nullptr) return;
+        char printed[16];
+        std::snprintf(printed, sizeof printed, "%.1f", 1.5);
+        out[0] = std::string(printed) == "1,5";  // the locale really uses a comma
+        out[1] = formatBytes(1'234'567'890) == "1.23 GB";
+        out[2] = formatBytes(5'368'709'120) == "5.37 GB";
+    });
+    ASSERT_TRUE(child.ok);
+    if (child.values[0] != 1) GTEST_SKIP() << "no locale with a decimal comma could be set up";
+    EXPECT_EQ(child.values[1], 1);
+    EXPECT_EQ(child.values[2], 1);
 }
 
 class MeasureTest : public ::testing::Test {
