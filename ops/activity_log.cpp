@@ -71,12 +71,19 @@ void appendLogLine(const std::string& logPath, std::uint64_t maxBytes, const QSt
 
     Fd fd(openLog(logPath));
     if (fd.get() < 0) return;
+    struct stat before {};
+    if (::fstat(fd.get(), &before) != 0) return;
     // One write per line: with O_APPEND the line lands whole at the end, even beside another
     // writer.
     ssize_t written;
     do {
         written = ::write(fd.get(), line.constData(), static_cast<size_t>(line.size()));
     } while (written < 0 && errno == EINTR);
+    // A full disk or a file-size limit can cut the line short; a torn line would run into the
+    // next one, so the file goes back to its size before the write (best effort).
+    if (written > 0 && written < static_cast<ssize_t>(line.size())) {
+        [[maybe_unused]] const int truncated = ::ftruncate(fd.get(), before.st_size);
+    }
 }
 
 ActivityLog::ActivityLog(std::string logPath, std::uint64_t maxBytes)
