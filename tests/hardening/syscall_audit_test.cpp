@@ -157,8 +157,13 @@ TEST(SyscallAudit, RemovalBelowACachePathUsesDescriptorsAndSingleNames) {
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status));
     if (WEXITSTATUS(status) == 127) GTEST_SKIP() << "strace could not start";
+    const std::string driverOutput = readText(root + "/trace/stdout");
+    // A container without ptrace lets strace start but not trace: the driver never ran.
+    if (WEXITSTATUS(status) != 0 && driverOutput.empty() && exists(app)) {
+        GTEST_SKIP() << "strace cannot trace here (ptrace refused?)";
+    }
     ASSERT_EQ(WEXITSTATUS(status), 0) << "strace or the driver failed";
-    EXPECT_EQ(readText(root + "/trace/stdout"), "200 0\n");
+    EXPECT_EQ(driverOutput, "200 0\n");
     EXPECT_FALSE(exists(app));
     EXPECT_FALSE(exists(gpu));
 
