@@ -19,7 +19,8 @@ DeleteResult deleteCachePaths(const std::vector<std::string>& paths);
 // Seams for tests that change the tree while a removal runs.
 struct DeletionHooks {
     // Called just before a folder (the cache path itself included) is opened to be emptied,
-    // with the open parent folder and the folder's name. May be called from either of the
+    // with the open parent folder and the folder's name. Files go in a first pass and folders
+    // in a second, so a folder can be announced twice. May be called from either of the
     // removal's two threads, so it must be thread-safe.
     std::function<void(int parentFd, const char* name)> beforeDescend;
 };
