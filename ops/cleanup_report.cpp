@@ -1,6 +1,8 @@
 #include "ops/cleanup_report.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,34 +12,18 @@
 #include <random>
 
 #include "engine/sizes.h"
+#include "engine/unique_fd.h"
 
 namespace sweepkin {
 
 namespace {
 
-class UniqueFd {
-  public:
-    explicit UniqueFd(int fd = -1) : fd_(fd) {}
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    ~UniqueFd() { reset(); }
-
-    int get() const { return fd_; }
-    // Closes now and reports whether the close succeeded: on some file systems a failed close is
-    // the first sign that the data never reached the disk.
-    bool close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd < 0 || ::close(fd) == 0 || errno == EINTR;
-    }
-    void reset() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
-  private:
-    int fd_;
-};
+// Closes `file` and reports whether the close succeeded: on some file systems a failed close is
+// the first sign that the data never reached the disk.
+bool closeChecked(UniqueFd& file) {
+    const int fd = file.release();
+    return fd < 0 || ::close(fd) == 0 || errno == EINTR;
+}
 
 std::string parentFolder(const std::string& path) {
     const auto slash = path.rfind('/');
@@ -97,13 +83,17 @@ bool syncFd(int fd) {
     return rc == 0;
 }
 
+std::string temporaryPrefix(const std::string& name) {
+    return "." + name + ".";
+}
+
 // A fresh, exclusively created file beside the report, so that the final rename stays on one
 // file system and never replaces anything but the report.
 UniqueFd createTemporary(const std::string& folder, const std::string& name, std::string& path) {
     static std::atomic<unsigned> counter{0};
     std::random_device random;
     for (int attempt = 0; attempt < 16; ++attempt) {
-        path = folder + "/." + name + "." + std::to_string(::getpid()) + "-" +
+        path = folder + "/" + temporaryPrefix(name) + std::to_string(::getpid()) + "-" +
                std::to_string(counter++) + "-" + std::to_string(random()) + ".tmp";
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd >= 0) return UniqueFd(fd);
@@ -111,6 +101,30 @@ UniqueFd createTemporary(const std::string& folder, const std::string& name, std
     }
     path.clear();
     return UniqueFd();
+}
+
+// A writer killed between creating its temporary file and the rename leaves the file behind.
+// Its name carries the writer's pid; files of writers that no longer exist are removed, those of
+// a writer still running (another copy of the program) are left to it.
+void removeStaleTemporaries(const std::string& folder, const std::string& name) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) return;
+    const std::string prefix = temporaryPrefix(name);
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view entryName(entry->d_name);
+        if (!entryName.starts_with(prefix) || !entryName.ends_with(".tmp")) continue;
+        const std::string_view rest = entryName.substr(prefix.size());
+        pid_t pid = 0;
+        std::size_t digits = 0;
+        while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9') {
+            pid = pid * 10 + (rest[digits] - '0');
+            ++digits;
+        }
+        if (digits == 0 || digits >= rest.size() || rest[digits] != '-') continue;
+        if (pid == ::getpid() || pid <= 0) continue;
+        if (::kill(pid, 0) != 0 && errno == ESRCH) ::unlinkat(::dirfd(dir), entry->d_name, 0);
+    }
+    ::closedir(dir);
 }
 
 }  // namespace
@@ -123,13 +137,14 @@ bool writeCleanupReport(const std::string& reportPath, const std::vector<std::st
 
     // Failure here shows up as a failed create just below; an existing folder is the usual case.
     makeFolders(folder);
+    removeStaleTemporaries(folder, name);
 
     const std::string text = reportText(lines, cleared, freeBefore, freeAfter);
     std::string temporary;
     UniqueFd file = createTemporary(folder, name, temporary);
-    if (file.get() < 0) return false;
+    if (!file) return false;
 
-    const bool complete = writeAll(file.get(), text) && syncFd(file.get()) && file.close() &&
+    const bool complete = writeAll(file.get(), text) && syncFd(file.get()) && closeChecked(file) &&
                           ::rename(temporary.c_str(), reportPath.c_str()) == 0;
     if (!complete) {
         file.reset();
@@ -140,7 +155,7 @@ bool writeCleanupReport(const std::string& reportPath, const std::vector<std::st
     // Makes the rename itself survive a crash. The new report is already in place, so a folder
     // that cannot be synced (some file systems refuse) does not turn this into a failure.
     UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0) syncFd(dir.get());
+    if (dir) syncFd(dir.get());
     return true;
 }
 
