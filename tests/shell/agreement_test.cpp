@@ -1,31 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
-#include <deque>
 
 #include "ops/desktop.h"
 #include "ops/settings.h"
 #include "shell/agreement.h"
+#include "tests/ops/fakes.h"
 
 namespace sweepkin {
 namespace {
 
-// Answers alerts from a script and records everything it was asked to do.
-class ScriptedDesktop : public Desktop {
-  public:
-    std::deque<int> answers;
-    std::vector<Alert> alerts;
-    std::vector<QUrl> opened;
-    int runAlert(const Alert& alert) override {
-        alerts.push_back(alert);
-        if (answers.empty()) return -1;
-        const int answer = answers.front();
-        answers.pop_front();
-        return answer;
-    }
-    void openUrl(const QUrl& url) override { opened.push_back(url); }
-    void closePanel() override {}
-};
+using testing::ScriptedDesktop;
 
 class Agreement : public ::testing::Test {
   protected:
@@ -46,9 +31,9 @@ enum : int { kAgree = 0, kView = 1, kQuit = 2 };
 TEST_F(Agreement, ViewingThreeTimesThenAgreeing) {
     desktop.answers = {kView, kView, kView, kAgree};
     EXPECT_TRUE(run(license));
-    EXPECT_EQ(desktop.alerts.size(), 4u);
-    ASSERT_EQ(desktop.opened.size(), 3u);
-    EXPECT_EQ(desktop.opened[0], QUrl::fromLocalFile(license));
+    EXPECT_EQ(desktop.alerts.size(), 4);
+    ASSERT_EQ(desktop.openedUrls.size(), 3);
+    EXPECT_EQ(desktop.openedUrls[0], QUrl::fromLocalFile(license));
     EXPECT_TRUE(settings.boolValue(keys::acceptedEULAv1));
     EXPECT_EQ(logged, QStringList{"License agreement accepted (v1)."});
 }
@@ -56,7 +41,7 @@ TEST_F(Agreement, ViewingThreeTimesThenAgreeing) {
 TEST_F(Agreement, PromptHasTheFixedTextsAndButtonsInOrder) {
     desktop.answers = {kAgree};
     run(license);
-    ASSERT_EQ(desktop.alerts.size(), 1u);
+    ASSERT_EQ(desktop.alerts.size(), 1);
     const Alert& a = desktop.alerts[0];
     EXPECT_EQ(a.message, "Sweepkin Beta — License Agreement");
     EXPECT_EQ(a.buttons, (QStringList{"I Agree", "View Full License", "Quit"}));
@@ -84,7 +69,7 @@ TEST_F(Agreement, QuitLeavesTheFlagUnsetAndAsksAgainNextTime) {
     EXPECT_TRUE(logged.isEmpty());
     desktop.answers = {kAgree};
     EXPECT_TRUE(run(license));
-    EXPECT_EQ(desktop.alerts.size(), 2u);
+    EXPECT_EQ(desktop.alerts.size(), 2);
 }
 
 TEST_F(Agreement, ClosingThePromptCountsAsQuit) {
@@ -105,14 +90,14 @@ TEST_F(Agreement, OtherKeysDoNotCountAsAcceptance) {
     settings.setBool(keys::didInitialLoginSetup, true);
     desktop.answers = {kQuit};
     EXPECT_FALSE(run(license));
-    EXPECT_EQ(desktop.alerts.size(), 1u);
+    EXPECT_EQ(desktop.alerts.size(), 1);
 }
 
 TEST_F(Agreement, MissingLicenseFileJustAsksAgain) {
     desktop.answers = {kView, kAgree};
     EXPECT_TRUE(run(std::nullopt));
-    EXPECT_TRUE(desktop.opened.empty());
-    EXPECT_EQ(desktop.alerts.size(), 2u);
+    EXPECT_TRUE(desktop.openedUrls.empty());
+    EXPECT_EQ(desktop.alerts.size(), 2);
 }
 
 }  // namespace
