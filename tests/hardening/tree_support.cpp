@@ -17,24 +17,6 @@
 
 namespace sweepkin::hardening {
 
-Fd& Fd::operator=(Fd&& other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = other.release();
-    }
-    return *this;
-}
-
-Fd::~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
-int Fd::release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-}
-
 namespace {
 
 constexpr int kDirFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;

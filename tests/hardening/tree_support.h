@@ -11,26 +11,12 @@
 #include <map>
 #include <string>
 
+#include "engine/unique_fd.h"
+
 namespace sweepkin::hardening {
 
 // A descriptor that closes itself.
-class Fd {
-  public:
-    Fd() = default;
-    explicit Fd(int fd) : fd_(fd) {}
-    Fd(Fd&& other) noexcept : fd_(other.release()) {}
-    Fd& operator=(Fd&& other) noexcept;
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd();
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    int release();
-
-  private:
-    int fd_ = -1;
-};
+using Fd = UniqueFd;
 
 // A fresh folder under $TMPDIR (or /tmp), removed with everything below it on destruction,
 // whatever the modes, depths and lengths inside.
