@@ -1,7 +1,6 @@
-// A stand-in for a desktop application in the process tests. The first argument says how it
-// answers SIGTERM: "quit" (at once), "ignore", or "slow" (one second later). Other arguments,
-// such as "--type=renderer", are only there to be seen in /proc. It prints "ready" once its
-// signal handling is in place and never lives longer than a minute.
+// A stand-in desktop application for the process tests. argv[1] says how it answers SIGTERM:
+// "quit" (at once), "ignore", or "slow" (a second later); other arguments (such as
+// "--type=renderer") only show in /proc. Prints "ready" once set up; lives at most a minute.
 
 #include <signal.h>
 #include <unistd.h>

@@ -3,25 +3,25 @@
 #include <unistd.h>
 
 #include <QDateTime>
-#include <QDir>
-#include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <thread>
 
 #include "ops/activity_log.h"
+#include "tests/ops/tree.h"
 
 using namespace sweepkin;
+using namespace sweepkin::testing;
 
 namespace {
 
 constexpr std::uint64_t kMaxLogBytes = 5'242'880;
 
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    return f.readAll();
+void logOne(const QString& path, const QString& line) {
+    ActivityLog log(path.toStdString(), kMaxLogBytes);
+    log.logActivity(line);
+    log.waitForIdle();
 }
 
 }  // namespace
@@ -29,16 +29,19 @@ QByteArray readAll(const QString& path) {
 class TestActivityLog : public QObject {
     Q_OBJECT
 
+    std::unique_ptr<QTemporaryDir> home_;
+    QString path_;
+
   private slots:
+    void init() {
+        home_ = std::make_unique<QTemporaryDir>();
+        path_ = home_->filePath("Sweepkin.log");
+    }
+
     void firstLineCreatesFolderAndFile() {
-        QTemporaryDir home;
-        const QString path = home.filePath("Library/Logs/Sweepkin.log");
+        const QString path = home_->filePath("Library/Logs/Sweepkin.log");
         const QDateTime before = QDateTime::currentDateTime().addMSecs(-1000);
-        {
-            ActivityLog log(path.toStdString(), kMaxLogBytes);
-            log.logActivity(QStringLiteral("Cleaned 2 target(s), freed 1.50 GB."));
-            log.waitForIdle();
-        }
+        logOne(path, QStringLiteral("Cleaned 2 target(s), freed 1.50 GB."));
         const QDateTime after = QDateTime::currentDateTime();
 
         const QString text = QString::fromUtf8(readAll(path));
@@ -49,31 +52,24 @@ class TestActivityLog : public QObject {
         QVERIFY2(match.hasMatch(), qPrintable(text));
         const QDateTime stamp =
             QDateTime::fromString(match.captured(1), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-        QVERIFY(stamp >= before.addMSecs(-before.time().msec()));
-        QVERIFY(stamp <= after);
+        QVERIFY(stamp >= before.addMSecs(-before.time().msec()) && stamp <= after);
         QVERIFY(!QFile::exists(path + ".old"));
     }
 
     void linesKeepSubmissionOrderAndUnicode() {
-        QTemporaryDir home;
-        const QString path = home.filePath("Sweepkin.log");
-        ActivityLog log(path.toStdString(), kMaxLogBytes);
+        ActivityLog log(path_.toStdString(), kMaxLogBytes);
         for (int i = 0; i < 200; ++i) log.logActivity(QStringLiteral("line %1 — ✓").arg(i));
         log.waitForIdle();
-
-        const QStringList lines = QString::fromUtf8(readAll(path)).split('\n');
+        const QStringList lines = QString::fromUtf8(readAll(path_)).split('\n');
         QCOMPARE(lines.size(), 201);  // the text ends with a line feed
         QVERIFY(lines.last().isEmpty());
-        for (int i = 0; i < 200; ++i) {
+        for (int i = 0; i < 200; ++i)
             QVERIFY2(lines[i].endsWith(QStringLiteral("] line %1 — ✓").arg(i)),
                      qPrintable(lines[i]));
-        }
     }
 
     void loggingFromSeveralThreadsLosesNothing() {
-        QTemporaryDir home;
-        const QString path = home.filePath("Sweepkin.log");
-        ActivityLog log(path.toStdString(), kMaxLogBytes);
+        ActivityLog log(path_.toStdString(), kMaxLogBytes);
         std::vector<std::thread> threads;
         for (int t = 0; t < 4; ++t) {
             threads.emplace_back([&log, t] {
@@ -83,7 +79,7 @@ class TestActivityLog : public QObject {
         }
         for (auto& t : threads) t.join();
         log.waitForIdle();
-        QCOMPARE(readAll(path).count('\n'), 200);
+        QCOMPARE(readAll(path_).count('\n'), 200);
     }
 
     void rotationBoundary_data() {
@@ -96,23 +92,12 @@ class TestActivityLog : public QObject {
     void rotationBoundary() {
         QFETCH(qint64, existingSize);
         QFETCH(bool, rotated);
-        QTemporaryDir home;
-        const QString path = home.filePath("Sweepkin.log");
-        const QString old = path + ".old";
-        {
-            QFile f(path);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            QVERIFY(f.resize(existingSize));
-            QFile o(old);
-            QVERIFY(o.open(QIODevice::WriteOnly));
-            o.write("earlier generation\n");
-        }
+        const QString old = path_ + ".old";
+        QVERIFY(writeFile(path_, {}, existingSize));
+        QVERIFY(writeFile(old, "earlier generation\n"));
+        logOne(path_, QStringLiteral("next"));
 
-        ActivityLog log(path.toStdString(), kMaxLogBytes);
-        log.logActivity(QStringLiteral("next"));
-        log.waitForIdle();
-
-        const QByteArray current = readAll(path);
+        const QByteArray current = readAll(path_);
         QVERIFY(current.endsWith("] next\n"));
         if (rotated) {
             QVERIFY(current.startsWith('['));
@@ -120,50 +105,33 @@ class TestActivityLog : public QObject {
             QCOMPARE(QFileInfo(old).size(), existingSize);
         } else {
             QCOMPARE(qint64(current.size()) - existingSize,
-                     qint64(QByteArray("[2026-03-05 14:03:09] next\n").size()));
+                     qint64(sizeof("[2026-03-05 14:03:09] next\n") - 1));
             QCOMPARE(readAll(old), QByteArray("earlier generation\n"));
         }
     }
 
     // A log that exists but cannot be opened for appending keeps its content; the line is lost.
     void unopenableLogIsLeftAlone() {
-        QTemporaryDir home;
-        const QString path = home.filePath("Sweepkin.log");
-        {
-            QFile f(path);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write("precious\n");
-        }
-        QFile::setPermissions(path, QFile::ReadOwner);
+        QVERIFY(writeFile(path_, "precious\n"));
+        QFile::setPermissions(path_, QFile::ReadOwner);
         if (::geteuid() == 0) QSKIP("root can append to a read-only file; needs a normal user");
-        ActivityLog log(path.toStdString(), kMaxLogBytes);
-        log.logActivity(QStringLiteral("dropped"));
-        log.waitForIdle();
-        QCOMPARE(readAll(path), QByteArray("precious\n"));
+        logOne(path_, QStringLiteral("dropped"));
+        QCOMPARE(readAll(path_), QByteArray("precious\n"));
     }
 
     void logPathThatIsAFolderIsLeftAlone() {
-        QTemporaryDir home;
-        const QString path = home.filePath("Sweepkin.log");
-        QVERIFY(QDir().mkpath(path + "/inside"));
-        ActivityLog log(path.toStdString(), kMaxLogBytes);
-        log.logActivity(QStringLiteral("dropped"));
-        log.waitForIdle();
-        QVERIFY(QFileInfo(path + "/inside").isDir());
-        QVERIFY(!QFile::exists(path + ".old"));
+        QVERIFY(QDir().mkpath(path_ + "/inside"));
+        logOne(path_, QStringLiteral("dropped"));
+        QVERIFY(QFileInfo(path_ + "/inside").isDir());
+        QVERIFY(!QFile::exists(path_ + ".old"));
     }
 
     void unwritableLocationDoesNothing() {
-        QTemporaryDir home;
-        QFile blocker(home.filePath("Library"));
-        QVERIFY(blocker.open(QIODevice::WriteOnly));  // a file where the folder should be
-        blocker.close();
-        const QString path = home.filePath("Library/Logs/Sweepkin.log");
-        ActivityLog log(path.toStdString(), kMaxLogBytes);
-        log.logActivity(QStringLiteral("lost"));
-        log.waitForIdle();
+        QVERIFY(writeFile(home_->filePath("Library"), {}));  // a file where the folder should be
+        const QString path = home_->filePath("Library/Logs/Sweepkin.log");
+        logOne(path, QStringLiteral("lost"));
         QVERIFY(!QFile::exists(path));
-        QCOMPARE(QFileInfo(home.filePath("Library")).size(), 0);
+        QCOMPARE(QFileInfo(home_->filePath("Library")).size(), 0);
     }
 };
 

@@ -29,72 +29,46 @@ QString sizeText(std::int64_t bytes) {
     return QString::fromStdString(formatBytes(bytes));
 }
 
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+// One temporary home with everything the delegate would own.
+struct World {
+    QTemporaryDir home;
+    QString at(const QString& rel) const { return home.filePath(rel); }
+    const QString reportPath = at("Library/Application Support/Sweepkin/last_cleanup_report.md");
+    const QString logPath = at("Library/Logs/Sweepkin.log");
+    const bool homeSet = qputenv("HOME", home.path().toUtf8());
+    UIModel model;
+    std::vector<AppTarget> targets = buildCacheTargets(at("Library/Caches/CloudKit").toStdString());
+    ScriptedDesktop desktop;
+    SettingsStore settings{at(".config/Sweepkin/Sweepkin.conf")};
+    ProcRunningApps apps{ExecutableNames{{"com.google.Chrome", {"fakechrome-cleanrun"}}}};
+    ActivityLog log{logPath.toStdString(), 5'242'880};
+    FixedLoginItem login{false};
+    Scanner scanner{model, targets};
+    int sleeps = 0;
+    std::unique_ptr<CleanRun> run = std::make_unique<CleanRun>(CleanRunContext{
+        model, targets, desktop, settings, apps, log, reportPath.toStdString(),
+        [this] { refreshTexts(model, settings, login); }, [this] { scanner.startScan(); },
+        [this](std::chrono::milliseconds) {
+            ++sleeps;
+            QThread::msleep(50);
+        }});
+
+    void tick(QVector<CacheRow> rows) { model.setRows(std::move(rows)); }
+    void waitForFinish(int alerts) {
+        QTRY_COMPARE_WITH_TIMEOUT(desktop.alerts.size(), alerts, 60'000);
+        log.waitForIdle();
+    }
+};
 
 }  // namespace
 
 class TestCleanRun : public QObject {
     Q_OBJECT
 
-    // One temporary home with everything the delegate would own.
-    struct World {
-        QTemporaryDir home;
-        std::unique_ptr<UIModel> model;
-        std::vector<AppTarget> targets;
-        ScriptedDesktop desktop;
-        std::unique_ptr<SettingsStore> settings;
-        std::unique_ptr<ProcRunningApps> apps;
-        std::unique_ptr<ActivityLog> log;
-        FixedLoginItem login{false};
-        std::unique_ptr<Scanner> scanner;
-        int sleeps = 0;
-        std::unique_ptr<CleanRun> run;
-
-        QString at(const QString& rel) const { return home.filePath(rel); }
-        QString reportPath() const {
-            return at("Library/Application Support/Sweepkin/last_cleanup_report.md");
-        }
-        QString logPath() const { return at("Library/Logs/Sweepkin.log"); }
-    };
-
     QString fakeChrome_;
     QTemporaryDir binDir_;
     std::unique_ptr<World> w_;
-    QProcess* chrome_ = nullptr;
     std::unique_ptr<QProcess> chromeOwner_;
-
-    void makeWorld() {
-        w_ = std::make_unique<World>();
-        QVERIFY(w_->home.isValid());
-        qputenv("HOME", w_->home.path().toUtf8());
-        w_->model = std::make_unique<UIModel>();
-        w_->targets = buildCacheTargets(w_->at("Library/Caches/CloudKit").toStdString());
-        w_->settings = std::make_unique<SettingsStore>(w_->at(".config/Sweepkin/Sweepkin.conf"));
-        w_->apps = std::make_unique<ProcRunningApps>(
-            ExecutableNames{{"com.google.Chrome", {"fakechrome-cleanrun"}}});
-        w_->log = std::make_unique<ActivityLog>(w_->logPath().toStdString(), 5'242'880);
-        w_->scanner = std::make_unique<Scanner>(*w_->model, w_->targets);
-        World* world = w_.get();
-        w_->run = std::make_unique<CleanRun>(CleanRunContext{
-            *w_->model, w_->targets, w_->desktop, *w_->settings, *w_->apps, *w_->log,
-            w_->reportPath().toStdString(),
-            [world] { refreshTexts(*world->model, *world->settings, world->login); },
-            [world] { world->scanner->startScan(); },
-            [world](std::chrono::milliseconds) {
-                ++world->sleeps;
-                QThread::msleep(50);
-            }});
-    }
-
-    void tick(QVector<CacheRow> rows) { w_->model->setRows(std::move(rows)); }
-
-    void waitForFinish(int alerts) {
-        QTRY_COMPARE_WITH_TIMEOUT(w_->desktop.alerts.size(), alerts, 60'000);
-        w_->log->waitForIdle();
-    }
 
   private slots:
     void initTestCase() {
@@ -103,7 +77,7 @@ class TestCleanRun : public QObject {
         QVERIFY(QFile::setPermissions(fakeChrome_, QFile::ReadOwner | QFile::ExeOwner));
     }
 
-    void init() { makeWorld(); }
+    void init() { w_ = std::make_unique<World>(); }
 
     void cleanup() {
         // Let a folder made read-only by a test be removed with the temporary home.
@@ -122,16 +96,13 @@ class TestCleanRun : public QObject {
         QTest::addColumn<QStringList>("running");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("tail");  // what follows the fixed sentence
-
-        QTest::newRow("one") << 1 << qint64(1'230'000'000) << QStringList{}
-                             << "Clean 1 selected cache (1.23 GB)?"
-                             << "";
-        QTest::newRow("three") << 3 << qint64(740'000'000) << QStringList{}
-                               << "Clean 3 selected caches (740 MB)?"
-                               << "";
-        QTest::newRow("no sizes") << 2 << qint64(0) << QStringList{}
-                                  << "Clean 2 selected caches (0 B)?"
-                                  << "";
+        const QStringList none;
+        QTest::newRow("one") << 1 << qint64(1'230'000'000) << none
+                             << "Clean 1 selected cache (1.23 GB)?" << QString();
+        QTest::newRow("three") << 3 << qint64(740'000'000) << none
+                               << "Clean 3 selected caches (740 MB)?" << QString();
+        QTest::newRow("no sizes") << 2 << qint64(0) << none << "Clean 2 selected caches (0 B)?"
+                                  << QString();
         QTest::newRow("running")
             << 2 << qint64(1'500'000'000) << QStringList{"Google Chrome", "Slack"}
             << "Clean 2 selected caches (1.50 GB)?"
@@ -154,50 +125,31 @@ class TestCleanRun : public QObject {
         QCOMPARE(alert.buttons, QStringList({"Clean", "Cancel"}));
     }
 
-    void resultLines_data() {
-        QTest::addColumn<qint64>("freed");
-        QTest::addColumn<bool>("failed");
-        QTest::addColumn<QString>("line");
-        QTest::newRow("cleared") << qint64(1'230'000'000) << false
-                                 << "Google Chrome: cleared 1.23 GB";
-        QTest::newRow("nothing") << qint64(0) << false << "Google Chrome: cleared 0 B";
-        QTest::newRow("partly") << qint64(0) << true
-                                << "Google Chrome: partly cleared 0 B — some items need Full "
-                                   "Disk Access";
-    }
-
-    void resultLines() {
-        QFETCH(qint64, freed);
-        QFETCH(bool, failed);
-        QFETCH(QString, line);
-        QCOMPARE(QString::fromStdString(resultLine("Google Chrome", freed, failed)), line);
-    }
-
     void nothingTickedDoesNothing() {
-        tick({CacheRow{"Slack", 5'000'000, false}});
+        w_->tick({CacheRow{"Slack", 5'000'000, false}});
         w_->run->cleanSelected();
         QVERIFY(w_->desktop.alerts.isEmpty());
         QCOMPARE(w_->desktop.panelCloses, 0);
-        QCOMPARE(w_->settings->intValue(keys::ctCleans), 0);
-        QVERIFY(!w_->model->cleaning());
+        QCOMPARE(w_->settings.intValue(keys::ctCleans), 0);
+        QVERIFY(!w_->model.cleaning());
     }
 
     void cancelChangesNothing() {
         QVERIFY(makeFile(w_->at("Library/Caches/com.tinyspeck.slackmacgap/blob"), 2'000'000));
-        tick({CacheRow{"Slack", 2'000'000, true}, CacheRow{"Spotify", std::nullopt, true}});
+        w_->tick({CacheRow{"Slack", 2'000'000, true}, CacheRow{"Spotify", std::nullopt, true}});
         w_->desktop.answers = {1};
         w_->run->cleanSelected();
         QCOMPARE(w_->desktop.alerts.size(), 1);
         QCOMPARE(w_->desktop.alerts[0].message, QStringLiteral("Clean 2 selected caches (2 MB)?"));
         QCOMPARE(w_->desktop.panelCloses, 1);
         QCoreApplication::processEvents();
-        w_->log->waitForIdle();
-        QVERIFY(!w_->model->cleaning());
-        QCOMPARE(w_->settings->intValue(keys::ctCleans), 0);
-        QVERIFY(!w_->settings->dateValue(keys::lastClean));
+        w_->log.waitForIdle();
+        QVERIFY(!w_->model.cleaning());
+        QCOMPARE(w_->settings.intValue(keys::ctCleans), 0);
+        QVERIFY(!w_->settings.dateValue(keys::lastClean));
         QVERIFY(QFile::exists(w_->at("Library/Caches/com.tinyspeck.slackmacgap/blob")));
-        QVERIFY(!QFile::exists(w_->reportPath()));
-        QVERIFY(!QFile::exists(w_->logPath()));
+        QVERIFY(!QFile::exists(w_->reportPath));
+        QVERIFY(!QFile::exists(w_->logPath));
     }
 
     void fullRun() {
@@ -222,23 +174,23 @@ class TestCleanRun : public QObject {
         QVERIFY(chromeOwner_->waitForReadyRead(10'000));
 
         // Ticked in an order unlike the catalogue's; Spotify unticked; Code has nothing.
-        tick({CacheRow{"Visual Studio Code", std::nullopt, true},
-              CacheRow{"Slack", 2'000'000, true}, CacheRow{"Spotify", 3'000'000, false},
-              CacheRow{"Safari", 2'200'000, true}, CacheRow{"Google Chrome", 2'000'000, true}});
+        w_->tick({CacheRow{"Visual Studio Code", std::nullopt, true},
+                  CacheRow{"Slack", 2'000'000, true}, CacheRow{"Spotify", 3'000'000, false},
+                  CacheRow{"Safari", 2'200'000, true}, CacheRow{"Google Chrome", 2'000'000, true}});
         w_->desktop.answers = {0, 1};  // "Clean", then the completion dialog's second button
         const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
 
         w_->run->cleanSelected();
-        QVERIFY(w_->model->cleaning());
-        QCOMPARE(w_->settings->intValue(keys::ctCleans), 1);
+        QVERIFY(w_->model.cleaning());
+        QCOMPARE(w_->settings.intValue(keys::ctCleans), 1);
         const Alert confirm = w_->desktop.alerts.value(0);
         // The unmeasured Code row adds nothing; the unticked Spotify row is not counted.
         QCOMPARE(confirm.message, "Clean 4 selected caches (" + sizeText(6'200'000) + ")?");
         QVERIFY(confirm.informative.endsWith(
             "These apps are open and will be closed first: Google Chrome."));
 
-        waitForFinish(2);
-        QVERIFY(!w_->model->cleaning());
+        w_->waitForFinish(2);
+        QVERIFY(!w_->model.cleaning());
         // Asked to quit, and it did, with a normal exit after its SIGTERM handler.
         QVERIFY(chromeOwner_->state() == QProcess::NotRunning ||
                 chromeOwner_->waitForFinished(5000));
@@ -251,7 +203,7 @@ class TestCleanRun : public QObject {
             "Slack: cleared " + sizeText(2'000'000),
             "Visual Studio Code: cleared 0 B",
         };
-        const QString report = QString::fromUtf8(readAll(w_->reportPath()));
+        const QString report = QString::fromUtf8(readAll(w_->reportPath));
         QString expectedBlock;
         for (const QString& l : lines) expectedBlock += "- " + l + "\n";
         QVERIFY2(report.contains(expectedBlock), qPrintable(report));
@@ -263,11 +215,11 @@ class TestCleanRun : public QObject {
         QCOMPARE(w_->desktop.openedUrls.size(), 1);
         QVERIFY(w_->desktop.openedUrls[0].toLocalFile().endsWith("cache-removal-help.html"));
 
-        const auto lastClean = w_->settings->dateValue(keys::lastClean);
+        const auto lastClean = w_->settings.dateValue(keys::lastClean);
         QVERIFY(lastClean && *lastClean >= before && *lastClean <= QDateTime::currentDateTime());
-        QCOMPARE(w_->model->lastCleanText(),
+        QCOMPARE(w_->model.lastCleanText(),
                  lastClean->toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
-        const QByteArray log = readAll(w_->logPath());
+        const QByteArray log = readAll(w_->logPath);
         QCOMPARE(log.count('\n'), 1);
         QVERIFY2(
             log.endsWith(("] Cleaned 4 target(s), freed " + sizeText(cleared) + ".\n").toUtf8()),
@@ -279,44 +231,44 @@ class TestCleanRun : public QObject {
         QVERIFY(QFile::exists(locked + "/stuck"));
 
         // The rescan lists what is left: Safari's stuck file and the unticked Spotify.
-        QCOMPARE(w_->scanner->scanGeneration(), qint64(1));
-        w_->scanner->waitForIdle();
-        QTRY_VERIFY_WITH_TIMEOUT(!w_->model->scanning(), 30'000);
+        QCOMPARE(w_->scanner.scanGeneration(), qint64(1));
+        w_->scanner.waitForIdle();
+        QTRY_VERIFY_WITH_TIMEOUT(!w_->model.scanning(), 30'000);
         QStringList ids;
-        for (const auto& r : w_->model->rows()) ids << r.id + (r.selected ? "+" : "-");
+        for (const auto& r : w_->model.rows()) ids << r.id + (r.selected ? "+" : "-");
         QCOMPARE(ids, QStringList({"Safari+", "Spotify-"}));
     }
 
     void runWithoutFailuresOffersOnlyOk() {
         QVERIFY(makeFile(w_->at("Library/Caches/CloudKit/db"), 1'000'000));
-        tick({CacheRow{"iCloud (CloudKit) cache", 1'000'000, true}});
+        w_->tick({CacheRow{"iCloud (CloudKit) cache", 1'000'000, true}});
         w_->desktop.answers = {0, 0};
         w_->run->cleanSelected();
         QVERIFY(!w_->desktop.alerts[0].informative.contains("will be closed"));
-        waitForFinish(2);
+        w_->waitForFinish(2);
         QCOMPARE(w_->desktop.alerts[1].buttons, QStringList({"OK"}));
         QVERIFY(!w_->desktop.alerts[1].informative.contains("Full Disk Access"));
         QVERIFY(w_->desktop.openedUrls.isEmpty());
         QCOMPARE(w_->sleeps, 0);  // no application to close for this target
-        QVERIFY(QString::fromUtf8(readAll(w_->reportPath()))
+        QVERIFY(QString::fromUtf8(readAll(w_->reportPath))
                     .contains("- iCloud (CloudKit) cache: cleared " + sizeText(1'000'000) + "\n"));
     }
 
     void ownerGoneBeforeFinishSkipsOnlyTheFinish() {
         QVERIFY(makeFile(w_->at("Library/Caches/com.tinyspeck.slackmacgap/blob"), 2'000'000));
-        tick({CacheRow{"Slack", 2'000'000, true}});
+        w_->tick({CacheRow{"Slack", 2'000'000, true}});
         w_->desktop.answers = {0};
         w_->run->cleanSelected();
         w_->run.reset();  // waits for the body; its finish is dropped
         QCoreApplication::processEvents();
         QCoreApplication::sendPostedEvents();
-        w_->log->waitForIdle();
+        w_->log.waitForIdle();
         QCOMPARE(w_->desktop.alerts.size(), 1);
-        QVERIFY(w_->model->cleaning());
-        QVERIFY(QFile::exists(w_->reportPath()));
-        QVERIFY(w_->settings->dateValue(keys::lastClean));
-        QVERIFY(readAll(w_->logPath()).contains("Cleaned 1 target(s)"));
-        QCOMPARE(w_->scanner->scanGeneration(), qint64(0));
+        QVERIFY(w_->model.cleaning());
+        QVERIFY(QFile::exists(w_->reportPath));
+        QVERIFY(w_->settings.dateValue(keys::lastClean));
+        QVERIFY(readAll(w_->logPath).contains("Cleaned 1 target(s)"));
+        QCOMPARE(w_->scanner.scanGeneration(), qint64(0));
     }
 };
 

@@ -1,7 +1,6 @@
 // Closing applications with real helper processes: which processes are asked to quit, and how
 // long closeApp keeps checking (counted through the injected sleeper, never by the clock).
 
-#include <signal.h>
 #include <unistd.h>
 
 #include <QFile>
@@ -18,45 +17,49 @@ using namespace sweepkin;
 
 namespace {
 
-// Executable names of their own, so suites running side by side never see each other's helpers.
+// An executable name of its own, so suites running side by side never see each other's helpers.
 const std::string kFakeChrome = "test.sweepkin.fakechrome";
 
-// Forwards to the real registry and remembers what was asked of it.
-class ObservedApps : public RunningApps {
-  public:
-    explicit ObservedApps(RunningApps& real) : real_(real) {}
+ExecutableNames fakeChromeNames() {
+    return ExecutableNames{{kFakeChrome, {"fakechrome-closeapp"}}};
+}
+
+// Runs closeApp on the real registry, recording what was listed and asked to quit and how
+// often it slept (each sleep really pausing for `pauseMs`).
+struct Closing : RunningApps {
+    ProcRunningApps real{fakeChromeNames()};
+    int listings = 0, sleeps = 0;
+    std::vector<int> listed, quitRequests;
+
+    explicit Closing(int pauseMs) {
+        closeApp(kFakeChrome, *this, [this, pauseMs](std::chrono::milliseconds interval) {
+            QCOMPARE(interval, std::chrono::milliseconds(500));
+            ++sleeps;
+            std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+        });
+    }
     std::vector<AppInstance> instances(const std::string& bundleID) override {
         ++listings;
-        auto found = real_.instances(bundleID);
+        auto found = real.instances(bundleID);
         for (const auto& i : found) listed.push_back(i.pid);
         return found;
     }
     void requestQuit(const AppInstance& instance) override {
         quitRequests.push_back(instance.pid);
-        real_.requestQuit(instance);
+        real.requestQuit(instance);
     }
-    int listings = 0;
-    std::vector<int> listed;
-    std::vector<int> quitRequests;
-
-  private:
-    RunningApps& real_;
-};
-
-struct Sleeps {
-    int count = 0;
-    std::chrono::milliseconds realPause;
-    Sleeper sleeper() {
-        return [this](std::chrono::milliseconds interval) {
-            QCOMPARE(interval, std::chrono::milliseconds(500));
-            ++count;
-            std::this_thread::sleep_for(realPause);
-        };
+    bool asked(QProcess* p) const { return has(quitRequests, p); }
+    bool saw(QProcess* p) const { return has(listed, p); }
+    static bool has(const std::vector<int>& v, QProcess* p) {
+        return std::find(v.begin(), v.end(), int(p->processId())) != v.end();
     }
 };
 
-bool contains(const std::vector<int>& v, qint64 pid) {
-    return std::find(v.begin(), v.end(), int(pid)) != v.end();
+bool stillRunning(QProcess* p) {
+    return !p->waitForFinished(300);
+}
+bool gone(QProcess* p) {
+    return p->state() == QProcess::NotRunning || p->waitForFinished(2000);
 }
 
 }  // namespace
@@ -75,46 +78,33 @@ class TestCloseApp : public QObject {
         processes_.push_back(std::move(p));
         return processes_.back().get();
     }
-
     QProcess* fake(const char* mode, const QStringList& extra = {}) {
         return launch(fakeChrome_, QStringList{QLatin1String(mode)} + extra);
     }
 
-    static bool stillRunning(QProcess* p) { return !p->waitForFinished(300); }
-    static bool gone(QProcess* p) {
-        return p->state() == QProcess::NotRunning || p->waitForFinished(2000);
-    }
-
   private slots:
     void initTestCase() {
-        QVERIFY(dir_.isValid());
         fakeChrome_ = dir_.filePath("fakechrome-closeapp");
         QVERIFY(QFile::copy(QStringLiteral(QUIT_HELPER_PATH), fakeChrome_));
-        QVERIFY(QFile::setPermissions(fakeChrome_, QFile::ReadOwner | QFile::WriteOwner |
-                                                       QFile::ExeOwner | QFile::ReadOther |
-                                                       QFile::ExeOther));
-        QFile::setPermissions(dir_.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                               QFile::ReadOther | QFile::ExeOther);
+        // Readable and runnable by nobody too, for the other-user case.
+        const auto mode = QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther;
+        QVERIFY(QFile::setPermissions(fakeChrome_, mode | QFile::WriteOwner));
+        QFile::setPermissions(dir_.path(), mode | QFile::WriteOwner);
     }
 
     void cleanup() {
         for (auto& p : processes_) {
-            if (p->state() != QProcess::NotRunning) {
-                p->kill();
-                p->waitForFinished(5000);
-            }
+            p->kill();
+            p->waitForFinished(5000);
         }
         processes_.clear();
     }
 
     void notRunningReturnsAfterOneCheck() {
-        ProcRunningApps real(ExecutableNames{{kFakeChrome, {"fakechrome-closeapp"}}});
-        ObservedApps apps(real);
-        Sleeps sleeps{0, std::chrono::milliseconds(0)};
-        closeApp(kFakeChrome, apps, sleeps.sleeper());
-        QCOMPARE(apps.listings, 2);  // the quit round and one check
-        QCOMPARE(sleeps.count, 0);
-        QVERIFY(apps.quitRequests.empty());
+        Closing c(0);
+        QCOMPARE(c.listings, 2);  // the quit round and one check
+        QCOMPARE(c.sleeps, 0);
+        QVERIFY(c.quitRequests.empty());
     }
 
     void unknownIdentifierAndSafariMatchNothing() {
@@ -126,66 +116,40 @@ class TestCloseApp : public QObject {
     void quitsOnRequest() {
         QProcess* app = fake("quit");
         QVERIFY(app);
-        ProcRunningApps real(ExecutableNames{{kFakeChrome, {"fakechrome-closeapp"}}});
-        ObservedApps apps(real);
-        Sleeps sleeps{0, std::chrono::milliseconds(500)};
-        closeApp(kFakeChrome, apps, sleeps.sleeper());
-        QVERIFY(contains(apps.quitRequests, app->processId()));
+        Closing c(500);
+        QVERIFY(c.asked(app));
         QVERIFY(gone(app));
         QCOMPARE(app->exitStatus(), QProcess::NormalExit);  // a handled SIGTERM, not a kill
-        QVERIFY(sleeps.count < 10);
+        QVERIFY(c.sleeps < 10);
     }
 
     void ignoredRequestWaitsTenChecks() {
         QProcess* app = fake("ignore");
         QVERIFY(app);
-        ProcRunningApps real(ExecutableNames{{kFakeChrome, {"fakechrome-closeapp"}}});
-        ObservedApps apps(real);
-        Sleeps sleeps{0, std::chrono::milliseconds(5)};
-        closeApp(kFakeChrome, apps, sleeps.sleeper());
-        QCOMPARE(sleeps.count, 10);
-        QCOMPARE(apps.listings, 11);  // the quit round and ten checks, none after the last sleep
-        QVERIFY(contains(apps.quitRequests, app->processId()));
+        Closing c(5);
+        QCOMPARE(c.sleeps, 10);
+        QCOMPARE(c.listings, 11);  // the quit round and ten checks, none after the last sleep
+        QVERIFY(c.asked(app));
         QVERIFY(stillRunning(app));  // never killed
     }
 
-    void slowQuitEndsTheWaitEarly() {
-        QProcess* app = fake("slow");
-        QVERIFY(app);
-        ProcRunningApps real(ExecutableNames{{kFakeChrome, {"fakechrome-closeapp"}}});
-        ObservedApps apps(real);
-        Sleeps sleeps{0, std::chrono::milliseconds(500)};
-        closeApp(kFakeChrome, apps, sleeps.sleeper());
-        QVERIFY(sleeps.count >= 1);
-        QVERIFY(sleeps.count < 10);
-        QVERIFY(gone(app));
-    }
-
-    void everyInstanceIsAskedAndAwaited() {
+    void everyInstanceIsAskedAndAwaitedAndSlowQuitEndsTheWaitEarly() {
         QProcess* first = fake("quit");
         QProcess* second = fake("slow");
         QVERIFY(first && second);
-        ProcRunningApps real(ExecutableNames{{kFakeChrome, {"fakechrome-closeapp"}}});
-        ObservedApps apps(real);
-        Sleeps sleeps{0, std::chrono::milliseconds(500)};
-        closeApp(kFakeChrome, apps, sleeps.sleeper());
-        QVERIFY(contains(apps.quitRequests, first->processId()));
-        QVERIFY(contains(apps.quitRequests, second->processId()));
-        QVERIFY(sleeps.count >= 1);  // the slow one was still there at the first check
-        QVERIFY(gone(first));
-        QVERIFY(gone(second));
+        Closing c(500);
+        QVERIFY(c.asked(first) && c.asked(second));
+        QVERIFY(c.sleeps >= 1);  // the slow one was still there at the first check
+        QVERIFY(c.sleeps < 10);
+        QVERIFY(gone(first) && gone(second));
     }
 
     void helperProcessesAreLeftToTheirMainProcess() {
         QProcess* main = fake("quit");
         QProcess* helper = fake("quit", {QStringLiteral("--type=renderer")});
         QVERIFY(main && helper);
-        ProcRunningApps real(ExecutableNames{{kFakeChrome, {"fakechrome-closeapp"}}});
-        ObservedApps apps(real);
-        Sleeps sleeps{0, std::chrono::milliseconds(100)};
-        closeApp(kFakeChrome, apps, sleeps.sleeper());
-        QVERIFY(!contains(apps.listed, helper->processId()));
-        QVERIFY(!contains(apps.quitRequests, helper->processId()));
+        Closing c(100);
+        QVERIFY(!c.saw(helper) && !c.asked(helper));
         QVERIFY(gone(main));
         QVERIFY(stillRunning(helper));
     }
@@ -193,7 +157,6 @@ class TestCloseApp : public QObject {
     void replacedExecutableStillMatches() {
         const QString path = dir_.filePath("fakeslack");
         QVERIFY(QFile::copy(fakeChrome_, path));
-        QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner);
         QProcess* app = launch(path, {QStringLiteral("quit")});
         QVERIFY(app);
         QVERIFY(QFile::remove(path));  // /proc/PID/exe now ends in " (deleted)"
@@ -210,20 +173,16 @@ class TestCloseApp : public QObject {
             launch(QStringLiteral("setpriv"),
                    {"--reuid=65534", "--regid=65534", "--clear-groups", fakeChrome_, "quit"});
         QVERIFY(foreign);
-        ProcRunningApps real(ExecutableNames{{kFakeChrome, {"fakechrome-closeapp"}}});
-        ObservedApps apps(real);
-        Sleeps sleeps{0, std::chrono::milliseconds(0)};
-        closeApp(kFakeChrome, apps, sleeps.sleeper());
-        QVERIFY(!contains(apps.listed, foreign->processId()));
+        Closing c(0);
+        QVERIFY(!c.saw(foreign));
         QVERIFY(stillRunning(foreign));
     }
 
     void foreignInstanceRecordIsNotSignalled() {
         QProcess* app = fake("quit");
         QVERIFY(app);
-        ProcRunningApps apps(ExecutableNames{{kFakeChrome, {"fakechrome-closeapp"}}});
         // A record this registry never handed out (a pid with a made-up descriptor).
-        apps.requestQuit(AppInstance{int(app->processId()), 0});
+        ProcRunningApps(fakeChromeNames()).requestQuit(AppInstance{int(app->processId()), 0});
         QVERIFY(stillRunning(app));
     }
 };

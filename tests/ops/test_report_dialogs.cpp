@@ -3,7 +3,6 @@
 
 #include <QDateTime>
 #include <QFile>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -11,6 +10,7 @@
 #include "ops/panel_texts.h"
 #include "ops/report_dialogs.h"
 #include "tests/ops/fakes.h"
+#include "tests/ops/tree.h"
 
 using namespace sweepkin;
 using namespace sweepkin::testing;
@@ -26,10 +26,9 @@ class TestReportDialogs : public QObject {
         QTest::addColumn<int>("answer");
         QTest::addColumn<QStringList>("buttons");
         QTest::addColumn<bool>("opensHelp");
-        const QStringList okOnly{"OK"};
-        const QStringList withSettings{"OK", "Open Full Disk Access Settings"};
-        QTest::newRow("clean, OK") << false << 0 << okOnly << false;
-        QTest::newRow("clean, closed") << false << -1 << okOnly << false;
+        const QStringList ok{"OK"}, withSettings{"OK", "Open Full Disk Access Settings"};
+        QTest::newRow("clean, OK") << false << 0 << ok << false;
+        QTest::newRow("clean, closed") << false << -1 << ok << false;
         QTest::newRow("failed, OK") << true << 0 << withSettings << false;
         QTest::newRow("failed, closed") << true << -1 << withSettings << false;
         QTest::newRow("failed, settings") << true << 1 << withSettings << true;
@@ -47,13 +46,12 @@ class TestReportDialogs : public QObject {
         QCOMPARE(desktop.alerts.size(), 1);
         const Alert& alert = desktop.alerts[0];
         QCOMPARE(alert.message, QStringLiteral("Done — cleared 0 B"));
-        QString informative = QStringLiteral("Free disk space: 12.35 GB  (was 11.00 GB).");
-        if (anyFailed) {
-            informative += QStringLiteral(
-                "\n\nSome items (such as Safari or iCloud) couldn't be fully cleared. To allow "
-                "them, give Sweepkin Full Disk Access, then run again.");
-        }
-        QCOMPARE(alert.informative, informative);
+        QCOMPARE(alert.informative,
+                 QStringLiteral("Free disk space: 12.35 GB  (was 11.00 GB).") +
+                     (anyFailed ? QStringLiteral("\n\nSome items (such as Safari or iCloud) "
+                                                 "couldn't be fully cleared. To allow them, give "
+                                                 "Sweepkin Full Disk Access, then run again.")
+                                : QString()));
         QVERIFY(!alert.warning);
         QCOMPARE(alert.buttons, buttons);
         QCOMPARE(desktop.openedUrls.size(), opensHelp ? 1 : 0);
@@ -63,24 +61,15 @@ class TestReportDialogs : public QObject {
         ScriptedDesktop desktop;
         openFullDiskAccessSettings(desktop);
         QCOMPARE(desktop.openedUrls.size(), 1);
-        const QUrl url = desktop.openedUrls[0];
-        QVERIFY(url.isLocalFile());
-        QFile page(url.toLocalFile());
-        QVERIFY2(page.open(QIODevice::ReadOnly), qPrintable(url.toString()));
-        const QString html = QString::fromUtf8(page.readAll());
+        const QByteArray html = readAll(desktop.openedUrls[0].toLocalFile());
         // The four causes it must explain, each with its fix.
-        for (const char* fix : {"chown", "chmod", "chattr", "umount"}) {
-            QVERIFY2(html.contains(QLatin1String(fix)), fix);
-        }
+        for (const char* fix : {"chown", "chmod", "chattr", "umount"})
+            QVERIFY2(html.contains(fix), fix);
     }
 
     void lastReportOpensTheFile() {
         const QString path = dir_.filePath("last_cleanup_report.md");
-        {
-            QFile f(path);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write("# report\n");
-        }
+        QVERIFY(writeFile(path, "# report\n"));
         ScriptedDesktop desktop;
         showLastReport(desktop, path.toStdString());
         QCOMPARE(desktop.panelCloses, 1);
@@ -94,32 +83,10 @@ class TestReportDialogs : public QObject {
         QCOMPARE(desktop.panelCloses, 1);
         QVERIFY(desktop.openedUrls.isEmpty());
         QCOMPARE(desktop.alerts.size(), 1);
-        QCOMPARE(desktop.alerts[0].message, QStringLiteral("No cleanup report yet"));
-        QCOMPARE(desktop.alerts[0].informative,
-                 QStringLiteral("A report will appear here after you run a cleanup."));
-        QVERIFY(desktop.alerts[0].buttons.isEmpty());
-    }
-
-    void lastCleanTexts_data() {
-        QTest::addColumn<QByteArray>("stored");  // the line in the settings file; empty: none
-        QTest::addColumn<QString>("text");
-        QTest::newRow("fresh") << QByteArray() << "never";
-        QTest::newRow("string") << QByteArray("lastClean=2026-03-05 14:03:09") << "never";
-        QTest::newRow("number") << QByteArray("lastClean=1772719389") << "never";
-    }
-
-    void lastCleanTexts() {
-        QFETCH(QByteArray, stored);
-        QFETCH(QString, text);
-        const QString path =
-            dir_.filePath(QStringLiteral("texts-%1.conf").arg(QTest::currentDataTag()));
-        {
-            QFile f(path);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write("[General]\n" + stored + "\n");
-        }
-        SettingsStore settings(path);
-        QCOMPARE(lastCleanText(settings), text);
+        const Alert& alert = desktop.alerts[0];
+        QCOMPARE(alert.message, QStringLiteral("No cleanup report yet"));
+        QCOMPARE(alert.informative, "A report will appear here after you run a cleanup.");
+        QVERIFY(alert.buttons.isEmpty());
     }
 
     void lastCleanIsLocalTime() {

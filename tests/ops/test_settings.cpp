@@ -3,13 +3,13 @@
 #include <unistd.h>
 
 #include <QDateTime>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <thread>
 #include <vector>
 
 #include "ops/settings.h"
+#include "tests/ops/tree.h"
 
 using namespace sweepkin;
 
@@ -17,17 +17,11 @@ class TestSettings : public QObject {
     Q_OBJECT
 
     QTemporaryDir dir_;
-    QString iniPath(const char* name) const { return dir_.filePath(QLatin1String(name)); }
-
-    void writeFile(const QString& path, const QByteArray& content) {
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(content);
+    QString write(const QString& name, const QByteArray& content) {
+        const QString path = dir_.filePath(name);
+        return testing::writeFile(path, content) ? path : QString();
     }
-
-  private slots:
-    void freshStoreGivesEmptyValues() {
-        SettingsStore store(iniPath("fresh.conf"));
+    static void expectDefaults(SettingsStore& store) {
         QCOMPARE(store.boolValue(keys::acceptedEULAv1), false);
         QCOMPARE(store.boolValue(keys::disableAnalytics), false);
         QCOMPARE(store.intValue(keys::ctCleans), 0);
@@ -37,8 +31,16 @@ class TestSettings : public QObject {
         QVERIFY(!store.stringValue(keys::installID).has_value());
     }
 
+  private slots:
+    void freshOrMissingFolderGivesDefaults() {
+        SettingsStore fresh(dir_.filePath("fresh.conf"));
+        expectDefaults(fresh);
+        SettingsStore missing(dir_.filePath("missing-folder/deeper/store.conf"));
+        expectDefaults(missing);
+    }
+
     void valuesSurviveAReopen() {
-        const QString path = iniPath("roundtrip.conf");
+        const QString path = dir_.filePath("roundtrip.conf");
         const QDateTime when = QDateTime::currentDateTime().addSecs(-3600);
         {
             SettingsStore store(path);
@@ -53,67 +55,54 @@ class TestSettings : public QObject {
         QCOMPARE(reopened.boolValue(keys::acceptedEULAv1), false);
         QCOMPARE(reopened.intValue(keys::ctPanelOpens), 9'000'000'000LL);
         QCOMPARE(reopened.dateValue(keys::lastClean).value_or(QDateTime()), when);
-        QCOMPARE(reopened.stringValue(keys::installID).value_or(QString()),
-                 QStringLiteral("A, B @C"));
+        QCOMPARE(reopened.stringValue(keys::installID), std::optional<QString>("A, B @C"));
     }
 
     // Values written by hand into the file: only the forms the store writes itself count.
     void handWrittenValues_data() {
         QTest::addColumn<QByteArray>("line");
-        QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("expected");  // "absent" or the value read
-
-        QTest::newRow("date as string") << QByteArray("lastClean=2026-03-05 14:03:09") << "date"
-                                        << "absent";
-        QTest::newRow("date as number") << QByteArray("lastClean=1772719389") << "date"
-                                        << "absent";
-        QTest::newRow("date broken variant")
-            << QByteArray("lastClean=@Variant(\\0\\0\\0\\x10garbage)") << "date"
-            << "absent";
-        QTest::newRow("bool true") << QByteArray("disableAnalytics=true") << "bool"
-                                   << "true";
-        QTest::newRow("bool yes") << QByteArray("disableAnalytics=yes") << "bool"
-                                  << "false";
-        QTest::newRow("bool 1") << QByteArray("disableAnalytics=1") << "bool"
-                                << "false";
-        QTest::newRow("int decimal") << QByteArray("ctCleans=42") << "int"
-                                     << "42";
-        QTest::newRow("int negative") << QByteArray("ctCleans=-3") << "int"
-                                      << "-3";
-        QTest::newRow("int words") << QByteArray("ctCleans=many") << "int"
-                                   << "0";
-        QTest::newRow("int float") << QByteArray("ctCleans=4.5") << "int"
-                                   << "0";
-        QTest::newRow("string list") << QByteArray("installID=a, b") << "string"
-                                     << "absent";
+        const std::pair<const char*, const char*> cases[] = {
+            {"lastClean=2026-03-05 14:03:09", "absent"},
+            {"lastClean=1772719389", "absent"},
+            {"lastClean=@Variant(\\0\\0\\0\\x10garbage)", "absent"},
+            {"disableAnalytics=true", "true"},
+            {"disableAnalytics=yes", "false"},
+            {"disableAnalytics=1", "false"},
+            {"ctCleans=42", "42"},
+            {"ctCleans=-3", "-3"},
+            {"ctCleans=many", "0"},
+            {"ctCleans=4.5", "0"},
+            {"installID=a, b", "absent"},
+        };
+        for (const auto& [line, expected] : cases)
+            QTest::newRow(line) << QByteArray(line) << QString::fromLatin1(expected);
     }
 
     void handWrittenValues() {
         QFETCH(QByteArray, line);
-        QFETCH(QString, kind);
         QFETCH(QString, expected);
-        const QString path = iniPath(QTest::currentDataTag());
-        writeFile(path, "[General]\n" + line + "\n");
-        SettingsStore store(path);
-        if (kind == "date") {
+        static int n = 0;
+        SettingsStore store(write(QString("hand%1.conf").arg(++n), "[General]\n" + line + "\n"));
+        QString got;
+        if (line.startsWith("lastClean")) {
             const auto d = store.dateValue(keys::lastClean);
-            QCOMPARE(d.has_value() ? d->toString(Qt::ISODate) : QStringLiteral("absent"), expected);
-        } else if (kind == "bool") {
-            QCOMPARE(store.boolValue(keys::disableAnalytics) ? "true" : "false", expected);
-        } else if (kind == "int") {
-            QCOMPARE(QString::number(store.intValue(keys::ctCleans)), expected);
+            got = d ? d->toString(Qt::ISODate) : "absent";
+        } else if (line.startsWith("disable")) {
+            got = store.boolValue(keys::disableAnalytics) ? "true" : "false";
+        } else if (line.startsWith("ct")) {
+            got = QString::number(store.intValue(keys::ctCleans));
         } else {
-            QCOMPARE(store.stringValue(keys::installID).value_or(QStringLiteral("absent")),
-                     expected);
+            got = store.stringValue(keys::installID).value_or("absent");
         }
+        QCOMPARE(got, expected);
     }
 
     void corruptFileGivesDefaultsAndStaysUsable() {
-        const QString path = iniPath("corrupt.conf");
         QByteArray junk;
         for (int i = 0; i < 4096; ++i) junk.append(char((i * 131 + 7) % 256));
-        writeFile(path, "[General\nlastClean=@Variant(\\xff\\xff\n" + junk);
-        SettingsStore store(path);
+        SettingsStore store(
+            write("corrupt.conf", "[General\nlastClean=@Variant(\\xff\\xff\n" + junk));
         QVERIFY(!store.dateValue(keys::lastClean).has_value());
         QCOMPARE(store.intValue(keys::ctCleans), 0);
         QCOMPARE(store.increment(keys::ctCleans), 1);
@@ -129,16 +118,13 @@ class TestSettings : public QObject {
         SettingsStore().setBool(keys::acceptedEULAv1, true);
         qputenv("HOME", oldHome);
         if (!oldConfig.isEmpty()) qputenv("XDG_CONFIG_HOME", oldConfig);
-        const QByteArray content = [&] {
-            QFile f(home.filePath(".config/Sweepkin/Sweepkin.conf"));
-            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-        }();
-        QVERIFY2(content.contains("acceptedEULAv1=true"), content.constData());
+        QVERIFY(testing::readAll(home.filePath(".config/Sweepkin/Sweepkin.conf"))
+                    .contains("acceptedEULAv1=true"));
     }
 
     void unreadableFileGivesDefaults() {
-        const QString path = iniPath("unreadable.conf");
-        writeFile(path, "[General]\nctCleans=7\nacceptedEULAv1=true\n");
+        const QString path =
+            write("unreadable.conf", "[General]\nctCleans=7\nacceptedEULAv1=true\n");
         QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions()));
         if (::geteuid() == 0) QSKIP("root reads any file; runs as a normal user");
         SettingsStore store(path);
@@ -148,32 +134,23 @@ class TestSettings : public QObject {
         QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
     }
 
-    void missingFolderGivesDefaults() {
-        SettingsStore store(iniPath("missing-folder/deeper/store.conf"));
-        QCOMPARE(store.intValue(keys::ctCleans), 0);
-        QVERIFY(!store.dateValue(keys::lastClean));
-    }
-
+    // Half the threads share one store, the others open their own on the same file.
     void countersUnderContention() {
-        const QString path = iniPath("counters.conf");
+        const QString path = dir_.filePath("counters.conf");
         SettingsStore store(path);
-        constexpr int kThreads = 8;
-        constexpr int kPerThread = 50;
         std::vector<std::thread> threads;
-        // Half the threads share one store, the others open their own on the same file.
-        for (int t = 0; t < kThreads; ++t) {
+        for (int t = 0; t < 8; ++t) {
             threads.emplace_back([&store, &path, t] {
                 SettingsStore own(path);
-                SettingsStore& use = (t % 2 == 0) ? store : own;
-                for (int i = 0; i < kPerThread; ++i) use.increment(keys::ctPanelOpens);
+                for (int i = 0; i < 50; ++i) (t % 2 ? own : store).increment(keys::ctPanelOpens);
             });
         }
         for (auto& t : threads) t.join();
-        QCOMPARE(store.intValue(keys::ctPanelOpens), qint64(kThreads * kPerThread));
+        QCOMPARE(store.intValue(keys::ctPanelOpens), qint64(8 * 50));
     }
 
     void lowerCounterStopsAtZero() {
-        SettingsStore store(iniPath("lower.conf"));
+        SettingsStore store(dir_.filePath("lower.conf"));
         store.setInt(keys::ctCleans, 5);
         QCOMPARE(store.lowerCounter(keys::ctCleans, 3), 2);
         QCOMPARE(store.lowerCounter(keys::ctCleans, 3), 0);

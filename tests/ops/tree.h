@@ -1,5 +1,5 @@
 #pragma once
-// Builds small file trees with exact byte counts inside a temporary folder.
+// Small file helpers for the ops tests: exact byte counts inside a temporary folder.
 
 #include <QDir>
 #include <QFile>
@@ -10,10 +10,21 @@ namespace sweepkin::testing {
 
 // Writes a file of exactly `bytes` bytes (sparse), creating its folders.
 inline bool makeFile(const QString& path, qint64 bytes) {
-    if (!QDir().mkpath(QFileInfo(path).path())) return false;
     QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
-    return f.resize(bytes);
+    return QDir().mkpath(QFileInfo(path).path()) &&
+           f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.resize(bytes);
+}
+
+// Replaces a file's content; `size`, when given, then pads or cuts it to that many bytes.
+inline bool writeFile(const QString& path, const QByteArray& content, qint64 size = -1) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           f.write(content) == content.size() && (size < 0 || f.resize(size));
+}
+
+inline QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 }  // namespace sweepkin::testing

@@ -10,54 +10,49 @@
 #include "ops/settings.h"
 #include "ping/usage_ping.h"
 
+using namespace sweepkin;
+
 class BuiltInEndpointTest : public QObject {
     Q_OBJECT
 
   private slots:
-    void tableUnscramblesToTheConfiguredAddress();
-    void libraryHoldsNoPlainAddress();
-    void defaultPingGoesToTheBuiltInAddress();
-};
-
-void BuiltInEndpointTest::tableUnscramblesToTheConfiguredAddress() {
-    QCOMPARE(sweepkin::builtInUsageEndpoint(), QStringLiteral(SWEEPKIN_LOOPBACK_ENDPOINT));
-}
-
-void BuiltInEndpointTest::libraryHoldsNoPlainAddress() {
-    QFile library(QStringLiteral(SWEEPKIN_PING_LIBRARY));
-    QVERIFY(library.open(QIODevice::ReadOnly));
-    const QByteArray bytes = library.readAll();
-    QVERIFY(!bytes.contains(QByteArrayLiteral(SWEEPKIN_LOOPBACK_ENDPOINT)));
-    QVERIFY(!bytes.contains(QByteArrayLiteral("127.0.0.1")));
-}
-
-void BuiltInEndpointTest::defaultPingGoesToTheBuiltInAddress() {
-    sweepkin::testing::LoopbackHttpServer server;
-    // Another build's copy of this test may hold the port for a moment.
-    bool listening = server.listen(SWEEPKIN_LOOPBACK_PORT);
-    for (int attempt = 0; !listening && attempt < 50; ++attempt) {
-        QTest::qWait(100);
-        listening = server.listen(SWEEPKIN_LOOPBACK_PORT);
+    void tableUnscramblesToTheConfiguredAddress() {
+        QCOMPARE(builtInUsageEndpoint(), QStringLiteral(SWEEPKIN_LOOPBACK_ENDPOINT));
     }
-    if (!listening) QSKIP("the loopback port baked into this test build is taken");
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    sweepkin::SettingsStore settings(dir.filePath(QStringLiteral("Sweepkin.conf")));
-    settings.setInt(sweepkin::keys::ctCleans, 4);
-    sweepkin::UsagePing ping(settings);
-    QSignalSpy finished(&ping, &sweepkin::UsagePing::pingFinished);
 
-    ping.sendUsagePing();
+    void libraryHoldsNoPlainAddress() {
+        QFile library(QStringLiteral(SWEEPKIN_PING_LIBRARY));
+        QVERIFY(library.open(QIODevice::ReadOnly));
+        const QByteArray bytes = library.readAll();
+        QVERIFY(!bytes.contains(QByteArrayLiteral(SWEEPKIN_LOOPBACK_ENDPOINT)));
+        QVERIFY(!bytes.contains(QByteArrayLiteral("127.0.0.1")));
+    }
 
-    QVERIFY(finished.wait(10000));
-    QCOMPARE(finished.constFirst().constFirst().toBool(), true);
-    QCOMPARE(server.requests().size(), 1);
-    const QString target = server.requests().constFirst().target;
-    QVERIFY2(target.startsWith(QStringLiteral("/usage/v1/ping?id=")), qPrintable(target));
-    QVERIFY(!target.contains(QStringLiteral("stale")));
-    QVERIFY(target.contains(QStringLiteral("&fixes=4&app=swk")));
-    QCOMPARE(settings.intValue(sweepkin::keys::ctCleans), 0);
-}
+    void defaultPingGoesToTheBuiltInAddress() {
+        testing::LoopbackHttpServer server;
+        // Another build's copy of this test may hold the port for a moment.
+        bool listening = server.listen(SWEEPKIN_LOOPBACK_PORT);
+        for (int attempt = 0; !listening && attempt < 50; ++attempt) {
+            QTest::qWait(100);
+            listening = server.listen(SWEEPKIN_LOOPBACK_PORT);
+        }
+        if (!listening) QSKIP("the loopback port baked into this test build is taken");
+        QTemporaryDir dir;
+        SettingsStore settings(dir.filePath(QStringLiteral("Sweepkin.conf")));
+        settings.setInt(keys::ctCleans, 4);
+        UsagePing ping(settings);
+        QSignalSpy finished(&ping, &UsagePing::pingFinished);
+        ping.sendUsagePing();
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(finished.constFirst().constFirst().toBool(), true);
+        QCOMPARE(server.requests().size(), 1);
+        const QString target = server.requests().constFirst().target;
+        QVERIFY2(target.startsWith(QStringLiteral("/usage/v1/ping?id=")), qPrintable(target));
+        QVERIFY(!target.contains(QStringLiteral("stale")));
+        QVERIFY(target.contains(QStringLiteral("&fixes=4&app=swk")));
+        QCOMPARE(settings.intValue(keys::ctCleans), 0);
+    }
+};
 
 QTEST_GUILESS_MAIN(BuiltInEndpointTest)
 #include "built_in_endpoint_test.moc"

@@ -1,5 +1,7 @@
 #include "loopback_http_server.h"
 
+#include <QHostAddress>
+
 namespace sweepkin::testing {
 
 LoopbackHttpServer::LoopbackHttpServer(QObject* parent) : QObject(parent) {
@@ -15,64 +17,37 @@ bool LoopbackHttpServer::listen(quint16 port) {
     return server_.listen(QHostAddress::LocalHost, port);
 }
 
-QString LoopbackHttpServer::url(const QString& pathAndQuery) const {
-    return QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(pathAndQuery);
-}
-
-void LoopbackHttpServer::setMode(Mode mode, int status) {
-    mode_ = mode;
-    status_ = status;
-}
-
 void LoopbackHttpServer::onReadable(QTcpSocket* socket) {
     // The ping carries no body, so a request ends with its blank line.
-    QByteArray buffered = socket->property("buffered").toByteArray() + socket->readAll();
-    socket->setProperty("buffered", buffered);
+    const QByteArray buffered = socket->property("buffered").toByteArray() + socket->readAll();
     const qsizetype end = buffered.indexOf("\r\n\r\n");
+    socket->setProperty("buffered", end < 0 ? buffered : QByteArray());
     if (end < 0) return;
-    socket->setProperty("buffered", QByteArray());
 
-    ReceivedRequest request;
-    request.head = buffered.left(end);
-    const QList<QByteArray> requestLine =
-        request.head.left(request.head.indexOf("\r\n")).split(' ');
-    if (requestLine.size() >= 2) {
-        request.method = QString::fromLatin1(requestLine[0]);
-        request.target = QString::fromLatin1(requestLine[1]);
+    ReceivedRequest request{{}, {}, buffered.left(end)};
+    const QList<QByteArray> line = request.head.left(request.head.indexOf("\r\n")).split(' ');
+    if (line.size() >= 2) {
+        request.method = QString::fromLatin1(line[0]);
+        request.target = QString::fromLatin1(line[1]);
     }
     requests_.append(request);
-
-    switch (mode_) {
-        case Mode::Answer:
-            answer(socket);
-            break;
-        case Mode::Hold:
-            held_.append(socket);
-            break;
-        case Mode::Silent:
-            break;
-        case Mode::HeadersStall:
-            socket->write(QStringLiteral("HTTP/1.1 %1 Status\r\nContent-Length: 100\r\n\r\n")
-                              .arg(status_)
-                              .toLatin1());
-            break;
-    }
+    if (mode_ == Mode::Answer) answer(socket);
+    if (mode_ == Mode::Hold) held_.append(socket);
+    if (mode_ == Mode::HeadersStall) answer(socket, "Content-Length: 100");
     emit requestReceived(request);
 }
 
-void LoopbackHttpServer::answer(QTcpSocket* socket) {
-    socket->write(
-        QStringLiteral("HTTP/1.1 %1 Status\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
-            .arg(status_)
-            .toLatin1());
-    socket->disconnectFromHost();
+void LoopbackHttpServer::answer(QTcpSocket* socket, const char* headers) {
+    socket->write(QStringLiteral("HTTP/1.1 %1 Status\r\n%2\r\n\r\n")
+                      .arg(status_)
+                      .arg(QLatin1String(headers))
+                      .toLatin1());
+    if (mode_ != Mode::HeadersStall) socket->disconnectFromHost();
 }
 
 void LoopbackHttpServer::release() {
-    const auto held = std::exchange(held_, {});
-    for (const QPointer<QTcpSocket>& socket : held) {
+    for (const QPointer<QTcpSocket>& socket : std::exchange(held_, {}))
         if (socket) answer(socket);
-    }
 }
 
 }  // namespace sweepkin::testing

@@ -1,8 +1,7 @@
 #pragma once
-// A minimal HTTP/1.1 server on 127.0.0.1 for the ping tests: it records each request line and
-// answers with a chosen status, holds the answer until released, or never answers.
+// A minimal HTTP/1.1 server on 127.0.0.1 for the ping tests: it records each request and answers
+// with a chosen status, holds the answer until released, or never answers.
 
-#include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -25,21 +24,20 @@ class LoopbackHttpServer : public QObject {
         Answer,        // status line and an empty body at once
         Hold,          // answer only when release() is called
         Silent,        // read the request, never answer
-        HeadersStall,  // send the status line and headers, then never the promised body
+        HeadersStall,  // send the status line and headers, never the promised body
     };
 
     explicit LoopbackHttpServer(QObject* parent = nullptr);
-
-    // Port 0 picks a free port.
-    bool listen(quint16 port = 0);
+    bool listen(quint16 port = 0);  // 0 picks a free port
     quint16 port() const { return server_.serverPort(); }
-    // "http://127.0.0.1:<port>" followed by `pathAndQuery`.
-    QString url(const QString& pathAndQuery) const;
-
-    void setMode(Mode mode, int status = 200);
-    // Answers every held request with the configured status.
-    void release();
-
+    QString url(const QString& pathAndQuery) const {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(pathAndQuery);
+    }
+    void setMode(Mode mode, int status = 200) {
+        mode_ = mode;
+        status_ = status;
+    }
+    void release();  // answers every held request
     const QList<ReceivedRequest>& requests() const { return requests_; }
 
   signals:
@@ -47,7 +45,7 @@ class LoopbackHttpServer : public QObject {
 
   private:
     void onReadable(QTcpSocket* socket);
-    void answer(QTcpSocket* socket);
+    void answer(QTcpSocket* socket, const char* headers = "Content-Length: 0\r\nConnection: close");
 
     QTcpServer server_;
     Mode mode_ = Mode::Answer;
