@@ -3,7 +3,7 @@
 #include <string>
 
 #include "engine/safety_guard.h"
-#include "tests/engine/temp_tree.h"
+#include "tests/hardening/tree_support.h"
 
 namespace sweepkin {
 namespace {
@@ -16,14 +16,14 @@ struct GuardCase {
 class SafetyGuardTest : public ::testing::Test {
   protected:
     std::string home = "/home/tester";
-    test::ScopedHome scopedHome{home};
+    hardening::ScopedHome scopedHome{home};
 
     bool verdict(const std::string& path) {
         return isSafeCachePath(path.starts_with('~') ? home + path.substr(1) : path);
     }
 };
 
-TEST_F(SafetyGuardTest, SelfTestLists) {
+TEST_F(SafetyGuardTest, AllowsCachesAndRefusesData) {
     const GuardCase cases[] = {
         {"~/Library/Caches/CloudKit", true},
         {"~/Library/Caches/com.apple.Safari", true},
@@ -41,12 +41,7 @@ TEST_F(SafetyGuardTest, SelfTestLists) {
         {"~/Library/Safari/History.db", false},
         {"~/Documents", false},
         {"~", false},
-    };
-    for (const GuardCase& c : cases) EXPECT_EQ(verdict(c.path), c.allowed) << c.path;
-}
-
-TEST_F(SafetyGuardTest, FurtherCases) {
-    const GuardCase cases[] = {
+        // Beyond the self-test's lists.
         {"~/Library/Caches", true},
         {"~/Library/Caches/", true},
         {"~/Library/Caches/anything/at/any/depth", true},
@@ -64,14 +59,7 @@ TEST_F(SafetyGuardTest, FurtherCases) {
         {"Cache", true},  // no slash: the whole text is the last component
         {"~/Library/Cach", false},
         {"~/Library/Caches.db", true},
-    };
-    for (const GuardCase& c : cases) EXPECT_EQ(verdict(c.path), c.allowed) << c.path;
-    EXPECT_FALSE(isSafeCachePath("~/Library/Caches/x"));  // unexpanded tilde
-    EXPECT_TRUE(isSafeCachePath("~/Library/Caches/GPUCache"));
-}
-
-TEST_F(SafetyGuardTest, DotComponentsCannotLeaveTheCachesFolder) {
-    const GuardCase cases[] = {
+        // Dot components cannot leave the caches folder.
         {"~/Library/Caches/../../Documents", false},
         {"~/Library/Caches/..", false},
         {"~/Library/Caches/x/../../Preferences", false},
@@ -80,21 +68,23 @@ TEST_F(SafetyGuardTest, DotComponentsCannotLeaveTheCachesFolder) {
         {"~/Library/Caches/../Cache", true},
     };
     for (const GuardCase& c : cases) EXPECT_EQ(verdict(c.path), c.allowed) << c.path;
+    EXPECT_FALSE(isSafeCachePath("~/Library/Caches/x"));  // unexpanded tilde
+    EXPECT_TRUE(isSafeCachePath("~/Library/Caches/GPUCache"));
 }
 
 TEST(SafetyGuardHome, FollowsTheCurrentHomeOnEveryCall) {
     {
-        test::ScopedHome home("/home/a");
+        hardening::ScopedHome home("/home/a");
         EXPECT_TRUE(isSafeCachePath("/home/a/Library/Caches/x"));
         EXPECT_FALSE(isSafeCachePath("/home/b/Library/Caches/x"));
     }
-    test::ScopedHome home("/home/b/");
+    hardening::ScopedHome home("/home/b/");
     EXPECT_TRUE(isSafeCachePath("/home/b/Library/Caches/x"));
     EXPECT_FALSE(isSafeCachePath("/home/b"));
 }
 
 TEST(SafetyGuardHome, HomeNamedLikeACacheIsAllowedByItsName) {
-    test::ScopedHome home("/srv/cachehome");
+    hardening::ScopedHome home("/srv/cachehome");
     EXPECT_TRUE(isSafeCachePath("/srv/cachehome"));
 }
 

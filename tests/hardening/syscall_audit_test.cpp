@@ -1,7 +1,5 @@
-// Traces a real removal with strace and checks how it names what it opens and unlinks: below a
-// cache path, always a folder descriptor plus a single name, never a path from the working
-// folder and never a name with a slash. A path re-resolved from the top could be redirected by
-// a link swapped in half-way; a descriptor cannot.
+// Traces a real removal with strace: below a cache path, everything is opened and unlinked as a
+// folder descriptor plus a single name, never by a path a swapped-in link could redirect.
 
 #include <dirent.h>
 #include <sys/wait.h>
@@ -27,39 +25,12 @@ struct Call {
     std::string line;       // the line as traced
 };
 
-// Reads one C-style quoted string from strace starting at `pos` (just after the quote).
-std::string unquote(const std::string& line, std::size_t& pos) {
+// Decodes the "\xHH" run starting at `pos` (strace -xx prints every byte of a path that way)
+// and steps over the character that ends it.
+std::string unhex(const std::string& line, std::size_t& pos) {
     std::string out;
-    while (pos < line.size() && line[pos] != '"') {
-        char c = line[pos++];
-        if (c == '\\' && pos < line.size()) {
-            const char e = line[pos++];
-            switch (e) {
-                case 'n':
-                    c = '\n';
-                    break;
-                case 't':
-                    c = '\t';
-                    break;
-                case 'x':
-                    c = static_cast<char>(std::stoi(line.substr(pos, 2), nullptr, 16));
-                    pos += 2;
-                    break;
-                default:
-                    if (e >= '0' && e <= '7') {
-                        std::size_t len = 1;
-                        while (len < 3 && pos - 1 + len < line.size() &&
-                               line[pos - 1 + len] >= '0' && line[pos - 1 + len] <= '7') {
-                            ++len;
-                        }
-                        c = static_cast<char>(std::stoi(line.substr(pos - 1, len), nullptr, 8));
-                        pos += len - 1;
-                    } else {
-                        c = e;
-                    }
-            }
-        }
-        out += c;
+    for (; line.compare(pos, 2, "\\x") == 0 && pos + 4 <= line.size(); pos += 4) {
+        out += static_cast<char>(std::stoi(line.substr(pos + 2, 2), nullptr, 16));
     }
     ++pos;
     return out;
@@ -69,24 +40,18 @@ std::string unquote(const std::string& line, std::size_t& pos) {
 bool parseCall(const std::string& line, Call& call) {
     const std::size_t paren = line.find('(');
     if (paren == std::string::npos || paren == 0) return false;
-    call = Call{};
+    call = Call{line.substr(0, paren)};
     call.line = line;
-    call.name = line.substr(0, paren);
     std::size_t pos = paren + 1;
     if (line.compare(pos, 1, "\"") != 0) {
-        const std::size_t comma = line.find(", ", pos);
+        const std::size_t open = line.find('<', pos), comma = line.find(", ", pos);
         if (comma == std::string::npos) return false;
-        const std::string fd = line.substr(pos, comma - pos);
-        call.atCwd = fd.starts_with("AT_FDCWD");
-        const std::size_t open = fd.find('<');
-        if (open != std::string::npos && fd.ends_with(">")) {
-            call.dirFdPath = fd.substr(open + 1, fd.size() - open - 2);
-        }
+        call.atCwd = line.compare(pos, 8, "AT_FDCWD") == 0;
+        if (open < comma) call.dirFdPath = unhex(line, pos = open + 1);
         pos = comma + 2;
         if (line.compare(pos, 1, "\"") != 0) return false;
     }
-    ++pos;
-    call.path = unquote(line, pos);
+    call.path = unhex(line, ++pos);
     return true;
 }
 
@@ -99,23 +64,7 @@ std::string locationOf(const Call& call) {
     return call.dirFdPath + "/" + call.path;
 }
 
-std::string findOnPath(const std::string& program) {
-    const char* path = std::getenv("PATH");
-    std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
-    std::size_t start = 0;
-    while (start <= dirs.size()) {
-        const std::size_t end = std::min(dirs.find(':', start), dirs.size());
-        const std::string candidate = dirs.substr(start, end - start) + "/" + program;
-        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-        start = end + 1;
-    }
-    return {};
-}
-
 TEST(SyscallAudit, RemovalBelowACachePathUsesDescriptorsAndSingleNames) {
-    const std::string strace = findOnPath("strace");
-    if (strace.empty()) GTEST_SKIP() << "strace is not installed";
-
     ScratchDir scratch;
     char resolved[PATH_MAX];
     ASSERT_NE(::realpath(scratch.path().c_str(), resolved), nullptr);
@@ -146,17 +95,17 @@ TEST(SyscallAudit, RemovalBelowACachePathUsesDescriptorsAndSingleNames) {
         ::setenv("ASAN_OPTIONS", options.c_str(), 1);
         const std::string out = root + "/trace/stdout";
         if (!std::freopen(out.c_str(), "w", stdout)) ::_exit(126);
-        ::execl(strace.c_str(), "strace", "-f", "-ff", "-y", "-qq", "-s", "4096", "-o",
-                prefix.c_str(), "-e",
-                "trace=openat,open,unlinkat,unlink,rmdir,mkdir,mkdirat,rename,renameat,renameat2,"
-                "newfstatat",
-                SWEEPKIN_DELETION_DRIVER, app.c_str(), gpu.c_str(), nullptr);
+        ::execlp("strace", "strace", "-f", "-ff", "-y", "-xx", "-qq", "-s", "4096", "-o",
+                 prefix.c_str(), "-e",
+                 "trace=openat,open,unlinkat,unlink,rmdir,mkdir,mkdirat,rename,renameat,renameat2,"
+                 "newfstatat",
+                 SWEEPKIN_DELETION_DRIVER, app.c_str(), gpu.c_str(), nullptr);
         ::_exit(127);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 127) GTEST_SKIP() << "strace could not start";
+    if (WEXITSTATUS(status) == 127) GTEST_SKIP() << "strace is not installed or could not start";
     const std::string driverOutput = readText(root + "/trace/stdout");
     // A container without ptrace lets strace start but not trace: the driver never ran.
     if (WEXITSTATUS(status) != 0 && driverOutput.empty() && exists(app)) {
@@ -174,12 +123,7 @@ TEST(SyscallAudit, RemovalBelowACachePathUsesDescriptorsAndSingleNames) {
     while (const dirent* entry = ::readdir(dir)) {
         const std::string name = entry->d_name;
         if (!name.starts_with("t.")) continue;
-        const std::string text = readText(root + "/trace/" + name);
-        std::size_t start = 0;
-        while (start < text.size()) {
-            const std::size_t end = std::min(text.find('\n', start), text.size());
-            const std::string line = text.substr(start, end - start);
-            start = end + 1;
+        for (const std::string& line : splitLines(readText(root + "/trace/" + name))) {
             Call call;
             if (!parseCall(line, call)) continue;
             const std::string where = locationOf(call);

@@ -11,9 +11,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <string_view>
-#include <vector>
+#include <fstream>
+#include <sstream>
 
 namespace sweepkin::hardening {
 
@@ -21,93 +20,32 @@ namespace {
 
 constexpr int kDirFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-// The names in a folder, "." and ".." excluded; the descriptor stays usable.
-std::vector<std::string> namesIn(int dirFd) {
-    std::vector<std::string> names;
-    const int copy = ::openat(dirFd, ".", kDirFlags);
-    if (copy < 0) return names;
-    DIR* dir = ::fdopendir(copy);
-    if (dir == nullptr) {
-        ::close(copy);
-        return names;
-    }
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string_view name = entry->d_name;
-        if (name != "." && name != "..") names.emplace_back(name);
-    }
-    ::closedir(dir);
-    return names;
-}
-
-Fd openFolderAt(int dirFd, const std::string& name) {
-    int fd = ::openat(dirFd, name.c_str(), kDirFlags);
-    if (fd < 0 && errno == EACCES) {
-        ::fchmodat(dirFd, name.c_str(), 0700, 0);
-        fd = ::openat(dirFd, name.c_str(), kDirFlags);
-    }
-    return Fd(fd);
-}
-
-void removeContents(int dirFd) {
-    ::fchmod(dirFd, 0700);
-    for (const std::string& name : namesIn(dirFd)) {
-        struct stat st {};
-        if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        if (S_ISDIR(st.st_mode)) {
-            if (Fd child = openFolderAt(dirFd, name); child.valid()) removeContents(child.get());
-            ::unlinkat(dirFd, name.c_str(), AT_REMOVEDIR);
-        } else {
-            ::unlinkat(dirFd, name.c_str(), 0);
-        }
+void makeParent(const std::string& path) {
+    if (const std::size_t slash = path.rfind('/'); slash != 0 && slash != std::string::npos) {
+        makeDirs(path.substr(0, slash));
     }
 }
 
-void chownContents(int dirFd, uid_t uid, gid_t gid) {
-    for (const std::string& name : namesIn(dirFd)) {
-        ::fchownat(dirFd, name.c_str(), uid, gid, AT_SYMLINK_NOFOLLOW);
-        struct stat st {};
-        if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode)) {
-            if (Fd child = openFolderAt(dirFd, name); child.valid()) {
-                chownContents(child.get(), uid, gid);
-            }
-        }
-    }
-}
-
-std::uint64_t fnv1a(std::uint64_t hash, const char* data, std::size_t size) {
-    for (std::size_t i = 0; i < size; ++i) {
-        hash ^= static_cast<unsigned char>(data[i]);
-        hash *= 1099511628211ull;
-    }
-    return hash;
-}
-
+// Kind, mode, size, FNV-1a hash of the content or link target, and modification time. Never
+// follows a link, never opens fifos, sockets or devices.
 std::string describe(int dirFd, const std::string& name, const struct stat& st) {
     std::uint64_t hash = 14695981039346656037ull;
-    char kind = '?';
+    const auto mix = [&hash](const char* data, ssize_t size) {
+        for (ssize_t i = 0; i < size; ++i)
+            hash = (hash ^ static_cast<unsigned char>(data[i])) * 1099511628211ull;
+    };
+    char buffer[65536];
     if (S_ISREG(st.st_mode)) {
-        kind = 'f';
         Fd file(::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-        char buffer[65536];
-        ssize_t got = 0;
-        while (file.valid() && (got = ::read(file.get(), buffer, sizeof buffer)) > 0) {
-            hash = fnv1a(hash, buffer, static_cast<std::size_t>(got));
+        for (ssize_t got; file.valid() && (got = ::read(file.get(), buffer, sizeof buffer)) > 0;) {
+            mix(buffer, got);
         }
-        if (!file.valid()) hash = 0;
     } else if (S_ISLNK(st.st_mode)) {
-        kind = 'l';
-        char target[8192];
-        const ssize_t n = ::readlinkat(dirFd, name.c_str(), target, sizeof target);
-        if (n > 0) hash = fnv1a(hash, target, static_cast<std::size_t>(n));
-    } else if (S_ISDIR(st.st_mode)) {
-        kind = 'd';
-    } else if (S_ISFIFO(st.st_mode)) {
-        kind = 'p';
-    } else if (S_ISSOCK(st.st_mode)) {
-        kind = 's';
+        mix(buffer, ::readlinkat(dirFd, name.c_str(), buffer, sizeof buffer));
     }
     char text[160];
-    std::snprintf(text, sizeof text, "%c mode=%o size=%lld hash=%016llx mtime=%lld.%09ld", kind,
+    std::snprintf(text, sizeof text, "type=%o mode=%o size=%lld hash=%016llx mtime=%lld.%09ld",
+                  static_cast<unsigned>(st.st_mode & S_IFMT),
                   static_cast<unsigned>(st.st_mode & 07777), static_cast<long long>(st.st_size),
                   static_cast<unsigned long long>(hash), static_cast<long long>(st.st_mtim.tv_sec),
                   st.st_mtim.tv_nsec);
@@ -115,19 +53,23 @@ std::string describe(int dirFd, const std::string& name, const struct stat& st) 
 }
 
 void fingerprintInto(int dirFd, const std::string& prefix, Fingerprint& out) {
-    for (const std::string& name : namesIn(dirFd)) {
-        struct stat st {};
+    DIR* dir = ::fdopendir(::openat(dirFd, ".", kDirFlags));
+    while (const dirent* entry = dir != nullptr ? ::readdir(dir) : nullptr) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..") continue;
         const std::string rel = prefix.empty() ? name : prefix + "/" + name;
+        struct stat st {};
         if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
             out[rel] = "unreadable";
             continue;
         }
         out[rel] = describe(dirFd, name, st);
-        if (S_ISDIR(st.st_mode)) {
-            Fd child(::openat(dirFd, name.c_str(), kDirFlags));
-            if (child.valid()) fingerprintInto(child.get(), rel, out);
+        if (Fd child(S_ISDIR(st.st_mode) ? ::openat(dirFd, name.c_str(), kDirFlags) : -1);
+            child.valid()) {
+            fingerprintInto(child.get(), rel, out);
         }
     }
+    if (dir != nullptr) ::closedir(dir);
 }
 
 }  // namespace
@@ -135,7 +77,7 @@ void fingerprintInto(int dirFd, const std::string& prefix, Fingerprint& out) {
 ScratchDir::ScratchDir() {
     const char* tmp = std::getenv("TMPDIR");
     std::string templ =
-        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/sweepkin-hard-XXXXXX";
+        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/sweepkin-test-XXXXXX";
     if (::mkdtemp(templ.data()) != nullptr) path_ = templ;
 }
 
@@ -144,19 +86,12 @@ ScratchDir::~ScratchDir() {
 }
 
 ScopedHome::ScopedHome(const std::string& home) {
-    if (const char* old = std::getenv("HOME")) {
-        previous_ = old;
-        hadPrevious_ = true;
-    }
+    if (const char* old = std::getenv("HOME")) previous_ = old, hadPrevious_ = true;
     ::setenv("HOME", home.c_str(), 1);
 }
 
 ScopedHome::~ScopedHome() {
-    if (hadPrevious_) {
-        ::setenv("HOME", previous_.c_str(), 1);
-    } else {
-        ::unsetenv("HOME");
-    }
+    hadPrevious_ ? ::setenv("HOME", previous_.c_str(), 1) : ::unsetenv("HOME");
 }
 
 void makeDirs(const std::string& path) {
@@ -169,35 +104,50 @@ void makeDirs(const std::string& path) {
 
 std::int64_t writeFileAt(int dirFd, const std::string& name, std::int64_t bytes) {
     Fd file(::openat(dirFd, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (!file.valid()) return -1;
-    std::string chunk(static_cast<std::size_t>(std::min<std::int64_t>(bytes, 1 << 20)), 'x');
+    const std::string chunk(static_cast<std::size_t>(std::min<std::int64_t>(bytes, 1 << 20)), 'x');
     for (std::int64_t left = bytes; left > 0;) {
         const auto n = static_cast<std::size_t>(std::min<std::int64_t>(left, chunk.size()));
-        const ssize_t written = ::write(file.get(), chunk.data(), n);
+        const ssize_t written = file.valid() ? ::write(file.get(), chunk.data(), n) : -1;
         if (written <= 0) return -1;
         left -= written;
     }
-    return bytes;
+    return file.valid() ? bytes : -1;
 }
 
 std::int64_t writeFile(const std::string& path, std::int64_t bytes) {
+    makeParent(path);
     return writeFileAt(AT_FDCWD, path, bytes);
 }
 
 void writeText(const std::string& path, const std::string& text) {
-    Fd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (file.valid()) (void)!::write(file.get(), text.data(), text.size());
+    makeParent(path);
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
 std::string readText(const std::string& path) {
-    Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    std::string text;
-    char buffer[65536];
-    ssize_t got = 0;
-    while (file.valid() && (got = ::read(file.get(), buffer, sizeof buffer)) > 0) {
-        text.append(buffer, static_cast<std::size_t>(got));
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1) {
+        lines.push_back(text.substr(start, nl - start));
     }
-    return text;
+    if (start < text.size()) lines.push_back(text.substr(start));
+    return lines;
+}
+
+std::int64_t makeDeepChain(const std::string& root, int depth) {
+    Fd dir(::open(root.c_str(), kDirFlags));
+    for (int level = 0; level < depth && dir.valid(); ++level) {
+        if (::mkdirat(dir.get(), "d", 0755) != 0) return -1;
+        dir = Fd(::openat(dir.get(), "d", kDirFlags));
+        if (writeFileAt(dir.get(), "f", 1) != 1) return -1;
+    }
+    return dir.valid() ? depth : -1;
 }
 
 bool exists(const std::string& path) {
@@ -205,29 +155,18 @@ bool exists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-bool isFolder(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
+// The paths here come from mkdtemp and the tests' own names, none with a quote. GNU chmod and rm
+// walk by descriptor, so depth and length do not matter.
 void removeTree(const std::string& path) {
-    Fd top(::open(path.c_str(), kDirFlags));
-    if (!top.valid() && errno == EACCES) {
-        ::chmod(path.c_str(), 0700);
-        top = Fd(::open(path.c_str(), kDirFlags));
-    }
-    if (!top.valid()) {
-        ::unlink(path.c_str());
-        return;
-    }
-    removeContents(top.get());
-    top = Fd();
-    ::rmdir(path.c_str());
+    const std::string command =
+        "chmod -R u+rwx '" + path + "' 2>/dev/null; rm -rf '" + path + "' 2>/dev/null";
+    [[maybe_unused]] const int status = std::system(command.c_str());
 }
 
 void chownTree(const std::string& path, uid_t uid, gid_t gid) {
-    ::lchown(path.c_str(), uid, gid);
-    if (Fd top(::open(path.c_str(), kDirFlags)); top.valid()) chownContents(top.get(), uid, gid);
+    const std::string command =
+        "chown -hR " + std::to_string(uid) + ":" + std::to_string(gid) + " '" + path + "'";
+    [[maybe_unused]] const int status = std::system(command.c_str());
 }
 
 Fingerprint fingerprint(const std::string& root) {
@@ -244,24 +183,22 @@ bool dropPrivileges() {
            ::setresuid(kNobodyUid, kNobodyUid, kNobodyUid) == 0 && ::geteuid() == kNobodyUid;
 }
 
+void giveToNobody(const std::string& root) {
+    if (::geteuid() == 0) chownTree(root, kNobodyUid, kNobodyGid);
+}
+
 ChildOutcome runInChild(const std::function<std::string()>& body, unsigned timeoutSeconds) {
     ChildOutcome outcome;
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) return outcome;
     std::fflush(nullptr);
     const pid_t pid = ::fork();
-    if (pid < 0) {
-        ::close(pipeFds[0]);
-        ::close(pipeFds[1]);
-        return outcome;
-    }
     if (pid == 0) {
         ::close(pipeFds[0]);
         ::signal(SIGALRM, SIG_DFL);
         ::alarm(timeoutSeconds);
         const std::string out = body();
-        std::size_t done = 0;
-        while (done < out.size()) {
+        for (std::size_t done = 0; done < out.size();) {
             const ssize_t n = ::write(pipeFds[1], out.data() + done, out.size() - done);
             if (n <= 0) break;
             done += static_cast<std::size_t>(n);
@@ -270,24 +207,16 @@ ChildOutcome runInChild(const std::function<std::string()>& body, unsigned timeo
     }
     ::close(pipeFds[1]);
     char buffer[4096];
-    ssize_t got = 0;
-    while ((got = ::read(pipeFds[0], buffer, sizeof buffer)) != 0) {
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            break;
-        }
-        outcome.output.append(buffer, static_cast<std::size_t>(got));
+    for (ssize_t got; pid > 0 && (got = ::read(pipeFds[0], buffer, sizeof buffer)) != 0;) {
+        if (got > 0) outcome.output.append(buffer, static_cast<std::size_t>(got));
+        if (got < 0 && errno != EINTR) break;
     }
     ::close(pipeFds[0]);
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    while (pid > 0 && ::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    if (WIFEXITED(status)) {
-        outcome.exitedNormally = true;
-        outcome.exitCode = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-        outcome.signal = WTERMSIG(status);
-    }
+    outcome.exitedNormally = pid > 0 && WIFEXITED(status);
+    outcome.signal = pid > 0 && WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     return outcome;
 }
 

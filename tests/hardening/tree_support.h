@@ -1,8 +1,7 @@
 #pragma once
-// Helpers for tests that build hostile file trees: a scratch folder that always goes away,
-// descriptor-relative tree building (for paths longer than PATH_MAX), a fingerprint of a tree
-// that must not change, and a forked child for work that may hang, needs other limits or
-// must run as an ordinary user.
+// File-tree fixtures shared by the engine, command-line and hardening tests: a scratch folder
+// that always goes away, a scoped HOME, tree builders, a fingerprint of a tree that must not
+// change, and a forked child for work that may hang, needs other limits or another user.
 
 #include <sys/types.h>
 
@@ -10,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "engine/unique_fd.h"
 
@@ -28,6 +28,7 @@ class ScratchDir {
     ScratchDir& operator=(const ScratchDir&) = delete;
 
     const std::string& path() const { return path_; }
+    std::string operator/(const std::string& relative) const { return path_ + "/" + relative; }
 
   private:
     std::string path_;
@@ -48,16 +49,20 @@ class ScopedHome {
 
 // Creates missing folders along `path` (mode 0755).
 void makeDirs(const std::string& path);
-// Writes `bytes` bytes of filler into a new file; returns `bytes`.
+// Writes `bytes` bytes of filler into a new file (and its missing folders); returns `bytes`.
 std::int64_t writeFile(const std::string& path, std::int64_t bytes);
 // The same, relative to a folder descriptor.
 std::int64_t writeFileAt(int dirFd, const std::string& name, std::int64_t bytes);
-void writeText(const std::string& path, const std::string& text);
+void writeText(const std::string& path, const std::string& text);  // missing folders made
 std::string readText(const std::string& path);
-bool exists(const std::string& path);    // lstat: a dangling link exists
-bool isFolder(const std::string& path);  // lstat: a link to a folder is not one
+std::vector<std::string> splitLines(const std::string& text);
+bool exists(const std::string& path);  // lstat: a dangling link exists
 
-// Removes a tree through descriptors, opening up modes on the way; long and deep trees included.
+// A chain of `depth` nested folders "d" below `root`, each holding a 1-byte file "f", built
+// through descriptors (the full path is far longer than PATH_MAX); returns the bytes written.
+std::int64_t makeDeepChain(const std::string& root, int depth);
+
+// Removes a tree whatever its modes, depth and path lengths.
 void removeTree(const std::string& path);
 // Changes the owner of every entry of a tree (links themselves, not their targets).
 void chownTree(const std::string& path, uid_t uid, gid_t gid);
@@ -73,10 +78,12 @@ inline constexpr uid_t kNobodyUid = 65534;
 inline constexpr gid_t kNobodyGid = 65534;
 // Becomes that user for good (root only); false when any step fails.
 bool dropPrivileges();
+// Gives the tree to that user when running as root, so that a child that drops privileges
+// meets its own files; no-op otherwise.
+void giveToNobody(const std::string& root);
 
 struct ChildOutcome {
     bool exitedNormally = false;  // false: killed, e.g. by the timeout
-    int exitCode = -1;
     int signal = 0;
     std::string output;  // what the body returned
 };
