@@ -1,12 +1,7 @@
 // The activity log: line format, folder creation, rotation boundary, ordering, failures.
 
-#include <unistd.h>
-
 #include <QDateTime>
 #include <QRegularExpression>
-#include <QTemporaryDir>
-#include <QTest>
-#include <thread>
 
 #include "ops/activity_log.h"
 #include "tests/ops/tree.h"

@@ -1,17 +1,10 @@
 // Closing applications with real helper processes: which processes are asked to quit, and how
 // long closeApp keeps checking (counted through the injected sleeper, never by the clock).
 
-#include <unistd.h>
-
-#include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QTest>
 #include <algorithm>
-#include <memory>
-#include <thread>
 
 #include "engine/proc_running_apps.h"
+#include "tests/ops/tree.h"
 
 using namespace sweepkin;
 

@@ -2,9 +2,6 @@
 // panel's texts.
 
 #include <QDateTime>
-#include <QFile>
-#include <QTemporaryDir>
-#include <QTest>
 
 #include "engine/sizes.h"
 #include "ops/panel_texts.h"

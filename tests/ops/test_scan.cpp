@@ -1,17 +1,11 @@
 // The scan: which targets become rows, how ticks carry over, and that only the latest scan ever
 // reaches the model.
 
-#include <QDir>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
-#include <memory>
-
 #include "ops/scan.h"
 #include "tests/ops/tree.h"
 
 using namespace sweepkin;
-using sweepkin::testing::makeFile;
+using namespace sweepkin::testing;
 
 namespace {
 

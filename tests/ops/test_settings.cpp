@@ -1,11 +1,6 @@
 // The settings store: value kinds, on-disk forms, counters under contention, damaged files.
 
-#include <unistd.h>
-
 #include <QDateTime>
-#include <QTemporaryDir>
-#include <QTest>
-#include <thread>
 #include <vector>
 
 #include "ops/settings.h"

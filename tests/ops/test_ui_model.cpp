@@ -1,9 +1,7 @@
 // The UI model: one notification before every write, derived values.
 
-#include <QSignalSpy>
-#include <QTest>
-
 #include "ops/ui_model.h"
+#include "tests/ops/tree.h"
 
 using namespace sweepkin;
 using R = CacheRow;

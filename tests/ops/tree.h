@@ -1,10 +1,18 @@
 #pragma once
-// Small file helpers for the ops tests: exact byte counts inside a temporary folder.
+// What the ops tests share: the Qt Test headers and small file helpers for temporary folders.
+
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QSignalSpy>
 #include <QString>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+#include <thread>
 
 namespace sweepkin::testing {
 

@@ -72,6 +72,15 @@ class UsagePingTest : public QObject {
         QCOMPARE(network_->requests, 0);
         QVERIFY(!settings_->stringValue(keys::installID).has_value());
     }
+    void setCounts(int opens, int cleans) {
+        settings_->setInt(keys::ctPanelOpens, opens);
+        settings_->setInt(keys::ctCleans, cleans);
+    }
+    void expectCounts(int opens, int cleans) {
+        QCOMPARE(settings_->intValue(keys::ctPanelOpens), opens);
+        QCOMPARE(settings_->intValue(keys::ctCleans), cleans);
+    }
+    std::optional<QDateTime> heartbeat() const { return settings_->dateValue(keys::lastHeartbeat); }
 
   private slots:
     void init() {
@@ -90,8 +99,7 @@ class UsagePingTest : public QObject {
     }
 
     void sendsSixQueryItemsInOrderWithAFreshInstallID() {
-        settings_->setInt(keys::ctPanelOpens, 3);
-        settings_->setInt(keys::ctCleans, 1);
+        setCounts(3, 1);
         QVERIFY(pingAndWait(makePing(server_->url(QStringLiteral("/usage/ping")))));
 
         QCOMPARE(server_->requests().size(), 1);
@@ -108,9 +116,8 @@ class UsagePingTest : public QObject {
             {"id", *id}, {"v", "4.0"}, {"os", os}, {"opens", "3"}, {"fixes", "1"}, {"app", "swk"}};
         QCOMPARE(items, expected);
 
-        QCOMPARE(settings_->dateValue(keys::lastHeartbeat), std::optional<QDateTime>(now_));
-        QCOMPARE(settings_->intValue(keys::ctPanelOpens), 0);
-        QCOMPARE(settings_->intValue(keys::ctCleans), 0);
+        QCOMPARE(heartbeat(), std::optional<QDateTime>(now_));
+        expectCounts(0, 0);
     }
 
     // Only a complete answer with a status of 200 to 399 counts; anything else changes nothing.
@@ -129,20 +136,17 @@ class UsagePingTest : public QObject {
         QFETCH(int, mode);
         QFETCH(int, status);
         QFETCH(bool, recorded);
-        settings_->setInt(keys::ctPanelOpens, 4);
-        settings_->setInt(keys::ctCleans, 2);
+        setCounts(4, 2);
         server_->setMode(Mode(mode), status);
         const int timeoutMs = Mode(mode) == Mode::Answer ? 5000 : 300;
         QCOMPARE(pingAndWait(makePing(server_->url(QStringLiteral("/p")), timeoutMs)), recorded);
         QCOMPARE(server_->requests().size(), 1);
-        QCOMPARE(settings_->dateValue(keys::lastHeartbeat).has_value(), recorded);
-        QCOMPARE(settings_->intValue(keys::ctPanelOpens), recorded ? 0 : 4);
-        QCOMPARE(settings_->intValue(keys::ctCleans), recorded ? 0 : 2);
+        QCOMPARE(heartbeat().has_value(), recorded);
+        expectCounts(recorded ? 0 : 4, recorded ? 0 : 2);
     }
 
     void countsMadeDuringTheRequestSurviveTheAnswer() {
-        settings_->setInt(keys::ctPanelOpens, 5);
-        settings_->setInt(keys::ctCleans, 2);
+        setCounts(5, 2);
         server_->setMode(Mode::Hold);
         connect(server_.get(), &LoopbackHttpServer::requestReceived, this, [this] {
             settings_->increment(keys::ctPanelOpens);
@@ -152,8 +156,7 @@ class UsagePingTest : public QObject {
         const auto items = queryItems(server_->requests().constFirst().target);
         QCOMPARE(items[3].second, QStringLiteral("5"));
         QCOMPARE(items[4].second, QStringLiteral("2"));
-        QCOMPARE(settings_->intValue(keys::ctPanelOpens), 1);
-        QCOMPARE(settings_->intValue(keys::ctCleans), 0);
+        expectCounts(1, 0);
     }
 
     void spacingFromTheLastHeartbeat_data() {
@@ -172,11 +175,11 @@ class UsagePingTest : public QObject {
         settings_->setDate(keys::lastHeartbeat, last);
         if (sends) {
             QVERIFY(pingAndWait(makePing()));
-            QCOMPARE(settings_->dateValue(keys::lastHeartbeat), std::optional<QDateTime>(now_));
+            QCOMPARE(heartbeat(), std::optional<QDateTime>(now_));
         } else {
             makePing().sendUsagePing();
             expectNothingSent();
-            QCOMPARE(settings_->dateValue(keys::lastHeartbeat), std::optional<QDateTime>(last));
+            QCOMPARE(heartbeat(), std::optional<QDateTime>(last));
         }
     }
 
@@ -191,7 +194,7 @@ class UsagePingTest : public QObject {
         }
         now_ = future.addSecs(72'000);
         QVERIFY(pingAndWait(ping));
-        QCOMPARE(settings_->dateValue(keys::lastHeartbeat), std::optional<QDateTime>(now_));
+        QCOMPARE(heartbeat(), std::optional<QDateTime>(now_));
     }
 
     void endpointQueryIsReplaced() {
@@ -234,11 +237,11 @@ class UsagePingTest : public QObject {
         QFETCH(QString, endpoint);
         QFETCH(bool, disabled);
         settings_->setBool(keys::disableAnalytics, disabled);
-        settings_->setInt(keys::ctPanelOpens, 7);
+        setCounts(7, 1);
         makePing(endpoint).sendUsagePing();
         expectNothingSent();
-        QVERIFY(!settings_->dateValue(keys::lastHeartbeat).has_value());
-        QCOMPARE(settings_->intValue(keys::ctPanelOpens), 7);
+        QVERIFY(!heartbeat());
+        expectCounts(7, 1);
     }
 };
 
