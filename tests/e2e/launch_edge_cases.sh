@@ -5,12 +5,6 @@
 #   launch_edge_cases.sh PATH/TO/sweepkin ARTIFACTS_DIR
 set -euo pipefail
 
-app=${1:?usage: launch_edge_cases.sh PATH/TO/sweepkin ARTIFACTS_DIR}
-artifacts=${2:?usage: launch_edge_cases.sh PATH/TO/sweepkin ARTIFACTS_DIR}
-app=$(readlink -f "$app")
-mkdir -p "$artifacts"
-artifacts=$(readlink -f "$artifacts")
-
 . "$(dirname "${BASH_SOURCE[0]}")/x_session.sh"
 fresh_home
 

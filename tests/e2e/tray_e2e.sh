@@ -4,15 +4,7 @@
 # and a second launch that opens the running copy's panel instead of adding an icon.
 #
 #   tray_e2e.sh PATH/TO/sweepkin ARTIFACTS_DIR
-#
-# Needs Xvfb, trayer, xdotool, xwininfo (x11-utils) and import (imagemagick).
 set -euo pipefail
-
-app=${1:?usage: tray_e2e.sh PATH/TO/sweepkin ARTIFACTS_DIR}
-artifacts=${2:?usage: tray_e2e.sh PATH/TO/sweepkin ARTIFACTS_DIR}
-app=$(readlink -f "$app")
-mkdir -p "$artifacts"
-artifacts=$(readlink -f "$artifacts")
 
 . "$(dirname "${BASH_SOURCE[0]}")/x_session.sh"
 start_x tray

@@ -6,10 +6,16 @@
 # FILE holds the panel's visible texts (rows as "[x] name — size"), "@visible 0|1" and
 # "@clean X Y ENABLED" (the clean button's centre on screen); while an alert is open FILE.alert
 # holds its message and its buttons. That lets the scripts check texts without reading pixels.
+# The sourcing script's arguments are PATH/TO/sweepkin ARTIFACTS_DIR.
 
 for tool in Xvfb trayer xdotool xwininfo import sha256sum; do
     command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
+
+usage="usage: $(basename "$0") PATH/TO/sweepkin ARTIFACTS_DIR"
+app=$(readlink -f "${1:?$usage}")
+artifacts=${2:?$usage}
+mkdir -p "$artifacts" && artifacts=$(readlink -f "$artifacts")
 
 work=$(mktemp -d /tmp/sweepkin-e2e.XXXXXX)
 pids=()

@@ -4,95 +4,47 @@
 #include <unistd.h>
 
 #include <QByteArray>
+#include <string>
 
 #include "shell/graphical_session.h"
+#include "tests/shell/support.h"
 
 namespace sweepkin {
 namespace {
 
-// Sets environment variables for one test and puts the old values back.
-class ScopedEnv {
-  public:
-    ScopedEnv(std::initializer_list<std::pair<const char*, const char*>> values) {
-        for (const auto& [name, value] : values) {
-            saved_.push_back({name, qEnvironmentVariableIsSet(name), qgetenv(name)});
-            if (value) {
-                qputenv(name, value);
-            } else {
-                qunsetenv(name);
-            }
-        }
+TEST(GraphicalSession, UsableOnlyWithAReachableDisplayOrAnExplicitPlatform) {
+    int n = 4000;  // a display number with no X server socket
+    while (n < 4099 && access(("/tmp/.X11-unix/X" + std::to_string(n)).c_str(), F_OK) == 0) {
+        ++n;
     }
-    ~ScopedEnv() {
-        for (const Saved& s : saved_) {
-            if (s.wasSet) {
-                qputenv(s.name, s.value);
-            } else {
-                qunsetenv(s.name);
-            }
-        }
-    }
-
-  private:
-    struct Saved {
-        const char* name;
-        bool wasSet;
-        QByteArray value;
+    const QByteArray dead = ":" + QByteArray::number(n);
+    const struct {
+        const char *display, *wayland, *platform;
+        bool usable;
+        QString problemPart;
+    } cases[] = {
+        {nullptr, nullptr, nullptr, false, "Sweepkin: no graphical session found"},
+        {dead.constData(), nullptr, nullptr, false, QString::fromLatin1(dead)},
+        {nullptr, nullptr, "offscreen", true, ""},
+        {nullptr, "wayland-0", "xcb", false, ""},
+        {nullptr, "wayland-0", nullptr, true, ""},
     };
-    std::vector<Saved> saved_;
-};
-
-// A display number with no X server socket.
-int unusedDisplayNumber() {
-    for (int n = 4000; n < 4100; ++n) {
-        if (access(QByteArray("/tmp/.X11-unix/X" + QByteArray::number(n)).constData(), F_OK) != 0) {
-            return n;
-        }
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.display ? c.display : "-") + " " +
+                     (c.wayland ? c.wayland : "-") + " " + (c.platform ? c.platform : "-"));
+        testing::ScopedEnv display("DISPLAY", c.display), wayland("WAYLAND_DISPLAY", c.wayland),
+            platform("QT_QPA_PLATFORM", c.platform);
+        const SessionCheck check = checkGraphicalSession();
+        EXPECT_EQ(check.usable, c.usable);
+        EXPECT_TRUE(check.problem.contains(c.problemPart)) << check.problem.toStdString();
+        EXPECT_FALSE(check.problem.contains('\n')) << "one line";
     }
-    return 4099;
-}
-
-TEST(GraphicalSession, NoDisplayAtAllIsReportedInOneLine) {
-    ScopedEnv env{{"DISPLAY", nullptr}, {"WAYLAND_DISPLAY", nullptr}, {"QT_QPA_PLATFORM", nullptr}};
-    const SessionCheck check = checkGraphicalSession();
-    EXPECT_FALSE(check.usable);
-    EXPECT_TRUE(check.problem.startsWith("Sweepkin: no graphical session found"));
-    EXPECT_FALSE(check.problem.contains('\n'));
-}
-
-TEST(GraphicalSession, DeadXServerIsReported) {
-    const QByteArray display = ":" + QByteArray::number(unusedDisplayNumber());
-    ScopedEnv env{{"DISPLAY", display.constData()},
-                  {"WAYLAND_DISPLAY", nullptr},
-                  {"QT_QPA_PLATFORM", nullptr}};
-    const SessionCheck check = checkGraphicalSession();
-    EXPECT_FALSE(check.usable);
-    EXPECT_TRUE(check.problem.contains(QString::fromLatin1(display)));
-}
-
-TEST(GraphicalSession, ExplicitHeadlessPlatformNeedsNoDisplay) {
-    ScopedEnv env{
-        {"DISPLAY", nullptr}, {"WAYLAND_DISPLAY", nullptr}, {"QT_QPA_PLATFORM", "offscreen"}};
-    EXPECT_TRUE(checkGraphicalSession().usable);
-}
-
-TEST(GraphicalSession, XcbForcedWithoutDisplayIsReported) {
-    ScopedEnv env{
-        {"DISPLAY", nullptr}, {"WAYLAND_DISPLAY", "wayland-0"}, {"QT_QPA_PLATFORM", "xcb"}};
-    EXPECT_FALSE(checkGraphicalSession().usable);
-}
-
-TEST(GraphicalSession, WaylandSessionIsTrusted) {
-    ScopedEnv env{
-        {"DISPLAY", nullptr}, {"WAYLAND_DISPLAY", "wayland-0"}, {"QT_QPA_PLATFORM", nullptr}};
-    EXPECT_TRUE(checkGraphicalSession().usable);
 }
 
 TEST(XDisplayReach, TcpDisplayIsReachableOnlyWhileSomethingListens) {
-    // Find a display number whose port is free on the loopback interface and listen there.
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     ASSERT_GE(fd, 0);
-    int number = -1;
+    int number = -1;  // a display number whose loopback port is free
     for (int n = 200; n < 400 && number < 0; ++n) {
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
@@ -106,9 +58,6 @@ TEST(XDisplayReach, TcpDisplayIsReachableOnlyWhileSomethingListens) {
     EXPECT_TRUE(canReachXDisplay(display));
     close(fd);
     EXPECT_FALSE(canReachXDisplay(display));
-}
-
-TEST(XDisplayReach, MalformedNamesAreUnreachable) {
     for (const char* name : {"", "nocolon", ":", ":x", ":-1"}) {
         EXPECT_FALSE(canReachXDisplay(QString::fromLatin1(name))) << name;
     }

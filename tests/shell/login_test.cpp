@@ -8,50 +8,39 @@
 #include "ops/ui_model.h"
 #include "shell/login.h"
 #include "shell/xdg_autostart.h"
+#include "tests/shell/support.h"
 
 namespace sweepkin {
 namespace {
 
-struct QuoteCase {
-    const char* name;
-    QString path;
-    QString exec;
-};
-
-void PrintTo(const QuoteCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class ExecQuoting : public ::testing::TestWithParam<QuoteCase> {};
-
-TEST_P(ExecQuoting, FollowsDesktopEntryRules) {
-    EXPECT_EQ(desktopExecArgument(GetParam().path), GetParam().exec);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, ExecQuoting,
-    ::testing::Values(
-        QuoteCase{"Plain", "/usr/bin/sweepkin", "/usr/bin/sweepkin"},
-        QuoteCase{"Space", "/opt/My Apps/sweepkin", "\"/opt/My Apps/sweepkin\""},
-        QuoteCase{"DoubleQuote", "/opt/a\"b/sweepkin", "\"/opt/a\\\\\"b/sweepkin\""},
-        QuoteCase{"Dollar", "/opt/$HOME/sweepkin", "\"/opt/\\\\$HOME/sweepkin\""},
-        QuoteCase{"Backtick", "/opt/`x`/sweepkin", "\"/opt/\\\\`x\\\\`/sweepkin\""},
+TEST(ExecQuoting, FollowsDesktopEntryRules) {
+    const std::pair<QString, QString> cases[] = {
+        {"/usr/bin/sweepkin", "/usr/bin/sweepkin"},
+        {"/opt/My Apps/sweepkin", "\"/opt/My Apps/sweepkin\""},
+        {"/opt/a\"b/sweepkin", "\"/opt/a\\\\\"b/sweepkin\""},
+        {"/opt/$HOME/sweepkin", "\"/opt/\\\\$HOME/sweepkin\""},
+        {"/opt/`x`/sweepkin", "\"/opt/\\\\`x\\\\`/sweepkin\""},
         // A literal backslash needs four in the file: quoting doubles it, the string rules again.
-        QuoteCase{"Backslash", "/opt/a\\b/sweepkin", "\"/opt/a\\\\\\\\b/sweepkin\""},
-        QuoteCase{"SingleQuoteAndParens", "/opt/it's (1)/sweepkin", "\"/opt/it's (1)/sweepkin\""},
-        QuoteCase{"Percent", "/opt/100%/sweepkin", "/opt/100%%/sweepkin"},
-        QuoteCase{"PercentQuoted", "/opt/100% sure/sweepkin", "\"/opt/100%% sure/sweepkin\""},
-        QuoteCase{"Newline", "/opt/a\nb/sweepkin", "\"/opt/a\\nb/sweepkin\""},
-        QuoteCase{"Tilde", "/opt/~x/sweepkin", "\"/opt/~x/sweepkin\""},
-        QuoteCase{"NonAscii", "/opt/Gerät/sweepkin", "/opt/Gerät/sweepkin"}),
-    [](const auto& info) { return std::string(info.param.name); });
+        {"/opt/a\\b/sweepkin", "\"/opt/a\\\\\\\\b/sweepkin\""},
+        {"/opt/it's (1)/sweepkin", "\"/opt/it's (1)/sweepkin\""},
+        {"/opt/100%/sweepkin", "/opt/100%%/sweepkin"},
+        {"/opt/100% sure/sweepkin", "\"/opt/100%% sure/sweepkin\""},
+        {"/opt/a\nb/sweepkin", "\"/opt/a\\nb/sweepkin\""},
+        {"/opt/~x/sweepkin", "\"/opt/~x/sweepkin\""},
+        {"/opt/Gerät/sweepkin", "/opt/Gerät/sweepkin"},
+    };
+    for (const auto& [path, exec] : cases) {
+        EXPECT_EQ(desktopExecArgument(path), exec) << path.toStdString();
+    }
+}
 
 class AutostartEntry : public ::testing::Test {
   protected:
     QTemporaryDir dir;
-    QString entry() const { return dir.path() + "/config/autostart/sweepkin.desktop"; }
+    QString folder() const { return dir.path() + "/config/autostart"; }
+    QString entry() const { return folder() + "/sweepkin.desktop"; }
     void writeEntry(const QByteArray& text) {
-        QDir().mkpath(dir.path() + "/config/autostart");
+        QDir().mkpath(folder());
         QFile f(entry());
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(text);
@@ -62,10 +51,11 @@ class AutostartEntry : public ::testing::Test {
     }
 };
 
-TEST_F(AutostartEntry, RegisterWritesAnEntryThatStartsTheProgram) {
+TEST_F(AutostartEntry, RegisterWritesAnEntryThatStartsTheProgramAndUnregisterRemovesIt) {
     XdgAutostartItem item(entry(), "/opt/My Apps/sweepkin");
-    EXPECT_FALSE(item.isRegistered());
     QString error;
+    EXPECT_FALSE(item.isRegistered());
+    EXPECT_TRUE(item.unregisterItem(&error)) << "a missing entry is fine";
     ASSERT_TRUE(item.registerItem(&error)) << error.toStdString();
     EXPECT_TRUE(item.isRegistered());
     const QString text = readEntry();
@@ -74,15 +64,15 @@ TEST_F(AutostartEntry, RegisterWritesAnEntryThatStartsTheProgram) {
     EXPECT_TRUE(text.contains("\nExec=\"/opt/My Apps/sweepkin\"\n"));
     EXPECT_FALSE(text.contains("Hidden=true"));
     // Written in one piece: no temporary file is left beside it.
-    EXPECT_EQ(QDir(dir.path() + "/config/autostart").entryList(QDir::Files).size(), 1);
+    EXPECT_EQ(QDir(folder()).entryList(QDir::Files).size(), 1);
+    EXPECT_TRUE(item.unregisterItem(&error));
+    EXPECT_FALSE(QFile::exists(entry()));
+    EXPECT_FALSE(item.isRegistered());
 }
 
-TEST_F(AutostartEntry, EntriesSwitchedOffByTheDesktopCountAsOff) {
+TEST_F(AutostartEntry, EntriesSwitchedOffByTheDesktopCountAsOffAndRegisterReplacesThem) {
     XdgAutostartItem item(entry(), "/usr/bin/sweepkin");
-    struct Case {
-        QByteArray text;
-        bool on;
-    } cases[] = {
+    const std::pair<QByteArray, bool> cases[] = {
         {"[Desktop Entry]\nType=Application\nExec=sweepkin\n", true},
         {"[Desktop Entry]\nType=Application\nExec=sweepkin\nHidden=true\n", false},
         {"[Desktop Entry]\nHidden = True\n", false},
@@ -90,33 +80,18 @@ TEST_F(AutostartEntry, EntriesSwitchedOffByTheDesktopCountAsOff) {
         {"[Desktop Entry]\nX-GNOME-Autostart-enabled=false\n", false},
         {"[Desktop Entry]\nExec=sweepkin\n[Desktop Action x]\nHidden=true\n", true},
     };
-    for (const Case& c : cases) {
-        writeEntry(c.text);
-        EXPECT_EQ(item.isRegistered(), c.on) << c.text.toStdString();
+    for (const auto& [text, on] : cases) {
+        writeEntry(text);
+        EXPECT_EQ(item.isRegistered(), on) << text.toStdString();
     }
-}
-
-TEST_F(AutostartEntry, RegisterReplacesAHiddenEntry) {
     writeEntry("[Desktop Entry]\nExec=old\nHidden=true\n");
-    XdgAutostartItem item(entry(), "/usr/bin/sweepkin");
     ASSERT_TRUE(item.registerItem(nullptr));
     EXPECT_TRUE(item.isRegistered());
     EXPECT_FALSE(readEntry().contains("Hidden"));
 }
 
-TEST_F(AutostartEntry, UnregisterRemovesAndToleratesAMissingEntry) {
-    XdgAutostartItem item(entry(), "/usr/bin/sweepkin");
-    QString error;
-    EXPECT_TRUE(item.unregisterItem(&error));
-    ASSERT_TRUE(item.registerItem(&error));
-    EXPECT_TRUE(item.unregisterItem(&error));
-    EXPECT_FALSE(QFile::exists(entry()));
-    EXPECT_FALSE(item.isRegistered());
-}
-
 TEST_F(AutostartEntry, RegisterReportsWhenTheFolderCannotBeMade) {
-    // A file where the config folder should be.
-    QFile blocker(dir.path() + "/config");
+    QFile blocker(dir.path() + "/config");  // a file where the config folder should be
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     XdgAutostartItem item(entry(), "/usr/bin/sweepkin");
@@ -126,84 +101,55 @@ TEST_F(AutostartEntry, RegisterReportsWhenTheFolderCannotBeMade) {
 }
 
 TEST(AutostartPath, FollowsXdgConfigHomeWhenAbsolute) {
-    const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
-    qputenv("XDG_CONFIG_HOME", "/somewhere/cfg");
+    const QString fallback = QDir::homePath() + "/.config/autostart/sweepkin.desktop";
+    testing::ScopedEnv env("XDG_CONFIG_HOME", "/somewhere/cfg");
     EXPECT_EQ(defaultAutostartEntryPath(), "/somewhere/cfg/autostart/sweepkin.desktop");
-    qputenv("XDG_CONFIG_HOME", "relative/cfg");
-    EXPECT_EQ(defaultAutostartEntryPath(),
-              QDir::homePath() + "/.config/autostart/sweepkin.desktop");
-    qunsetenv("XDG_CONFIG_HOME");
-    EXPECT_EQ(defaultAutostartEntryPath(),
-              QDir::homePath() + "/.config/autostart/sweepkin.desktop");
-    qputenv("XDG_CONFIG_HOME", saved);
+    env.set("relative/cfg");
+    EXPECT_EQ(defaultAutostartEntryPath(), fallback);
+    env.set(nullptr);
+    EXPECT_EQ(defaultAutostartEntryPath(), fallback);
 }
 
 // A login item that records calls and can be told to fail.
-class RecordingLoginItem : public LoginItem {
-  public:
-    bool registered = false;
-    bool fail = false;
+struct RecordingLoginItem : LoginItem {
+    bool registered = false, fail = false;
     int registers = 0, unregisters = 0;
     bool isRegistered() const override { return registered; }
-    bool registerItem(QString* error) override {
-        ++registers;
-        if (fail) {
-            *error = "disk full";
-            return false;
-        }
-        registered = true;
-        return true;
+    bool change(bool on, int& calls, QString* error, const char* failure) {
+        ++calls;
+        if (fail) *error = failure;
+        registered = fail ? registered : on;
+        return !fail;
     }
-    bool unregisterItem(QString* error) override {
-        ++unregisters;
-        if (fail) {
-            *error = "read-only";
-            return false;
-        }
-        registered = false;
-        return true;
-    }
+    bool registerItem(QString* e) override { return change(true, registers, e, "disk full"); }
+    bool unregisterItem(QString* e) override { return change(false, unregisters, e, "read-only"); }
 };
 
-QStringList* capturedWarnings = nullptr;
-void captureWarning(QtMsgType type, const QMessageLogContext&, const QString& message) {
-    if (type == QtWarningMsg && capturedWarnings) capturedWarnings->push_back(message);
-}
-
-class LoginLogic : public ::testing::Test {
-  protected:
+struct LoginLogic : ::testing::Test {
     QTemporaryDir dir;
     SettingsStore settings{dir.path() + "/settings.ini"};
     RecordingLoginItem item;
     UIModel model;
-    QStringList warnings;
-    QtMessageHandler previous = nullptr;
-    void SetUp() override {
-        capturedWarnings = &warnings;
-        previous = qInstallMessageHandler(captureWarning);
-    }
-    void TearDown() override {
-        qInstallMessageHandler(previous);
-        capturedWarnings = nullptr;
-    }
 };
 
-TEST_F(LoginLogic, TurningOnWhenAlreadyOnDoesNothing) {
+QStringList warnings;
+
+TEST_F(LoginLogic, SetLoginItemSkipsNoOpsAndWarnsOnFailure) {
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext&, const QString& message) {
+            if (type == QtWarningMsg) warnings.push_back(message);
+        });
     item.registered = true;
     setLoginItem(item, true);
-    EXPECT_EQ(item.registers, 0);
-    EXPECT_TRUE(warnings.isEmpty());
-}
-
-TEST_F(LoginLogic, TurningOffUnregistersWithoutLooking) {
+    EXPECT_EQ(item.registers, 0) << "already on";
+    item.registered = false;
     setLoginItem(item, false);
-    EXPECT_EQ(item.unregisters, 1);
-}
-
-TEST_F(LoginLogic, AFailureWritesOneWarningLine) {
+    EXPECT_EQ(item.unregisters, 1) << "turning off does not look first";
+    EXPECT_TRUE(warnings.isEmpty());
     item.fail = true;
     setLoginItem(item, true);
     setLoginItem(item, false);
+    qInstallMessageHandler(previous);
     EXPECT_EQ(warnings, (QStringList{"Sweepkin: login toggle failed: disk full",
                                      "Sweepkin: login toggle failed: read-only"}));
 }
@@ -234,7 +180,6 @@ TEST_F(LoginLogic, SwitchShowsTheStateReadBack) {
     applyLoginSwitch(item, model, false);
     EXPECT_TRUE(model.loginOn()) << "a failed change flips the switch back";
     item.registered = false;
-    item.fail = true;
     applyLoginSwitch(item, model, true);
     EXPECT_FALSE(model.loginOn());
 }

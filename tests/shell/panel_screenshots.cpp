@@ -6,6 +6,7 @@
 #include <QPalette>
 #include <cstdio>
 #include <functional>
+#include <string_view>
 
 #include "ops/ui_model.h"
 #include "shell/palette.h"
@@ -13,77 +14,48 @@
 
 using namespace sweepkin;
 
-namespace {
-
-struct Scene {
-    const char* name;
-    std::function<void(UIModel&)> fill;
-};
-
-QPalette darkDesktop() {
-    QPalette p;
-    p.setColor(QPalette::Window, QColor(0x2D, 0x2D, 0x2D));
-    p.setColor(QPalette::WindowText, QColor(0xEE, 0xEE, 0xEE));
-    p.setColor(QPalette::Base, QColor(0x1E, 0x1E, 0x1E));
-    p.setColor(QPalette::Text, QColor(0xEE, 0xEE, 0xEE));
-    return p;
-}
-
-void commonTexts(UIModel& m) {
-    m.setFreeDiskText(QStringLiteral("84.99 GB"));
-    m.setLastCleanText(QStringLiteral("2026-03-05 14:03:09"));
-    m.setLoginOn(true);
-}
-
-QVector<CacheRow> sampleRows() {
-    return {
-        CacheRow{QStringLiteral("Google Chrome"), 1'234'000'000, true},
-        CacheRow{QStringLiteral("Visual Studio Code"), 412'000'000, true},
-        CacheRow{QStringLiteral("Slack"), 96'000'000, false},
-        CacheRow{QStringLiteral("iCloud (CloudKit) cache"), 3'100'000, true},
-    };
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const QString outDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("artifacts");
     QDir().mkpath(outDir);
 
-    const Scene scenes[] = {
-        {"scanning-empty",
-         [](UIModel& m) {
-             m.setFreeDiskText(QStringLiteral("84.99 GB"));
-             m.setScanning(true);
-         }},
-        {"rows-ticked",
-         [](UIModel& m) {
-             commonTexts(m);
-             m.setRows(sampleRows());
-         }},
-        {"no-caches",
-         [](UIModel& m) {
-             commonTexts(m);
-             m.setRows({});
-         }},
+    const QVector<CacheRow> rows = {{"Google Chrome", 1'234'000'000, true},
+                                    {"Visual Studio Code", 412'000'000, true},
+                                    {"Slack", 96'000'000, false},
+                                    {"iCloud (CloudKit) cache", 3'100'000, true}};
+    QVector<CacheRow> unmeasured = rows;
+    unmeasured[2].size.reset();
+    const struct {
+        const char* name;
+        std::function<void(UIModel&)> fill;
+    } scenes[] = {
+        {"scanning-empty", [](UIModel& m) { m.setScanning(true); }},
+        {"rows-ticked", [&](UIModel& m) { m.setRows(rows); }},
+        {"no-caches", [](UIModel& m) { m.setRows({}); }},
         {"cleaning",
-         [](UIModel& m) {
-             commonTexts(m);
-             QVector<CacheRow> rows = sampleRows();
-             rows[2].size.reset();
-             m.setRows(rows);
+         [&](UIModel& m) {
+             m.setRows(unmeasured);
              m.setCleaning(true);
          }},
     };
 
     const QPalette lightPalette = QApplication::palette();
+    QPalette darkPalette;
+    darkPalette.setColor(QPalette::Window, QColor(0x2D, 0x2D, 0x2D));
+    darkPalette.setColor(QPalette::Base, QColor(0x1E, 0x1E, 0x1E));
+    darkPalette.setColor(QPalette::WindowText, QColor(0xEE, 0xEE, 0xEE));
+    darkPalette.setColor(QPalette::Text, QColor(0xEE, 0xEE, 0xEE));
     int failures = 0;
     for (const bool dark : {false, true}) {
-        QApplication::setPalette(dark ? darkDesktop() : lightPalette);
-        for (const Scene& scene : scenes) {
+        QApplication::setPalette(dark ? darkPalette : lightPalette);
+        for (const auto& scene : scenes) {
             UIModel model;
             PopoverView view(&model, AppActions{});
+            model.setFreeDiskText(QStringLiteral("84.99 GB"));
+            if (scene.name != std::string_view("scanning-empty")) {
+                model.setLastCleanText(QStringLiteral("2026-03-05 14:03:09"));
+                model.setLoginOn(true);
+            }
             scene.fill(model);
             view.refresh();
             view.resize(view.sizeHint());
@@ -93,16 +65,11 @@ int main(int argc, char** argv) {
             const QString file = QStringLiteral("%1/panel-%2-%3.png")
                                      .arg(outDir, QString::fromLatin1(scene.name),
                                           dark ? QStringLiteral("dark") : QStringLiteral("light"));
-            if (!image.save(file)) {
-                std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
-                ++failures;
-                continue;
-            }
             const QColor corner = image.pixelColor(2, 2);
-            if (image.width() != PopoverView::kWidth ||
+            if (!image.save(file) || image.width() != PopoverView::kWidth ||
                 corner.rgb() != Palette::background.resolve(dark).rgb()) {
-                std::fprintf(stderr, "%s: width %d, corner %s\n", qPrintable(file), image.width(),
-                             qPrintable(corner.name()));
+                std::fprintf(stderr, "%s: not written, or width %d, corner %s\n", qPrintable(file),
+                             image.width(), qPrintable(corner.name()));
                 ++failures;
             }
             std::printf("%s\n", qPrintable(file));

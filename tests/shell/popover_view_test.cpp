@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QCoreApplication>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QTest>
@@ -11,11 +10,12 @@
 #include "shell/panel_widgets.h"
 #include "shell/panel_window.h"
 #include "shell/popover_view.h"
+#include "tests/shell/support.h"
 
 namespace sweepkin {
 namespace {
 
-CacheRow row(const char* id, std::optional<qint64> size, bool selected) {
+CacheRow row(const char* id, std::optional<qint64> size, bool selected = true) {
     return CacheRow{QString::fromUtf8(id), size, selected};
 }
 
@@ -29,219 +29,130 @@ struct PanelFixture {
                                 [this](bool on) { loginRequests.push_back(on); }}};
 
     void settle() { QCoreApplication::processEvents(); }
+    void setRows(const QVector<CacheRow>& rows) {
+        model.setRows(rows);
+        settle();
+    }
     QString headline() const { return view.visibleTexts().at(2); }
     bool shows(const QString& text) const { return view.visibleTexts().contains(text); }
+    QString cleanLabel() const { return view.cleanButton()->text(); }
+    void click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton); }
 };
 
-struct StateCase {
-    const char* name;
-    QVector<CacheRow> rows;
-    bool scanning;
-    bool cleaning;
-    QString headline;
-    QString listText;  // the placeholder, or empty when rows are listed
-    bool cleanEnabled;
-    QString cleanLabel;
-};
+const QString kLooking = "Looking for caches…", kMeasuring = "Measuring caches…",
+              kNone = "No caches found — everything is already clean ✓";
 
-void PrintTo(const StateCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class PanelStates : public ::testing::TestWithParam<StateCase> {};
-
-TEST_P(PanelStates, HeadlineListAndCleanButtonFollowTheModel) {
-    const StateCase& c = GetParam();
-    PanelFixture f;
-    f.model.setRows(c.rows);
-    f.model.setScanning(c.scanning);
-    f.model.setCleaning(c.cleaning);
-    f.settle();
-
-    EXPECT_EQ(f.headline(), c.headline);
-    EXPECT_EQ(f.view.cleanButton()->text(), c.cleanLabel);
-    EXPECT_EQ(f.view.cleanButton()->isEnabled(), c.cleanEnabled);
-    EXPECT_EQ(f.view.tickRows().size(), c.rows.size());
-    if (!c.listText.isEmpty()) {
-        EXPECT_TRUE(f.shows(c.listText)) << f.view.visibleTexts().join('\n').toStdString();
-    }
-    for (const QString& placeholder :
-         {QStringLiteral("Looking for caches…"),
-          QStringLiteral("No caches found — everything is already clean ✓")}) {
-        if (placeholder != c.listText) {
-            EXPECT_FALSE(f.shows(placeholder));
+TEST(PopoverView, HeadlineListAndCleanButtonFollowTheModel) {
+    const CacheRow chrome = row("Google Chrome", 2'000'000), slack = row("Slack", 1'000'000, false),
+                   chromeOff = row("Google Chrome", 2'000'000, false),
+                   bigSlack = row("Slack", 5'000'000, false), safari = row("Safari", std::nullopt);
+    const QString kNothing = "Clean Selected (0 B)";
+    const struct {
+        QVector<CacheRow> rows;
+        bool scanning, cleaning;
+        QString headline, placeholder;  // placeholder empty when rows are listed
+        bool cleanEnabled;
+        QString cleanLabel;
+    } cases[] = {
+        {{}, true, false, kMeasuring, kLooking, false, kNothing},
+        {{chrome}, true, false, kMeasuring, "", true, "Clean Selected (2 MB)"},
+        {{chrome, slack}, false, false, "3 MB of caches found", "", true, "Clean Selected (2 MB)"},
+        {{}, false, false, "0 B of caches found", kNone, false, kNothing},
+        {{chrome}, false, true, "2 MB of caches found", "", false, "Cleaning…"},
+        {{}, true, true, kMeasuring, kLooking, false, "Cleaning…"},
+        {{chromeOff, bigSlack}, false, false, "7 MB of caches found", "", false, kNothing},
+        {{safari, bigSlack}, false, false, "5 MB of caches found", "", false, kNothing},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        PanelFixture f;
+        f.model.setScanning(c.scanning);
+        f.model.setCleaning(c.cleaning);
+        f.setRows(c.rows);
+        EXPECT_EQ(f.headline(), c.headline);
+        EXPECT_EQ(f.cleanLabel(), c.cleanLabel);
+        EXPECT_EQ(f.view.cleanButton()->isEnabled(), c.cleanEnabled);
+        EXPECT_EQ(f.view.tickRows().size(), c.rows.size());
+        for (const QString& placeholder : {kLooking, kNone}) {
+            EXPECT_EQ(f.shows(placeholder), placeholder == c.placeholder)
+                << placeholder.toStdString();
         }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, PanelStates,
-    ::testing::Values(
-        StateCase{"FirstOpening",
-                  {},
-                  true,
-                  false,
-                  "Measuring caches…",
-                  "Looking for caches…",
-                  false,
-                  "Clean Selected (0 B)"},
-        StateCase{"RowsArrivingWhileScanning",
-                  {row("Google Chrome", 2'000'000, true)},
-                  true,
-                  false,
-                  "Measuring caches…",
-                  "",
-                  true,
-                  "Clean Selected (2 MB)"},
-        StateCase{"ScanFinishedWithRows",
-                  {row("Google Chrome", 2'000'000, true), row("Slack", 1'000'000, false)},
-                  false,
-                  false,
-                  "3 MB of caches found",
-                  "",
-                  true,
-                  "Clean Selected (2 MB)"},
-        StateCase{"ScanFinishedWithoutRows",
-                  {},
-                  false,
-                  false,
-                  "0 B of caches found",
-                  "No caches found — everything is already clean ✓",
-                  false,
-                  "Clean Selected (0 B)"},
-        StateCase{"Cleaning",
-                  {row("Google Chrome", 2'000'000, true)},
-                  false,
-                  true,
-                  "2 MB of caches found",
-                  "",
-                  false,
-                  "Cleaning…"},
-        StateCase{"CleaningWhileScanning",
-                  {},
-                  true,
-                  true,
-                  "Measuring caches…",
-                  "Looking for caches…",
-                  false,
-                  "Cleaning…"},
-        StateCase{"NothingTicked",
-                  {row("Google Chrome", 2'000'000, false), row("Slack", 5'000'000, false)},
-                  false,
-                  false,
-                  "7 MB of caches found",
-                  "",
-                  false,
-                  "Clean Selected (0 B)"},
-        StateCase{"OnlyUnmeasuredRowTicked",
-                  {row("Safari", std::nullopt, true), row("Slack", 5'000'000, false)},
-                  false,
-                  false,
-                  "5 MB of caches found",
-                  "",
-                  false,
-                  "Clean Selected (0 B)"}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST(PopoverView, UnmeasuredRowShowsEllipsisAndMeasuredRowItsSize) {
+TEST(PopoverView, RowsShowSizeOrEllipsisAndClicksToggleTheModel) {
     PanelFixture f;
-    f.model.setRows({row("Safari", std::nullopt, true), row("Slack", 1'230'000'000, false)});
+    f.setRows(
+        {row("Safari", std::nullopt), row("A", 1'230'000'000, false), row("B", 3'000'000, false)});
+    const auto rows = f.view.tickRows();
+    ASSERT_EQ(rows.size(), 3);
+    EXPECT_EQ(rows[0]->sizeText(), QStringLiteral("…"));
+    EXPECT_TRUE(rows[0]->ticked());
+    EXPECT_EQ(rows[1]->sizeText(), QStringLiteral("1.23 GB"));
+    EXPECT_FALSE(rows[1]->ticked());
+    f.click(rows[2]);
+    EXPECT_FALSE(f.model.rows()[1].selected);
+    EXPECT_TRUE(f.model.rows()[2].selected);
     f.settle();
-    ASSERT_EQ(f.view.tickRows().size(), 2);
-    EXPECT_EQ(f.view.tickRows()[0]->sizeText(), QStringLiteral("…"));
-    EXPECT_TRUE(f.view.tickRows()[0]->ticked());
-    EXPECT_EQ(f.view.tickRows()[1]->sizeText(), QStringLiteral("1.23 GB"));
-    EXPECT_FALSE(f.view.tickRows()[1]->ticked());
+    EXPECT_TRUE(rows[2]->ticked());
+    EXPECT_EQ(f.cleanLabel(), QStringLiteral("Clean Selected (3 MB)"));
 }
 
-TEST(PopoverView, SelectAllTicksEveryRowThenSelectNoneClearsThem) {
-    PanelFixture f;
-    f.model.setRows(
-        {row("A", 2'000'000, true), row("B", 3'000'000, false), row("C", 4'000'000, true)});
-    f.settle();
-    EXPECT_EQ(f.view.selectAllButton()->text(), QStringLiteral("Select all"));
-
-    QSignalSpy notifications(&f.model, &UIModel::objectWillChange);
-    QTest::mouseClick(f.view.selectAllButton(), Qt::LeftButton);
-    EXPECT_EQ(notifications.count(), 3) << "one write per row";
-    EXPECT_TRUE(f.model.allSelected());
-    f.settle();
-    EXPECT_EQ(f.view.selectAllButton()->text(), QStringLiteral("Select none"));
-    EXPECT_EQ(f.view.cleanButton()->text(), QStringLiteral("Clean Selected (9 MB)"));
-
-    QTest::mouseClick(f.view.selectAllButton(), Qt::LeftButton);
-    f.settle();
-    for (const CacheRow& r : f.model.rows()) EXPECT_FALSE(r.selected) << r.id.toStdString();
-    EXPECT_EQ(f.view.selectAllButton()->text(), QStringLiteral("Select all"));
-    EXPECT_FALSE(f.view.cleanButton()->isEnabled());
-    EXPECT_EQ(f.view.cleanButton()->text(), QStringLiteral("Clean Selected (0 B)"));
-}
-
-TEST(PopoverView, SelectAllWithoutRowsDoesNothing) {
+TEST(PopoverView, SelectAllThenSelectNone) {
     PanelFixture f;
     f.settle();
     QSignalSpy notifications(&f.model, &UIModel::objectWillChange);
     f.view.selectAll();
-    EXPECT_EQ(notifications.count(), 0);
+    EXPECT_EQ(notifications.count(), 0) << "nothing to select";
     EXPECT_EQ(f.view.selectAllButton()->text(), QStringLiteral("Select all"));
-}
 
-TEST(PopoverView, ClickingARowTogglesThatRowInTheModel) {
-    PanelFixture f;
-    f.model.setRows({row("A", 2'000'000, false), row("B", 3'000'000, false)});
+    f.setRows({row("A", 2'000'000), row("B", 3'000'000, false), row("C", 4'000'000)});
+    notifications.clear();
+    f.click(f.view.selectAllButton());
+    EXPECT_EQ(notifications.count(), 3) << "one write per row";
+    EXPECT_TRUE(f.model.allSelected());
     f.settle();
-    QTest::mouseClick(f.view.tickRows()[1], Qt::LeftButton);
-    EXPECT_FALSE(f.model.rows()[0].selected);
-    EXPECT_TRUE(f.model.rows()[1].selected);
+    EXPECT_EQ(f.view.selectAllButton()->text(), QStringLiteral("Select none"));
+    EXPECT_EQ(f.cleanLabel(), QStringLiteral("Clean Selected (9 MB)"));
+
+    f.click(f.view.selectAllButton());
     f.settle();
-    EXPECT_TRUE(f.view.tickRows()[1]->ticked());
-    EXPECT_EQ(f.view.cleanButton()->text(), QStringLiteral("Clean Selected (3 MB)"));
+    for (const CacheRow& r : f.model.rows()) EXPECT_FALSE(r.selected) << r.id.toStdString();
+    EXPECT_EQ(f.view.selectAllButton()->text(), QStringLiteral("Select all"));
 }
 
 TEST(PopoverView, RepublishedRowsKeepTheirWidgets) {
     PanelFixture f;
-    f.model.setRows({row("A", 2'000'000, true), row("B", 3'000'000, true)});
-    f.settle();
+    f.setRows({row("A", 2'000'000), row("B", 3'000'000)});
     TickRow* a = f.view.tickRows()[0];
     TickRow* b = f.view.tickRows()[1];
-
-    f.model.setRows(
-        {row("A", 2'600'000, true), row("B", 3'000'000, false), row("C", 1'000'000, true)});
-    f.settle();
+    f.setRows({row("A", 2'600'000), row("B", 3'000'000, false), row("C", 1'000'000)});
     ASSERT_EQ(f.view.tickRows().size(), 3);
     EXPECT_EQ(f.view.tickRows()[0], a);
     EXPECT_EQ(f.view.tickRows()[1], b);
     EXPECT_EQ(a->sizeText(), QStringLiteral("3 MB"));
     EXPECT_FALSE(b->ticked());
-
-    f.model.setRows({row("B", 3'000'000, false)});
-    f.settle();
+    f.setRows({row("B", 3'000'000, false)});
     ASSERT_EQ(f.view.tickRows().size(), 1);
     EXPECT_EQ(f.view.tickRows()[0], b);
 }
 
-TEST(PopoverView, BurstOfNotificationsRedrawsOnce) {
+TEST(PopoverView, ButtonsCallTheirActionsCleanOnlyWhenEnabled) {
     PanelFixture f;
-    f.settle();
-    QSignalSpy redraws(&f.view, &PopoverView::contentChanged);
-    f.model.setScanning(true);
-    f.model.setRows({row("A", 2'000'000, true)});
-    f.model.setFreeDiskText(QStringLiteral("12 GB"));
-    EXPECT_EQ(redraws.count(), 0) << "the panel reads the model after the writes, not during";
-    f.settle();
-    EXPECT_EQ(redraws.count(), 1);
-    EXPECT_TRUE(f.shows(QStringLiteral("Free disk: 12 GB")));
-}
-
-TEST(PopoverView, CleanButtonCallsCleanOnlyWhenEnabled) {
-    PanelFixture f;
-    f.model.setRows({row("A", 2'000'000, false)});
-    f.settle();
-    QTest::mouseClick(f.view.cleanButton(), Qt::LeftButton);
+    f.setRows({row("A", 2'000'000, false)});
+    f.click(f.view.cleanButton());
     EXPECT_EQ(f.cleans, 0);
     f.model.setRowSelected(0, true);
     f.settle();
-    QTest::mouseClick(f.view.cleanButton(), Qt::LeftButton);
+    f.click(f.view.cleanButton());
+    EXPECT_EQ(f.cleans, 1);
+
+    EXPECT_EQ(f.view.reportButton()->toolTip(), QStringLiteral("Show last cleanup report"));
+    EXPECT_EQ(f.view.quitButton()->toolTip(), QStringLiteral("Quit Sweepkin"));
+    f.click(f.view.reportButton());
+    f.click(f.view.quitButton());
+    EXPECT_EQ(f.reports, 1);
+    EXPECT_EQ(f.quits, 1);
     EXPECT_EQ(f.cleans, 1);
 }
 
@@ -249,41 +160,34 @@ TEST(PopoverView, LoginSwitchAsksAndShowsOnlyTheModel) {
     PanelFixture f;
     f.settle();
     EXPECT_FALSE(f.view.loginSwitch()->isOn());
-    QTest::mouseClick(f.view.loginSwitch(), Qt::LeftButton);
+    f.click(f.view.loginSwitch());
     ASSERT_EQ(f.loginRequests, QVector<bool>{true});
     f.settle();
     EXPECT_FALSE(f.view.loginSwitch()->isOn()) << "the switch must not flip by itself";
-
     f.model.setLoginOn(true);
     f.settle();
     EXPECT_TRUE(f.view.loginSwitch()->isOn());
-    QTest::mouseClick(f.view.loginSwitch(), Qt::LeftButton);
+    f.click(f.view.loginSwitch());
     EXPECT_EQ(f.loginRequests, (QVector<bool>{true, false}));
     EXPECT_TRUE(f.view.loginSwitch()->isOn());
 }
 
-TEST(PopoverView, FooterButtonsCallTheirActionsAndCarryTooltips) {
-    PanelFixture f;
-    EXPECT_EQ(f.view.reportButton()->toolTip(), QStringLiteral("Show last cleanup report"));
-    EXPECT_EQ(f.view.quitButton()->toolTip(), QStringLiteral("Quit Sweepkin"));
-    QTest::mouseClick(f.view.reportButton(), Qt::LeftButton);
-    QTest::mouseClick(f.view.quitButton(), Qt::LeftButton);
-    EXPECT_EQ(f.reports, 1);
-    EXPECT_EQ(f.quits, 1);
-    EXPECT_EQ(f.cleans, 0);
-}
-
-TEST(PopoverView, BeforeTheFirstRefreshTheTextsAreEmptyAndNever) {
+TEST(PopoverView, FooterTextsStartEmptyAndABurstOfWritesRedrawsOnce) {
     PanelFixture f;
     f.settle();
+    const QString beta = "Beta " + QString::fromStdString(processValues().appVersion);
     EXPECT_TRUE(f.shows(QStringLiteral("Free disk: ")));
-    const QString version = QString::fromStdString(processValues().appVersion);
-    EXPECT_TRUE(
-        f.shows(QStringLiteral("Beta ") + version + QStringLiteral(" · Last clean: never")));
+    EXPECT_TRUE(f.shows(beta + " · Last clean: never"));
+    QSignalSpy redraws(&f.view, &PopoverView::contentChanged);
+    f.model.setScanning(true);
+    f.model.setRows({row("A", 2'000'000)});
+    f.model.setFreeDiskText(QStringLiteral("12 GB"));
     f.model.setLastCleanText(QStringLiteral("2026-03-05 14:03:09"));
+    EXPECT_EQ(redraws.count(), 0) << "the panel reads the model after the writes, not during";
     f.settle();
-    EXPECT_TRUE(f.shows(QStringLiteral("Beta ") + version +
-                        QStringLiteral(" · Last clean: 2026-03-05 14:03:09")));
+    EXPECT_EQ(redraws.count(), 1);
+    EXPECT_TRUE(f.shows(QStringLiteral("Free disk: 12 GB")));
+    EXPECT_TRUE(f.shows(beta + " · Last clean: 2026-03-05 14:03:09"));
 }
 
 TEST(PopoverView, StaysThreeHundredFortyWideAndGrowsDownwards) {
@@ -291,22 +195,18 @@ TEST(PopoverView, StaysThreeHundredFortyWideAndGrowsDownwards) {
     f.settle();
     const QSize empty = f.view.sizeHint();
     EXPECT_EQ(empty.width(), 340);
-
     QVector<CacheRow> many;
     for (int i = 0; i < 8; ++i) {
-        many.push_back(row(
-            qPrintable(QStringLiteral("A very long application name that will not fit %1").arg(i)),
-            1'000'000'000LL * (i + 1), true));
+        many.push_back(
+            {"A very long name that will not fit " + QString::number(i), 1LL << (30 + i), true});
     }
-    f.model.setRows(many);
-    f.settle();
-    const QSize full = f.view.sizeHint();
-    EXPECT_EQ(full.width(), 340);
-    EXPECT_GT(full.height(), empty.height() + 100) << "eight rows make it taller";
+    f.setRows(many);
+    EXPECT_EQ(f.view.sizeHint().width(), 340);
+    EXPECT_GT(f.view.sizeHint().height(), empty.height() + 100) << "eight rows make it taller";
 
     PanelWindow window(new PopoverView(&f.model, AppActions{}));
     window.showNear(QRect(600, 0, 24, 24));
-    QCoreApplication::processEvents();
+    f.settle();
     EXPECT_EQ(window.width(), 340);
     EXPECT_EQ(window.height(), window.view()->sizeHint().height());
     EXPECT_LE(window.view()->tickRows()[0]->width(), 340);
@@ -320,11 +220,8 @@ TEST(PopoverView, RecoloursWhenTheDesktopTurnsDark) {
     f.view.show();
     f.settle();
     EXPECT_EQ(f.view.grab().toImage().pixelColor(2, 2), Palette::background.resolve(false));
-
-    QPalette dark;
-    dark.setColor(QPalette::Window, QColor(0x20, 0x20, 0x20));
-    dark.setColor(QPalette::WindowText, QColor(0xF0, 0xF0, 0xF0));
-    QApplication::setPalette(dark);
+    QApplication::setPalette(
+        testing::desktopPalette(QColor(0x20, 0x20, 0x20), QColor(0xF0, 0xF0, 0xF0)));
     f.settle();
     EXPECT_EQ(f.view.grab().toImage().pixelColor(2, 2), Palette::background.resolve(true));
     QLabel* headline = nullptr;

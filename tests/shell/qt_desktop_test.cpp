@@ -15,16 +15,14 @@ namespace {
 // Runs `alert` and, once its box is up, hands the box to `inspect`, which answers it.
 int runAndInspect(const Alert& alert, std::function<void(QMessageBox&)> inspect) {
     QTimer poll;
-    poll.setInterval(10);
     QObject::connect(&poll, &QTimer::timeout, [&] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box || !box->isVisible()) return;
         poll.stop();
         inspect(*box);
     });
-    poll.start();
-    QtDesktop desktop;
-    return desktop.runAlert(alert);
+    poll.start(10);
+    return QtDesktop().runAlert(alert);
 }
 
 QStringList buttonTexts(const QMessageBox& box) {
@@ -50,41 +48,34 @@ TEST(QtDesktop, ButtonsKeepTheirOrderAndTheFirstIsTheDefault) {
     EXPECT_EQ(answer, 1);
 }
 
-TEST(QtDesktop, ReturnChoosesTheDefaultButton) {
-    const Alert alert{
-        "Sweepkin Beta — License Agreement", "…", false, {"I Agree", "View Full License", "Quit"}};
-    const int answer = runAndInspect(alert, [](QMessageBox& box) {
-        EXPECT_NE(box.icon(), QMessageBox::Warning);
-        QTest::keyClick(&box, Qt::Key_Return);
-    });
-    EXPECT_EQ(answer, 0);
-}
-
-TEST(QtDesktop, EscapeMeansCancel) {
-    const Alert alert{"Clean 1 selected cache (2 MB)?", "", true, {"Clean", "Cancel"}};
-    const int answer =
-        runAndInspect(alert, [](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Escape); });
-    EXPECT_EQ(answer, 1);
-}
-
-TEST(QtDesktop, NoButtonsGivesOneOk) {
-    const Alert alert{
-        "No cleanup report yet", "A report will appear here after you run a cleanup.", false, {}};
-    const int answer = runAndInspect(alert, [](QMessageBox& box) {
-        EXPECT_EQ(buttonTexts(box), QStringList{"OK"});
-        QTest::keyClick(&box, Qt::Key_Escape);
-    });
-    EXPECT_EQ(answer, 0);
+TEST(QtDesktop, ReturnChoosesTheDefaultEscapeCancelsAndNoButtonsGivesOneOk) {
+    const QStringList agreement{"I Agree", "View Full License", "Quit"}, clean{"Clean", "Cancel"};
+    const struct {
+        Alert alert;
+        Qt::Key key;
+        int answer;
+    } cases[] = {
+        {{"Sweepkin Beta — License Agreement", "…", false, agreement}, Qt::Key_Return, 0},
+        {{"Clean 1 selected cache (2 MB)?", "", true, clean}, Qt::Key_Escape, 1},
+        {{"No cleanup report yet", "A report will appear here.", false, {}}, Qt::Key_Escape, 0},
+    };
+    for (const auto& c : cases) {
+        const int answer = runAndInspect(c.alert, [&](QMessageBox& box) {
+            EXPECT_EQ(buttonTexts(box),
+                      c.alert.buttons.isEmpty() ? QStringList{"OK"} : c.alert.buttons);
+            EXPECT_EQ(box.icon() == QMessageBox::Warning, c.alert.warning);
+            QTest::keyClick(&box, c.key);
+        });
+        EXPECT_EQ(answer, c.answer) << c.alert.message.toStdString();
+    }
 }
 
 TEST(QtDesktop, ClosePanelHidesItAndToleratesNone) {
     QWidget panel;
     panel.show();
-    QtDesktop desktop(&panel);
-    desktop.closePanel();
+    QtDesktop(&panel).closePanel();
     EXPECT_FALSE(panel.isVisible());
-    QtDesktop without;
-    without.closePanel();
+    QtDesktop().closePanel();
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QThread>
 
 #include "shell/single_instance.h"
@@ -13,22 +12,11 @@
 namespace sweepkin {
 namespace {
 
-TEST(SingleInstance, SecondClaimFailsWhileTheFirstHoldsTheLock) {
-    QTemporaryDir dir;
-    SingleInstance first(dir.path() + "/rt");
-    ASSERT_TRUE(first.claim());
-    SingleInstance second(dir.path() + "/rt");
-    EXPECT_FALSE(second.claim());
-}
-
-TEST(SingleInstance, LaterLaunchAsksTheRunningOneToShowItsPanel) {
-    QTemporaryDir dir;
-    SingleInstance running(dir.path() + "/rt");
-    ASSERT_TRUE(running.claim());
+// A later launch (on its own thread: it blocks while it talks) asks `running` to show its panel.
+void expectShowRequestDelivered(SingleInstance& running, const QString& runtime) {
     QSignalSpy shown(&running, &SingleInstance::showRequested);
-
-    // The later launch blocks while it talks, so it runs on its own thread.
-    SingleInstance later(dir.path() + "/rt");
+    SingleInstance later(runtime);
+    EXPECT_FALSE(later.claim()) << "the running one holds the lock";
     bool delivered = false;
     std::unique_ptr<QThread> thread(
         QThread::create([&] { delivered = later.signalRunningInstance(5000); }));
@@ -39,10 +27,13 @@ TEST(SingleInstance, LaterLaunchAsksTheRunningOneToShowItsPanel) {
     EXPECT_EQ(shown.count(), 1);
 }
 
-TEST(SingleInstance, NobodyListeningMeansTheSignalFails) {
+TEST(SingleInstance, LaterLaunchCannotClaimAndAsksTheRunningOneToShowItsPanel) {
     QTemporaryDir dir;
     SingleInstance later(dir.path() + "/rt");
-    EXPECT_FALSE(later.signalRunningInstance(300));
+    EXPECT_FALSE(later.signalRunningInstance(300)) << "nobody is listening yet";
+    SingleInstance running(dir.path() + "/rt");
+    ASSERT_TRUE(running.claim());
+    expectShowRequestDelivered(running, dir.path() + "/rt");
 }
 
 TEST(SingleInstance, LockOfADeadProcessIsTakenOver) {
@@ -57,18 +48,11 @@ TEST(SingleInstance, LockOfADeadProcessIsTakenOver) {
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    ASSERT_EQ(WEXITSTATUS(status), 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     ASSERT_TRUE(QFile::exists(runtime + "/instance.lock"));
-
     SingleInstance next(runtime);
     EXPECT_TRUE(next.claim());
-    QSignalSpy shown(&next, &SingleInstance::showRequested);
-    SingleInstance later(runtime);
-    std::unique_ptr<QThread> thread(QThread::create([&] { later.signalRunningInstance(5000); }));
-    thread->start();
-    EXPECT_TRUE(shown.wait(5000)) << "the socket left behind must be replaced";
-    thread->wait();
+    expectShowRequestDelivered(next, runtime);  // the socket left behind must be replaced
 }
 
 }  // namespace
