@@ -92,53 +92,45 @@ class FaultInjection : public ::testing::Test {
     std::vector<std::string> oldLines_;
 };
 
-TEST_F(FaultInjection, ReportOverFileSizeLimitOrWithoutPermissionKeepsTheEarlierReport) {
+TEST_F(FaultInjection, ReportWithoutRoomOrPermissionKeepsTheEarlierReport) {
     const bool root = ::geteuid() == 0;
-    for (const bool sizeLimit : {true, false}) {
-        SCOPED_TRACE(sizeLimit ? "file size limit" : "no permission");
-        if (!sizeLimit && !root) ASSERT_EQ(::chmod(folder_.c_str(), 0500), 0);
-        const ChildOutcome outcome = runInChild([&] {
-            const rlimit limit{4096, 4096};
+    for (const std::string fault : {"file size limit", "no permission", "full file system"}) {
+        SCOPED_TRACE(fault);
+        if (fault == "full file system" && !root) continue;  // mounting a small tmpfs needs root
+        if (fault == "no permission" && !root) ASSERT_EQ(::chmod(folder_.c_str(), 0500), 0);
+        const ChildOutcome outcome = runInChild([&]() -> std::string {
             ::signal(SIGXFSZ, SIG_IGN);
-            if (sizeLimit && ::setrlimit(RLIMIT_FSIZE, &limit) != 0)
-                return std::string("no rlimit");
-            if (!sizeLimit && root && !dropPrivileges()) return std::string("cannot drop");
-            return std::string(writeCleanupReport(reportPath_, targetLines('n', 500, 100), 1, 2, 3)
-                                   ? "written"
-                                   : "failed");
+            const rlimit limit{4096, 4096};
+            if (fault == "file size limit" && ::setrlimit(RLIMIT_FSIZE, &limit) != 0) return "";
+            if (fault == "no permission" && root && !dropPrivileges()) return "cannot drop";
+            if (fault == "full file system") {
+                if (::unshare(CLONE_NEWNS) != 0 ||
+                    ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                    ::mount("tmpfs", folder_.c_str(), "tmpfs", 0, "size=64k") != 0) {
+                    return "skip";
+                }
+                if (!writeCleanupReport(reportPath_, oldLines_, 1, 2, 3)) return "no old report";
+                // Fill what is left, page by page, until the file system refuses.
+                Fd filler(
+                    ::open((folder_ + "/filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+                const std::string page(4096, 'f');
+                while (::write(filler.get(), page.data(), page.size()) > 0) {
+                }
+            }
+            const std::string old = readText(reportPath_);
+            std::string verdict =
+                writeCleanupReport(reportPath_, targetLines('n', 500, 100), 1, 2, 3) ? "written"
+                                                                                     : "failed";
+            if (readText(reportPath_) != old) verdict += " changed";
+            if (!leftovers(folder_).empty()) verdict += " leftover";
+            return verdict;
         });
         ::chmod(folder_.c_str(), 0755);
         ASSERT_TRUE(outcome.exitedNormally) << "signal " << outcome.signal;
+        if (outcome.output == "skip") continue;
         EXPECT_EQ(outcome.output, "failed");
         expectOldReportIntact();
     }
-}
-
-TEST_F(FaultInjection, ReportOnAFullFileSystemKeepsTheEarlierReport) {
-    if (::geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
-    const ChildOutcome outcome = runInChild([&]() -> std::string {
-        if (::unshare(CLONE_NEWNS) != 0) return "skip: unshare refused";
-        if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return "skip";
-        if (::mount("tmpfs", folder_.c_str(), "tmpfs", 0, "size=64k") != 0) {
-            return "skip: tmpfs refused";
-        }
-        if (!writeCleanupReport(reportPath_, oldLines_, 1000, 2000, 3000)) return "no old report";
-        const std::string old = readText(reportPath_);
-        // Fill what is left, page by page, until the file system refuses.
-        Fd filler(::open((folder_ + "/filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
-        const std::string page(4096, 'f');
-        while (::write(filler.get(), page.data(), page.size()) > 0) {
-        }
-        filler = Fd();
-        const bool written = writeCleanupReport(reportPath_, targetLines('n', 100, 100), 1, 2, 3);
-        std::string verdict = written ? "written" : "failed";
-        if (readText(reportPath_) != old) verdict += " changed";
-        if (!leftovers(folder_).empty()) verdict += " leftover";
-        return verdict;
-    });
-    ASSERT_TRUE(outcome.exitedNormally) << "signal " << outcome.signal;
-    if (outcome.output.starts_with("skip")) GTEST_SKIP() << outcome.output;
-    EXPECT_EQ(outcome.output, "failed");
 }
 
 // Writers killed at random moments: the report is always a whole old or a whole new one, and
@@ -208,46 +200,40 @@ class ActivityLogFaults : public ::testing::Test {
     std::string root_, folder_, logPath_;
 };
 
-TEST_F(ActivityLogFaults, FileSizeLimitNeverLeavesATornLine) {
+// The log grows until there is no room (a file-size limit, or a full file system when running as
+// root) and keeps being asked for lines: earlier lines stay, and no line is cut short.
+TEST_F(ActivityLogFaults, NoRoomNeverLeavesATornLine) {
+    makeDirs(folder_);
     for (int i = 0; i < 3; ++i) appendLogLine(logPath_, 5'242'880, QStringLiteral("before"));
     const std::string before = readText(logPath_);
     ASSERT_TRUE(allLinesWhole(before));
-
-    const ChildOutcome outcome = runInChild([&] {
-        ::signal(SIGXFSZ, SIG_IGN);
-        // Room for a few bytes, not for a whole line.
-        const rlimit limit{before.size() + 10, before.size() + 10};
-        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return std::string("no rlimit");
-        for (int i = 0; i < 3; ++i) {
-            appendLogLine(logPath_, 5'242'880,
-                          QStringLiteral("Cleaned 3 target(s), freed 1.23 GB."));
+    for (const bool fullDisk : {false, true}) {
+        SCOPED_TRACE(fullDisk ? "full file system" : "file size limit");
+        if (fullDisk && ::geteuid() != 0) continue;  // mounting a small tmpfs needs root
+        const ChildOutcome outcome = runInChild([&]() -> std::string {
+            ::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{before.size() + 10, before.size() + 10};  // not a whole line
+            if (!fullDisk && ::setrlimit(RLIMIT_FSIZE, &limit) != 0) return "no rlimit";
+            if (fullDisk && (::unshare(CLONE_NEWNS) != 0 ||
+                             ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                             ::mount("tmpfs", folder_.c_str(), "tmpfs", 0, "size=8k") != 0)) {
+                return "skip";
+            }
+            for (int i = 0; i < (fullDisk ? 400 : 3); ++i) {
+                appendLogLine(logPath_, 5'242'880,
+                              QStringLiteral("Cleaned 3 target(s), freed 1.23 GB."));
+            }
+            return readText(logPath_);
+        });
+        ASSERT_TRUE(outcome.exitedNormally) << "signal " << outcome.signal;
+        if (outcome.output == "skip") continue;
+        if (fullDisk) {
+            EXPECT_LT(outcome.output.size(), 400u * 55u) << "the file system never filled up";
+        } else {
+            EXPECT_TRUE(outcome.output.starts_with(before)) << "earlier lines were damaged";
         }
-        return std::string("done");
-    });
-    ASSERT_TRUE(outcome.exitedNormally) << "signal " << outcome.signal;
-    EXPECT_EQ(outcome.output, "done");
-    const std::string after = readText(logPath_);
-    EXPECT_TRUE(after.starts_with(before)) << "earlier lines were damaged";
-    EXPECT_TRUE(allLinesWhole(after)) << "a line was cut short:\n" << after;
-}
-
-TEST_F(ActivityLogFaults, FullFileSystemNeverLeavesATornLine) {
-    if (::geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
-    makeDirs(folder_);
-    const ChildOutcome outcome = runInChild([&]() -> std::string {
-        if (::unshare(CLONE_NEWNS) != 0) return "skip: unshare refused";
-        if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return "skip";
-        if (::mount("tmpfs", folder_.c_str(), "tmpfs", 0, "size=8k") != 0) return "skip: tmpfs";
-        // The log grows line by line until the file system is full, then keeps being asked.
-        for (int i = 0; i < 400; ++i) {
-            appendLogLine(logPath_, 5'242'880, QStringLiteral("License agreement accepted (v1)."));
-        }
-        return readText(logPath_);
-    });
-    ASSERT_TRUE(outcome.exitedNormally) << "signal " << outcome.signal;
-    if (outcome.output.starts_with("skip")) GTEST_SKIP() << outcome.output;
-    EXPECT_LT(outcome.output.size(), 400u * 55u) << "the file system never filled up";
-    EXPECT_TRUE(allLinesWhole(outcome.output)) << "a line was cut short at the end of the disk";
+        EXPECT_TRUE(allLinesWhole(outcome.output)) << "a line was cut short:\n" << outcome.output;
+    }
 }
 
 TEST_F(ActivityLogFaults, NoPermissionDropsLinesQuietly) {
