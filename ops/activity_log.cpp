@@ -9,23 +9,11 @@
 #include <filesystem>
 #include <system_error>
 
+#include "engine/unique_fd.h"
+
 namespace sweepkin {
 
 namespace {
-
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
 
 int openForAppend(const std::string& path) {
     int fd;
@@ -69,8 +57,8 @@ void appendLogLine(const std::string& logPath, std::uint64_t maxBytes, const QSt
         ::rename(logPath.c_str(), (logPath + ".old").c_str());
     }
 
-    Fd fd(openLog(logPath));
-    if (fd.get() < 0) return;
+    const UniqueFd fd(openLog(logPath));
+    if (!fd) return;
     struct stat before {};
     if (::fstat(fd.get(), &before) != 0) return;
     // One write per line: with O_APPEND the line lands whole at the end, even beside another

@@ -7,24 +7,19 @@
 
 #include <cstring>
 
+#include "engine/unique_fd.h"
+
 namespace sweepkin {
 
 namespace {
 
-// Closes the descriptor when it goes out of scope.
-struct Socket {
-    int fd;
-    explicit Socket(int domain) : fd(::socket(domain, SOCK_STREAM | SOCK_CLOEXEC, 0)) {}
-    ~Socket() {
-        if (fd >= 0) ::close(fd);
-    }
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-};
+UniqueFd streamSocket(int domain) {
+    return UniqueFd(::socket(domain, SOCK_STREAM | SOCK_CLOEXEC, 0));
+}
 
 bool connectUnix(const QByteArray& path, bool abstract) {
-    Socket s(AF_UNIX);
-    if (s.fd < 0) return false;
+    const UniqueFd s = streamSocket(AF_UNIX);
+    if (!s) return false;
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     const size_t offset = abstract ? 1 : 0;
@@ -32,7 +27,7 @@ bool connectUnix(const QByteArray& path, bool abstract) {
     std::memcpy(addr.sun_path + offset, path.constData(), static_cast<size_t>(path.size()));
     const socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset +
                                                     path.size() + (abstract ? 0 : 1));
-    return ::connect(s.fd, reinterpret_cast<sockaddr*>(&addr), length) == 0;
+    return ::connect(s.get(), reinterpret_cast<sockaddr*>(&addr), length) == 0;
 }
 
 bool connectTcp(const QByteArray& host, int port) {
@@ -45,8 +40,8 @@ bool connectTcp(const QByteArray& host, int port) {
     }
     bool ok = false;
     for (addrinfo* a = found; a && !ok; a = a->ai_next) {
-        Socket s(a->ai_family);
-        ok = s.fd >= 0 && ::connect(s.fd, a->ai_addr, a->ai_addrlen) == 0;
+        const UniqueFd s = streamSocket(a->ai_family);
+        ok = s && ::connect(s.get(), a->ai_addr, a->ai_addrlen) == 0;
     }
     ::freeaddrinfo(found);
     return ok;
