@@ -7,26 +7,19 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "bench/bench_args.h"
 #include "engine/deletion.h"
 #include "engine/tree_walk.h"
 #include "engine/unique_fd.h"
 
 int main(int argc, char** argv) {
-    int first = 1;
-    int threads = 0;
-    if (argc > 2 && std::strcmp(argv[1], "--threads") == 0) {
-        threads = std::atoi(argv[2]);
-        first = 3;
-    }
-    if (first >= argc) {
-        std::fprintf(stderr, "usage: %s [--threads N] PATH...\n", argv[0]);
-        return 2;
-    }
+    sweepkin::bench::BenchArgs args;
+    if (!sweepkin::bench::parseBenchArgs(argc, argv, "PATH", args)) return 2;
+    const int first = args.first;
+    const int threads = args.threads;
     const std::vector<std::string> paths(argv + first, argv + argc);
     sweepkin::DeleteResult result;
     if (threads == 0) {

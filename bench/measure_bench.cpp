@@ -6,24 +6,18 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 
+#include "bench/bench_args.h"
 #include "engine/sizes.h"
 #include "engine/tree_walk.h"
 #include "engine/unique_fd.h"
 
 int main(int argc, char** argv) {
-    int first = 1;
-    int threads = 0;
-    if (argc > 2 && std::strcmp(argv[1], "--threads") == 0) {
-        threads = std::atoi(argv[2]);
-        first = 3;
-    }
-    if (first >= argc) {
-        std::fprintf(stderr, "usage: %s [--threads N] FOLDER...\n", argv[0]);
-        return 2;
-    }
+    sweepkin::bench::BenchArgs args;
+    if (!sweepkin::bench::parseBenchArgs(argc, argv, "FOLDER", args)) return 2;
+    const int first = args.first;
+    const int threads = args.threads;
     for (int i = first; i < argc; ++i) {
         long long bytes = 0;
         if (threads == 0) {
