@@ -4,6 +4,7 @@
 
 #include "app/cloudkit_clear.h"
 #include "app/self_test.h"
+#include "app/usage.h"
 #include "engine/process_values.h"
 #include "shell/menu_bar_mode.h"
 
@@ -37,6 +38,18 @@ int main(int argc, char** argv) {
     if (hasArgument(argc, argv, "--clear-cloudkit-now")) {
         ignoreClosedPipes();
         sweepkin::clearCloudKitNow(stdout);
+        std::fflush(stdout);
+        return 0;
+    }
+    if (hasArgument(argc, argv, "--help") || hasArgument(argc, argv, "-h")) {
+        ignoreClosedPipes();
+        sweepkin::printUsage(stdout);
+        std::fflush(stdout);
+        return 0;
+    }
+    if (hasArgument(argc, argv, "--version")) {
+        ignoreClosedPipes();
+        sweepkin::printVersion(stdout);
         std::fflush(stdout);
         return 0;
     }

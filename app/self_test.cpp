@@ -67,7 +67,7 @@ std::vector<GuardCase> guardCases(const ProcessValues& values) {
 }  // namespace
 
 bool runSelfTest(std::FILE* out) {
-    return runSelfTest(out, isSafeCachePath);
+    return runSelfTest(out, [](std::string_view path) { return isSafeCachePath(path); });
 }
 
 bool runSelfTest(std::FILE* out, const CachePathPredicate& isSafe) {

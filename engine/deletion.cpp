@@ -4,6 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <optional>
+
+#include "engine/base_dirs.h"
 #include "engine/home.h"
 #include "engine/safety_guard.h"
 #include "engine/tree_walk.h"
@@ -23,9 +26,9 @@ struct Located {
 
 enum class Outcome { Skipped, Removed, Failed };
 
-// Opens the parent of `path`. A path admitted only because it lies inside the caches folder
-// must really lie there: a link on the way down from the caches folder could lead anywhere on
-// the disk, so such a path is opened one component at a time without following links.
+// Opens the parent of `path`. A path admitted only because it lies inside a caches folder must
+// really lie there: a link on the way down from the caches folder could lead anywhere on the
+// disk, so such a path is opened one component at a time without following links.
 bool locate(const std::string& path, Located& out) {
     std::size_t end = path.size();
     while (end > 1 && path[end - 1] == '/') --end;
@@ -36,16 +39,18 @@ bool locate(const std::string& path, Located& out) {
     const std::string parentPath =
         slash == std::string::npos ? "." : (slash == 0 ? "/" : item.substr(0, slash));
 
-    const std::string cachesRoot = expandTilde("~/Library/Caches");
     // For a bare name the guard can only answer through its cache-named-leaf rule.
     const bool leafIsCacheNamed = isSafeCachePath(out.leaf);
-    if (leafIsCacheNamed || !item.starts_with(cachesRoot + "/")) {
+    const std::string home = homeDirectory();
+    const std::optional<std::string> cachesFolder = enclosingCachesFolder(
+        item, home, resolveBaseDirs(home, startupBaseDirVariables()).cacheHome);
+    if (leafIsCacheNamed || !cachesFolder) {
         out.parent.reset(::open(parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         return out.parent.valid();
     }
 
-    UniqueFd dir(::open(cachesRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    std::string_view rest = std::string_view(parentPath).substr(cachesRoot.size());
+    UniqueFd dir(::open(cachesFolder->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    std::string_view rest = std::string_view(parentPath).substr(cachesFolder->size());
     while (dir && !rest.empty()) {
         const std::size_t next = rest.find('/');
         const std::string component(rest.substr(0, next));

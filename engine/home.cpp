@@ -9,22 +9,21 @@ namespace sweepkin {
 
 std::string homeDirectory() {
     if (const char* env = std::getenv("HOME"); env != nullptr && *env != '\0') return env;
-    if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_dir != nullptr &&
-                                               *pw->pw_dir != '\0') {
+    if (const passwd* pw = getpwuid(getuid());
+        pw != nullptr && pw->pw_dir != nullptr && *pw->pw_dir != '\0') {
         return pw->pw_dir;
     }
     return "/";
 }
 
+std::string homePrefix(std::string_view home) {
+    while (!home.empty() && home.back() == '/') home.remove_suffix(1);
+    return std::string(home);
+}
+
 std::string expandTilde(std::string_view path) {
     if (path == "~") return homeDirectory();
-    if (path.starts_with("~/")) {
-        std::string home = homeDirectory();
-        // A home of "/" must not give "//x".
-        if (home.size() > 1 && home.ends_with('/')) home.pop_back();
-        if (home == "/") return std::string(path.substr(1));
-        return home + std::string(path.substr(1));
-    }
+    if (path.starts_with("~/")) return homePrefix(homeDirectory()) + std::string(path.substr(1));
     return std::string(path);
 }
 
@@ -39,6 +38,16 @@ std::string abbreviateTilde(std::string_view path) {
         return "~" + std::string(path.substr(home.size()));
     }
     return std::string(path);
+}
+
+bool hasDotComponent(std::string_view path) {
+    while (!path.empty()) {
+        const std::size_t slash = path.find('/');
+        const std::string_view component = path.substr(0, slash);
+        if (component == "." || component == "..") return true;
+        path.remove_prefix(slash == std::string_view::npos ? path.size() : slash + 1);
+    }
+    return false;
 }
 
 }  // namespace sweepkin

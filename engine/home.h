@@ -10,10 +10,17 @@ namespace sweepkin {
 // Read afresh on every call.
 std::string homeDirectory();
 
+// `home` without trailing slashes, and "" for the root folder, so that home + "/x" is never "//x".
+std::string homePrefix(std::string_view home);
+
 // A leading "~" (alone or followed by "/") becomes the home directory; any other text is unchanged.
 std::string expandTilde(std::string_view path);
 
 // The home directory itself prints as "~", paths below it as "~/..."; anything else is unchanged.
 std::string abbreviateTilde(std::string_view path);
+
+// True when some component of `path` is "." or "..", which could lead out of a folder that the
+// path's text seems to stay inside ("~/Library/Caches/../../Documents").
+bool hasDotComponent(std::string_view path);
 
 }  // namespace sweepkin

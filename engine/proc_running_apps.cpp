@@ -154,7 +154,8 @@ const ExecutableNames& builtInExecutableNames() {
         {"com.microsoft.VSCode", {"code"}},
         {"com.tinyspeck.slackmacgap", {"slack"}},
         {"com.spotify.client", {"spotify"}},
-        {"com.anthropic.claudefordesktop", {"claude-desktop", "claude"}},
+        // Only the desktop app: "claude" is also an unrelated terminal program.
+        {"com.anthropic.claudefordesktop", {"claude-desktop"}},
         {"com.apple.Safari", {}},
     };
     return names;

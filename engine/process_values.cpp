@@ -1,5 +1,6 @@
 #include "engine/process_values.h"
 
+#include "engine/base_dirs.h"
 #include "engine/home.h"
 
 #ifndef SWEEPKIN_VERSION
@@ -17,8 +18,15 @@ const ProcessValues& processValues() {
     static const ProcessValues values = [] {
         ProcessValues v;
         v.cloudKitCachePath = expandTilde("~/Library/Caches/CloudKit");
-        v.reportPath = expandTilde("~/Library/Application Support/Sweepkin/last_cleanup_report.md");
-        v.logPath = expandTilde("~/Library/Logs/Sweepkin.log");
+        if constexpr (kLinuxLocations) {
+            const std::string folder = currentBaseDirs().stateHome + "/Sweepkin";
+            v.reportPath = folder + "/last_cleanup_report.md";
+            v.logPath = folder + "/Sweepkin.log";
+        } else {
+            v.reportPath =
+                expandTilde("~/Library/Application Support/Sweepkin/last_cleanup_report.md");
+            v.logPath = expandTilde("~/Library/Logs/Sweepkin.log");
+        }
         v.maxLogBytes = 5u * 1024u * 1024u;
         v.appVersion = versionOrFallback(SWEEPKIN_VERSION);
         v.cacheTargets = buildCacheTargets(v.cloudKitCachePath);

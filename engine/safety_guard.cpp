@@ -1,24 +1,14 @@
 #include "engine/safety_guard.h"
 
 #include <string>
+#include <utility>
 
+#include "engine/base_dirs.h"
 #include "engine/home.h"
 
 namespace sweepkin {
 
 namespace {
-
-// A "." or ".." component would let a path that starts inside the caches folder name a place
-// outside it ("~/Library/Caches/../../Documents").
-bool hasDotComponent(std::string_view path) {
-    while (!path.empty()) {
-        std::size_t slash = path.find('/');
-        std::string_view component = path.substr(0, slash);
-        if (component == "." || component == "..") return true;
-        path.remove_prefix(slash == std::string_view::npos ? path.size() : slash + 1);
-    }
-    return false;
-}
 
 bool containsCache(std::string_view name) {
     static constexpr std::string_view kWord = "cache";
@@ -42,16 +32,59 @@ std::string_view lastComponent(std::string_view path) {
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
+// `path` is `root` followed by "/" and, when `strictly`, at least one name below it.
+bool isInside(std::string_view path, std::string_view root, bool strictly) {
+    if (root.empty() || path.size() <= root.size() || !path.starts_with(root) ||
+        path[root.size()] != '/') {
+        return false;
+    }
+    const std::string_view below = path.substr(root.size());
+    if (hasDotComponent(below)) return false;
+    return !strictly || below.find_first_not_of('/') != std::string_view::npos;
+}
+
 }  // namespace
 
-bool isSafeCachePath(std::string_view path) {
-    const std::string cachesRoot = expandTilde("~/Library/Caches");
-    if (path == cachesRoot) return true;
-    if (path.size() > cachesRoot.size() && path.starts_with(cachesRoot) &&
-        path[cachesRoot.size()] == '/' && !hasDotComponent(path.substr(cachesRoot.size()))) {
-        return true;
+std::optional<std::string> enclosingCachesFolder(std::string_view path, std::string_view home,
+                                                 std::string_view cacheHome) {
+    const std::string base = homePrefix(home);
+    std::string libraryCaches = base + "/Library/Caches";
+    if (isInside(path, libraryCaches, false)) return libraryCaches;
+    if (!kLinuxLocations) return std::nullopt;
+    if (isInside(path, cacheHome, true)) return std::string(cacheHome);
+
+    // Flatpak and snap give each application a caches folder of its own: one name between the
+    // fixed parts.
+    static constexpr std::pair<std::string_view, std::string_view> kSandboxes[] = {
+        {"/.var/app/", "/cache"},
+        {"/snap/", "/common/.cache"},
+    };
+    for (const auto& [head, tail] : kSandboxes) {
+        const std::string prefix = base + std::string(head);
+        if (!path.starts_with(prefix)) continue;
+        const std::size_t nameEnd = path.find('/', prefix.size());
+        if (nameEnd == std::string_view::npos) continue;
+        const std::string_view name = path.substr(prefix.size(), nameEnd - prefix.size());
+        if (name.empty() || name == "." || name == "..") continue;
+        std::string root = std::string(path.substr(0, nameEnd)) + std::string(tail);
+        if (isInside(path, root, true)) return root;
     }
+    return std::nullopt;
+}
+
+bool isSafeCachePath(std::string_view path, std::string_view home, std::string_view cacheHome) {
+    if (path == homePrefix(home) + "/Library/Caches") return true;
+    if (enclosingCachesFolder(path, home, cacheHome)) return true;
     return containsCache(lastComponent(path));
+}
+
+bool isSafeCachePath(std::string_view path) {
+    const std::string home = homeDirectory();
+    if constexpr (kLinuxLocations) {
+        return isSafeCachePath(path, home,
+                               resolveBaseDirs(home, startupBaseDirVariables()).cacheHome);
+    }
+    return isSafeCachePath(path, home, {});
 }
 
 }  // namespace sweepkin

@@ -1,10 +1,15 @@
 #include "shell/single_instance.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
 
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QThread>
@@ -12,8 +17,31 @@
 namespace sweepkin {
 
 namespace {
+
 const QByteArray kShowRequest = QByteArrayLiteral("show\n");
+
+// Creates `dir` (0700) when it is missing. Anyone may create a name in the temporary folder first,
+// and whoever controls the folder could hold the lock and turn every launch away, so it is used
+// only when it is a real folder of this user that nobody else may enter.
+QString privateFolderProblem(const QString& dir) {
+    const QFileInfo info(dir);
+    QDir().mkpath(info.absolutePath());
+    const QByteArray path = QFile::encodeName(dir);
+    if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST) {
+        return QStringLiteral("%1 cannot be created").arg(dir);
+    }
+    struct stat st {};
+    if (::lstat(path.constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        return QStringLiteral("%1 is not a real folder").arg(dir);
+    }
+    if (st.st_uid != ::geteuid()) return QStringLiteral("%1 belongs to another user").arg(dir);
+    if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+        return QStringLiteral("%1 is open to other users").arg(dir);
+    }
+    return {};
 }
+
+}  // namespace
 
 SingleInstance::SingleInstance(const QString& runtimeDir, QObject* parent)
     : QObject(parent), dir_(runtimeDir) {}
@@ -36,8 +64,13 @@ QString SingleInstance::socketPath() const {
 }
 
 bool SingleInstance::claim() {
-    if (!QDir().mkpath(dir_)) return true;  // no place for a lock: run rather than refuse
-    QFile::setPermissions(dir_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    problem_ = privateFolderProblem(dir_);
+    if (!problem_.isEmpty()) {
+        // Run rather than refuse: a second icon is a smaller harm than none.
+        std::fprintf(stderr, "Sweepkin: %s; starting without checking for a running copy.\n",
+                     problem_.toLocal8Bit().constData());
+        return true;
+    }
     lock_ = std::make_unique<QLockFile>(lockPath());
     // Never stale by age: only a lock whose owner process is gone is taken over.
     lock_->setStaleLockTime(0);

@@ -19,8 +19,11 @@ class SingleInstance : public QObject {
     ~SingleInstance() override;
 
     // True when this process is now the one instance (a lock left by a dead process is taken
-    // over). False when another instance holds it.
+    // over), or when the folder is not safe to use (see problem()). False when another instance
+    // holds it.
     bool claim();
+    // Why claim() let this process run without the single-instance check; empty when it did not.
+    QString problem() const { return problem_; }
     // From a later launch: asks the running instance to show its panel. False when it could not
     // be reached.
     bool signalRunningInstance(int timeoutMs = 3000) const;
@@ -28,7 +31,7 @@ class SingleInstance : public QObject {
     QString lockPath() const;
     QString socketPath() const;
 
-    // $XDG_RUNTIME_DIR/sweepkin when set, else a private folder under the temporary folder.
+    // $XDG_RUNTIME_DIR/sweepkin when set, else /tmp/sweepkin-<uid> (the temporary folder).
     static QString defaultRuntimeDir();
 
   signals:
@@ -37,6 +40,7 @@ class SingleInstance : public QObject {
 
   private:
     QString dir_;
+    QString problem_;
     std::unique_ptr<QLockFile> lock_;
     QLocalServer* server_ = nullptr;
 };

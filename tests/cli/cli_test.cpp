@@ -16,7 +16,7 @@
 namespace sweepkin::testing {
 namespace {
 
-const std::string kReport = "Library/Application Support/Sweepkin/last_cleanup_report.md";
+const std::string kReport = ".local/state/Sweepkin/last_cleanup_report.md";
 const std::string kCloudKit = "Library/Caches/CloudKit";
 const char* const kSizeText = R"((-?\d+ B|\d+ KB|\d+ MB|\d+\.\d\d GB))";
 
@@ -95,10 +95,10 @@ class CliTest : public ::testing::Test {
         prefix.push_back(binary);
         prefix.insert(prefix.end(), args.begin(), args.end());
         // No display: should menu-bar mode start, it fails at once instead of waiting for a user.
-        return run(prefix,
-                   {"HOME=" + home_, "PATH=/usr/local/bin:/usr/bin:/bin", "LANG=C.UTF-8",
-                    "QT_QPA_PLATFORM=xcb"},
-                   readerGoesAway);
+        std::vector<std::string> env = {"HOME=" + home_, "PATH=/usr/local/bin:/usr/bin:/bin",
+                                        "LANG=C.UTF-8", "QT_QPA_PLATFORM=xcb"};
+        env.insert(env.end(), extraEnv_.begin(), extraEnv_.end());
+        return run(prefix, env, readerGoesAway);
     }
 
   public:
@@ -157,8 +157,8 @@ class CliTest : public ::testing::Test {
                 << path << " changed: " << state << " -> "
                 << (it == after.end() ? "gone" : it->second);
         }
-        const std::set<std::string> reportPaths = {"Library", "Library/Application Support",
-                                                   "Library/Application Support/Sweepkin", kReport};
+        const std::set<std::string> reportPaths = {".local", ".local/state",
+                                                   ".local/state/Sweepkin", kReport};
         for (const auto& [path, state] : after) {
             EXPECT_TRUE(before.contains(path) || reportPaths.contains(path)) << path << " created";
         }
@@ -166,6 +166,7 @@ class CliTest : public ::testing::Test {
 
     TempDir tmp_;
     std::string home_ = tmp_ / "home";
+    std::vector<std::string> extraEnv_;  // VAR=value, added to every run
 };
 
 TEST_F(CliTest, SelfTestTargetLinesMeasureAndCountExpandedFolders) {
@@ -228,32 +229,56 @@ TEST_F(CliTest, SelfTestTargetLinesMeasureAndCountExpandedFolders) {
 }
 
 TEST_F(CliTest, OnlyExactFlagsChooseACommandLineMode) {
+    enum Mode { SelfTest, Help, Version, Tray };
     struct Case {
         std::vector<std::string> args;
-        bool selfTest;
+        Mode mode;
     };
     const std::vector<Case> cases = {
-        {{"--selftest"}, true},
-        {{"--selftest", "--clear-cloudkit-now"}, true},
-        {{"--clear-cloudkit-now", "--selftest"}, true},
-        {{"-v", "--selftest", "extra"}, true},
-        {{}, false},
-        {{"--SELFTEST"}, false},
-        {{"--selftest=1"}, false},
-        {{" --selftest"}, false},
-        {{"--clear-cloudkit-now=yes"}, false},
-        {{"--Clear-CloudKit-Now"}, false},
+        {{"--selftest"}, SelfTest},
+        {{"--selftest", "--clear-cloudkit-now"}, SelfTest},
+        {{"--clear-cloudkit-now", "--selftest"}, SelfTest},
+        {{"-v", "--selftest", "extra"}, SelfTest},
+        {{"--help", "--selftest"}, SelfTest},
+        {{"--version", "--selftest"}, SelfTest},
+        {{"--help"}, Help},
+        {{"x", "-h"}, Help},
+        {{"--version"}, Version},
+        {{}, Tray},
+        {{"--SELFTEST"}, Tray},
+        {{"--selftest=1"}, Tray},
+        {{" --selftest"}, Tray},
+        {{"--clear-cloudkit-now=yes"}, Tray},
+        {{"--Clear-CloudKit-Now"}, Tray},
+        {{"--help=all"}, Tray},
+        {{"-V"}, Tray},
     };
     makeFile(home(kCloudKit + "/blob"), 3000);
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.args));
         const RunResult result = sweepkin(c.args);
-        if (c.selfTest) {
-            EXPECT_EQ(result.status, 0);
-            EXPECT_EQ(result.out, selfTestOutput({{"iCloud (CloudKit) cache",
-                                                   "3 KB  [hidden (<1 MB)]  — 1 folder(s)"}}));
-        } else {
-            EXPECT_EQ(result.out.find("Sweepkin —"), std::string::npos) << result.out;
+        switch (c.mode) {
+            case SelfTest:
+                EXPECT_EQ(result.status, 0);
+                EXPECT_EQ(result.out, selfTestOutput({{"iCloud (CloudKit) cache",
+                                                       "3 KB  [hidden (<1 MB)]  — 1 folder(s)"}}));
+                break;
+            case Help:
+                EXPECT_EQ(result.status, 0);
+                EXPECT_TRUE(result.out.starts_with("Usage: sweepkin ")) << result.out;
+                for (const char* mentioned :
+                     {"--selftest", "--clear-cloudkit-now", "tray",
+                      "~/.local/state/Sweepkin/Sweepkin.log", "man sweepkin"}) {
+                    EXPECT_NE(result.out.find(mentioned), std::string::npos) << mentioned;
+                }
+                break;
+            case Version:
+                EXPECT_EQ(result.status, 0);
+                EXPECT_EQ(result.out, "Sweepkin 4.0\n");
+                break;
+            case Tray:
+                EXPECT_EQ(result.out, "");
+                break;
         }
         EXPECT_TRUE(fs::exists(home(kCloudKit + "/blob")));
         EXPECT_FALSE(fs::exists(home(kReport)));
@@ -350,15 +375,161 @@ TEST_F(CliTest, ClearFinishesItsReportWhenTheOutputReaderHasGone) {
 
 TEST_F(CliTest, ClearDoesNotClaimAReportItCouldNotWrite) {
     makeFile(home(kCloudKit + "/a"), 5000);
-    writeText(home("Library/Application Support/Sweepkin"), "a file where the folder should be");
+    writeText(home(".local/state/Sweepkin"), "a file where the folder should be");
     const RunResult result = sweepkin({"--clear-cloudkit-now"});
     EXPECT_EQ(result.status, 0);
     const auto lines = splitLines(result.out);
     ASSERT_EQ(lines.size(), 5u) << result.out;
     EXPECT_EQ(lines[2], "  cleared 5 KB");
     EXPECT_EQ(lines[4], "Report not written — could not save " + home(kReport));
-    EXPECT_EQ(readText(home("Library/Application Support/Sweepkin")),
-              "a file where the folder should be");
+    EXPECT_EQ(readText(home(".local/state/Sweepkin")), "a file where the folder should be");
+}
+
+// A Linux home with every location of the catalogue (native, Flatpak, snap) among the files that
+// must never be touched: the dry run finds each application's folders, and removing what every
+// entry expands to takes exactly those folders and leaves every other file byte-identical.
+TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
+    constexpr std::int64_t kFill = 250000;  // one file of this size in each cache folder
+    struct Row {
+        const char* what;
+        std::string cache, config;  // relative to the scratch folder; where the XDG folders are
+        std::vector<std::string> env;
+    };
+    const std::vector<Row> rows = {
+        {"default XDG folders", "home/.cache", "home/.config", {}},
+        {"XDG folders elsewhere",
+         "xdg/cache",
+         "xdg/config",
+         {"XDG_CACHE_HOME=" + (tmp_ / "xdg/cache/"), "XDG_CONFIG_HOME=" + (tmp_ / "xdg/config")}},
+        {"XDG values that would widen the guard are ignored",
+         "home/.cache",
+         "home/.config",
+         {"XDG_CACHE_HOME=" + home_, "XDG_CONFIG_HOME=/"}},
+    };
+    const std::map<std::string, std::string> found = {
+        {"Google Chrome", "3 MB  [WOULD LIST]  — 11 folder(s)"},
+        {"Claude (desktop app)", "1 MB  [WOULD LIST]  — 5 folder(s)"},
+        {"Spotify", "750 KB  [hidden (<1 MB)]  — 3 folder(s)"},
+        {"Slack", "2 MB  [WOULD LIST]  — 6 folder(s)"},
+        {"Microsoft Edge", "1 MB  [WOULD LIST]  — 4 folder(s)"},
+        {"Visual Studio Code", "2 MB  [WOULD LIST]  — 6 folder(s)"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        fs::remove_all(home_);
+        fs::remove_all(tmp_ / "xdg");
+        fs::create_directory(home_);
+        extraEnv_ = row.env;
+        const std::string cache = tmp_ / row.cache, config = tmp_ / row.config;
+        std::vector<std::string> caches;  // every folder a clean must remove, absolute
+        const auto cacheAt = [&](const std::string& folder, const std::string& file = "f") {
+            caches.push_back(folder);
+            writeFile(folder + "/" + file, kFill);
+        };
+        const auto keep = [](const std::string& path) { writeText(path, "keep " + path + "\n"); };
+
+        const std::string chrome = config + "/google-chrome",
+                          flatChrome = home(".var/app/com.google.Chrome/");
+        cacheAt(cache + "/google-chrome", "Default/Cache/data_0");
+        cacheAt(cache + "/google-chrome-beta", "Profile 1/Code Cache/js/index");
+        for (const char* shader :
+             {"GrShaderCache", "GraphiteDawnCache", "GPUPersistentCache", "ShaderCache",
+              "Default/GPUCache", "Default/Service Worker/CacheStorage",
+              "Guest Profile/GPUCache"}) {
+            cacheAt(chrome + "/" + shader);
+        }
+        cacheAt(flatChrome + "cache/google-chrome", "Default/Cache/f");
+        cacheAt(flatChrome + "config/google-chrome/Default/GPUCache");
+        keep(chrome + "/Local State");
+        for (const char* data :
+             {"Cookies", "History", "Login Data", "Bookmarks", "Preferences", "Web Data",
+              "Local Storage/leveldb/CURRENT", "Session Storage/LOG", "Sessions/Tabs_1",
+              "IndexedDB/x/y", "Extensions/abc/manifest.json", "Service Worker/Database/LOG"}) {
+            keep(chrome + "/Default/" + data);
+            keep(flatChrome + "config/google-chrome/Default/" + data);
+        }
+
+        for (const char* name :
+             {"Cache", "Code Cache", "GPUCache", "DawnGraphiteCache", "DawnWebGPUCache"}) {
+            cacheAt(config + "/Claude/" + name);
+        }
+        keep(config + "/Claude/config.json");
+        keep(config + "/Claude/claude_desktop_config.json");
+        keep(config + "/Claude/Local Storage/leveldb/LOG");
+
+        cacheAt(cache + "/spotify", "Data/ab");
+        cacheAt(home(".var/app/com.spotify.Client/cache/spotify"));
+        cacheAt(home("snap/spotify/common/.cache/spotify"));
+        keep(config + "/spotify/prefs");
+        keep(home(".var/app/com.spotify.Client/config/spotify/prefs"));
+
+        for (const char* name :
+             {"Cache", "Code Cache", "GPUCache", "Service Worker/CacheStorage"}) {
+            cacheAt(config + "/Slack/" + name);
+        }
+        cacheAt(home(".var/app/com.slack.Slack/config/Slack/Cache"));
+        // snap's "current" is a link to the revision in use.
+        cacheAt(home("snap/slack/123/.config/Slack/GPUCache"));
+        fs::create_symlink("123", home("snap/slack/current"));
+        caches.back() = home("snap/slack/current/.config/Slack/GPUCache");
+        keep(config + "/Slack/storage/root-state.json");
+        keep(config + "/Slack/Cookies");
+        keep(home("snap/slack/123/.config/Slack/storage/x"));
+
+        cacheAt(cache + "/microsoft-edge", "Default/Cache/f");
+        cacheAt(config + "/microsoft-edge/Default/GPUCache");
+        cacheAt(home(".var/app/com.microsoft.Edge/cache/microsoft-edge-beta"));
+        cacheAt(home(".var/app/com.microsoft.Edge/config/microsoft-edge/Profile 1/Code Cache"));
+        keep(config + "/microsoft-edge/Local State");
+        keep(config + "/microsoft-edge/Default/Cookies");
+        keep(config + "/microsoft-edge/Default/History");
+
+        for (const char* name : {"Cache", "CachedData", "Code Cache", "GPUCache"}) {
+            cacheAt(config + "/Code/" + name);
+        }
+        cacheAt(home(".var/app/com.visualstudio.code/config/Code/CachedData"));
+        cacheAt(home("snap/code/7/.config/Code/Cache"));
+        fs::create_symlink("7", home("snap/code/current"));
+        caches.back() = home("snap/code/current/.config/Code/Cache");
+        for (const char* data :
+             {"User/settings.json", "Backups/1/x", "Workspaces/2/workspace.json"}) {
+            keep(config + "/Code/" + data);
+        }
+        // A macOS-style folder stays covered beside the Linux ones.
+        keep(home("Library/Application Support/Google/Chrome/Default/Cookies"));
+        if (row.cache != "home/.cache") keep(home(".cache/spotify/not-the-cache-in-use"));
+
+        auto expected = fingerprint(tmp_.path());
+        const RunResult selfTest = sweepkin({"--selftest"});
+        EXPECT_EQ(selfTest.status, 0);
+        EXPECT_EQ(selfTest.out, selfTestOutput(found));
+        EXPECT_EQ(fingerprint(tmp_.path()), expected) << "the dry run changed something";
+
+        const RunResult clean = sweepkin({"--every-target"}, SWEEPKIN_DELETION_DRIVER);
+        EXPECT_EQ(clean.out,
+                  "iCloud (CloudKit) cache 0 0\nGoogle Chrome 2750000 0\n"
+                  "Claude (desktop app) 1250000 0\nSafari 0 0\nSpotify 750000 0\n"
+                  "Slack 1500000 0\nMicrosoft Edge 1000000 0\nVisual Studio Code 1500000 0\n");
+        // Folders' own times change when an entry goes; everything else must be as it was.
+        for (const std::string& folder : caches) {
+            EXPECT_FALSE(fs::exists(fs::symlink_status(folder))) << folder;
+            // Through snap's "current" link: the fingerprint names the revision folder.
+            const std::string relative =
+                (fs::canonical(fs::path(folder).parent_path()) / fs::path(folder).filename())
+                    .lexically_relative(fs::canonical(tmp_.path()))
+                    .string();
+            std::erase_if(expected, [&](const auto& entry) {
+                return entry.first == relative || entry.first.starts_with(relative + "/");
+            });
+        }
+        auto after = fingerprint(tmp_.path());
+        for (auto* tree : {&expected, &after}) {
+            for (auto& [path, state] : *tree) {
+                if (state.starts_with("type=40000")) state = "folder";
+            }
+        }
+        EXPECT_EQ(after, expected);
+    }
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# End to end on a real X server: first-run agreement, tray icon, panel, a clean of three fake
-# caches (a profile file beside them must survive), the report, the log, the empty panel after,
-# and a second launch that opens the running copy's panel instead of adding an icon.
+# End to end on a real X server: first-run agreement, tray icon, panel, a clean of four fake
+# caches in a Linux home (native, snap, and one macOS-style folder; profile files beside them
+# must survive), the report, the log, nothing written under ~/Library, the empty panel after, and
+# a second launch that opens the running copy's panel instead of adding an icon.
 #
 #   tray_e2e.sh PATH/TO/sweepkin ARTIFACTS_DIR
 set -euo pipefail
@@ -9,18 +10,24 @@ set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/x_session.sh"
 start_x tray
 
-# --- a fresh home with three caches and a profile file that must survive ------------------------
+# --- a fresh Linux home with four caches and profile files that must survive --------------------
 step "preparing a temporary home"
 fresh_home
-chrome="$HOME/Library/Application Support/Google/Chrome/Default"
-caches=("$HOME/Library/Caches/CloudKit" "$chrome/Cache" "$HOME/Library/Application Support/Code/CachedData")
+chrome="$XDG_CONFIG_HOME/google-chrome/Default"
+caches=("$HOME/Library/Caches/CloudKit" "$XDG_CACHE_HOME/google-chrome"
+        "$HOME/snap/spotify/common/.cache/spotify" "$XDG_CONFIG_HOME/Code/CachedData")
 for dir in "${caches[@]}"; do
     mkdir -p "$dir/sub"
     head -c 1200000 /dev/urandom >"$dir/data_0"
     head -c 50000 /dev/urandom >"$dir/sub/data_1"
 done
-head -c 20000 /dev/urandom >"$chrome/Cookies"
-decoy_sum=$(sha256sum "$chrome/Cookies" | cut -d' ' -f1)
+decoys=("$chrome/Cookies" "$XDG_CONFIG_HOME/google-chrome/Local State"
+        "$XDG_CONFIG_HOME/Code/User/settings.json")
+for file in "${decoys[@]}"; do
+    mkdir -p "$(dirname "$file")"
+    head -c 20000 /dev/urandom >"$file"
+done
+decoy_sums=$(sha256sum "${decoys[@]}")
 
 # --- launch; accept the agreement ---------------------------------------------------------------
 launch_app
@@ -42,9 +49,10 @@ xdotool mousemove "$icon_x" "$icon_y" click 1
 wait_for 15 "the panel" panel_shows
 wait_for 30 "the scan" scan_done
 rows=$(grep -c '^\[x\] ' "$dump" || true)
-[ "$rows" -eq 3 ] || fail "expected three ticked rows, found $rows"
-grep -q '^\[x\] Google Chrome — ' "$dump" || fail "no Google Chrome row"
-grep -q '^\[x\] Visual Studio Code — ' "$dump" || fail "no Visual Studio Code row"
+[ "$rows" -eq 4 ] || fail "expected four ticked rows, found $rows"
+for name in "iCloud (CloudKit) cache" "Google Chrome" "Spotify" "Visual Studio Code"; do
+    grep -qF "[x] $name — " "$dump" || fail "no $name row"
+done
 grep -q '^Clean Selected (' "$dump" || fail "no clean button label"
 sleep 0.3
 shot 03-panel-rows
@@ -54,19 +62,21 @@ step "cleaning"
 read -r _ clean_x clean_y clean_enabled < <(grep '^@clean ' "$dump")
 [ "$clean_enabled" = 1 ] || fail "the clean button is disabled"
 xdotool mousemove "$clean_x" "$clean_y" click 1
-answer_alert "Clean 3 selected caches (" 04-confirm
+answer_alert "Clean 4 selected caches (" 04-confirm
 answer_alert "Done — cleared " 05-done
 
 for dir in "${caches[@]}"; do
     [ ! -e "$dir" ] || fail "cache still there: $dir"
 done
-[ "$(sha256sum "$chrome/Cookies" | cut -d' ' -f1)" = "$decoy_sum" ] || fail "the profile file changed"
-report="$HOME/Library/Application Support/Sweepkin/last_cleanup_report.md"
+[ "$(sha256sum "${decoys[@]}")" = "$decoy_sums" ] || fail "a profile file changed"
+report="$HOME/.local/state/Sweepkin/last_cleanup_report.md"
 [ -f "$report" ] || fail "no cleanup report"
 grep -q '^# Sweepkin — Cleanup Report$' "$report" || fail "report has no title"
-[ "$(grep -c '^- .*: cleared ' "$report")" -eq 3 ] || fail "report does not list three targets"
-log="$HOME/Library/Logs/Sweepkin.log"
-wait_for 5 "the log line" grep -q 'Cleaned 3 target(s), freed ' "$log"
+[ "$(grep -c '^- .*: cleared ' "$report")" -eq 4 ] || fail "report does not list four targets"
+log="$HOME/.local/state/Sweepkin/Sweepkin.log"
+wait_for 5 "the log line" grep -q 'Cleaned 4 target(s), freed ' "$log"
+litter=$(find "$HOME/Library" -mindepth 1 ! -path "$HOME/Library/Caches")
+[ -z "$litter" ] || fail "written under ~/Library: $litter"
 grep -q 'License agreement accepted (v1)\.$' "$log" || fail "agreement not logged"
 grep -q '^Exec=' "$XDG_CONFIG_HOME/autostart/sweepkin.desktop" || fail "no autostart entry"
 

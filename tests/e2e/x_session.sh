@@ -71,6 +71,8 @@ start_x() {
 # A fresh home, config and runtime folder under the scratch folder.
 fresh_home() {
     export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_RUNTIME_DIR="$work/run"
+    export XDG_CACHE_HOME="$work/home/.cache"
+    unset XDG_STATE_HOME
     mkdir -p "$HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 }
 

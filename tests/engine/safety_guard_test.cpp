@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "engine/base_dirs.h"
 #include "engine/safety_guard.h"
 #include "tests/hardening/tree_support.h"
 
@@ -86,6 +87,88 @@ TEST(SafetyGuardHome, FollowsTheCurrentHomeOnEveryCall) {
 TEST(SafetyGuardHome, HomeNamedLikeACacheIsAllowedByItsName) {
     hardening::ScopedHome home("/srv/cachehome");
     EXPECT_TRUE(isSafeCachePath("/srv/cachehome"));
+}
+
+// The Linux caches folders admit what lies strictly inside them, and nothing beside them.
+TEST(SafetyGuardLinux, AdmitsOnlyPathsStrictlyInsideTheLinuxCachesFolders) {
+    const std::string home = "/home/tester";
+    const std::string cacheHome = "/data/xdg";  // a name without "cache", so rule 3 stays out
+    const GuardCase cases[] = {
+        {"/data/xdg/spotify", true},
+        {"/data/xdg/google-chrome-beta/Default", true},
+        {"/data/xdg", false},
+        {"/data/xdg/", false},
+        {"/data/xdg//", false},
+        {"/data/xdgx/spotify", false},
+        {"/data/xdg/../secrets", false},
+        {"/data/xdg/./spotify", false},
+        {"~/.cache/spotify", false},  // the default does not count when the variable is set
+        {"~/.var/app/com.spotify.Client/cache/spotify", true},
+        {"~/.var/app/com.spotify.Client/cache/", true},  // rule 3: the name "cache"
+        {"~/.var/app/com.spotify.Client/data/spotify", false},
+        {"~/.var/app/com.spotify.Client/config/spotify", false},
+        {"~/.var/app/com.spotify.Client/cachex/spotify", false},
+        {"~/.var/app/a/b/cache/spotify", false},
+        {"~/.var/app//cache/spotify", false},
+        {"~/.var/app/../cache/spotify", false},
+        {"~/.var/app/x/cache/../../../Documents", false},
+        {"~/.var/app/cache/spotify", false},
+        {"~/snap/spotify/common/.cache/spotify", true},
+        {"~/snap/spotify/common/.cache/spotify/Data", true},
+        {"~/snap/spotify/current/.cache/spotify", false},
+        {"~/snap/spotify/common/spotify", false},
+        {"~/snap/./common/.cache/spotify", false},
+        {"~/snap/spotify/common/.cache/../../../.ssh", false},
+        {"/other/.var/app/x/cache/spotify", false},
+        {"~/.config/spotify", false},
+        {"~/.config/google-chrome/Default/Cookies", false},
+        {"~/.config/google-chrome/Local State", false},
+        {"~/.config/Code/User", false},
+        {"~/.config/Slack/storage", false},
+        {"~/.config/Claude/claude_desktop_config.json", false},
+        {"~/.config/google-chrome/Default/Service Worker/CacheStorage", true},
+        {"~/Library/Caches/x", true},
+    };
+    for (const GuardCase& c : cases) {
+        const std::string path = c.path.starts_with('~') ? home + c.path.substr(1) : c.path;
+        EXPECT_EQ(isSafeCachePath(path, home, cacheHome), c.allowed) << c.path;
+    }
+}
+
+TEST(BaseDirs, UnusableValuesFallBackToTheDefaults) {
+    const std::string home = "/home/tester";
+    const std::string fallback = "/home/tester/.cache";
+    const std::pair<std::optional<std::string>, std::string> cases[] = {
+        {std::nullopt, fallback},
+        {"", fallback},
+        {"relative/cache", fallback},
+        {"~/cache", fallback},
+        {"/", fallback},
+        {"//", fallback},
+        {"/home/tester", fallback},
+        {"/home/tester/", fallback},
+        {"/home//tester", fallback},
+        {"/home", fallback},
+        {"/home/", fallback},
+        {"/home/tester/./c", fallback},
+        {"/home/tester/../x", fallback},
+        {"/srv/..", fallback},
+        {"/data/cache/", "/data/cache"},
+        {"/data//cache", "/data/cache"},
+        {"/home/test", "/home/test"},  // a sibling that shares letters, not an ancestor
+        {"/home/tester/.cache-alt", "/home/tester/.cache-alt"},
+        {"/home/tester/..hidden", "/home/tester/..hidden"},
+    };
+    for (const auto& [value, expected] : cases) {
+        EXPECT_EQ(validatedBaseDir(value, home, ".cache"), expected) << value.value_or("(unset)");
+    }
+    EXPECT_EQ(validatedBaseDir(std::nullopt, "/home/tester/", ".local/state"),
+              "/home/tester/.local/state");
+    EXPECT_EQ(validatedBaseDir(std::nullopt, "/", ".config"), "/.config");
+    const BaseDirs dirs = resolveBaseDirs(home, {"/c", std::nullopt, "/s"});
+    EXPECT_EQ(dirs.cacheHome, "/c");
+    EXPECT_EQ(dirs.configHome, "/home/tester/.config");
+    EXPECT_EQ(dirs.stateHome, "/s");
 }
 
 }  // namespace

@@ -140,10 +140,17 @@ TEST_F(AdversarialTree, CachePathsThatAreThemselvesLinks) {
 TEST_F(AdversarialTree, LinkOnTheWayDownFromTheCachesFolderIsNotFollowed) {
     ASSERT_EQ(::symlink(decoy_.c_str(), (caches_ + "/via").c_str()), 0);
     ASSERT_EQ(::symlink(home_.c_str(), (caches_ + "/home-link").c_str()), 0);
-    // These texts lie inside the caches folder, but the folders they name do not.
-    const DeleteResult result =
-        deleteCachePaths({caches_ + "/via/notes.txt", caches_ + "/via/Profile",
-                          caches_ + "/via/a/b", caches_ + "/home-link/Documents/a"});
+    // Flatpak's and snap's caches folders are walked down the same way.
+    const std::string flatpak = home_ + "/.var/app/org.example.App/cache";
+    const std::string snap = home_ + "/snap/example/common/.cache";
+    for (const std::string& folder : {flatpak, snap}) {
+        makeDirs(folder);
+        ASSERT_EQ(::symlink(decoy_.c_str(), (folder + "/via").c_str()), 0);
+    }
+    // These texts lie inside a caches folder, but the folders they name do not.
+    const DeleteResult result = deleteCachePaths(
+        {caches_ + "/via/notes.txt", caches_ + "/via/Profile", caches_ + "/via/a/b",
+         caches_ + "/home-link/Documents/a", flatpak + "/via/notes.txt", snap + "/via/Profile"});
     EXPECT_EQ(result.freed, 0);
     EXPECT_FALSE(result.anyFailed);
 }

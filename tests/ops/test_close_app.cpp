@@ -160,6 +160,28 @@ class TestCloseApp : public QObject {
         QVERIFY(found[0].pidfd >= 0);
     }
 
+    // "claude" is also a terminal program; only the desktop app's executable belongs to Claude.
+    void terminalProgramNamedClaudeIsNeverListed() {
+        QProcess* found[2] = {};
+        int i = 0;
+        for (const char* name : {"claude", "claude-desktop"}) {
+            const QString path = dir_.filePath(QLatin1String(name));
+            QVERIFY(QFile::exists(path) || QFile::copy(fakeChrome_, path));
+            found[i++] = launch(path, {QStringLiteral("quit")});
+        }
+        QVERIFY(found[0] && found[1]);
+        ProcRunningApps apps;
+        std::vector<int> pids;
+        for (const AppInstance& instance : apps.instances("com.anthropic.claudefordesktop")) {
+            pids.push_back(instance.pid);
+            apps.requestQuit(instance);
+        }
+        QVERIFY(Closing::has(pids, found[1]));
+        QVERIFY(!Closing::has(pids, found[0]));
+        QVERIFY(gone(found[1]));
+        QVERIFY(stillRunning(found[0]));
+    }
+
     void otherUsersProcessesAreNeverListed() {
         if (::geteuid() != 0) QSKIP("starting another user's process needs root");
         QProcess* foreign =

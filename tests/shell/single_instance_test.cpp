@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
+#include <vector>
+
+#include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -53,6 +58,60 @@ TEST(SingleInstance, LockOfADeadProcessIsTakenOver) {
     SingleInstance next(runtime);
     EXPECT_TRUE(next.claim());
     expectShowRequestDelivered(next, runtime);  // the socket left behind must be replaced
+}
+
+// Without a runtime folder the lock lives in /tmp, where another user can create the name first.
+// Such a folder is never used: both launches run, and nothing is written into it.
+TEST(SingleInstance, FolderThatIsNotPrivatelyOursIsNotUsed) {
+    QTemporaryDir dir;
+    const QString rt = dir.path() + "/rt";
+    const QByteArray path = QFile::encodeName(rt);
+    struct Case {
+        const char* what;
+        std::function<void()> make;  // leaves `rt` in place, or nothing for a fresh folder
+        bool usable;
+    };
+    const std::vector<Case> cases = {
+        {"missing: created private", [] {}, true},
+        {"a link to a private folder",
+         [&] {
+             QDir().mkdir(dir.path() + "/real");
+             ::chmod(QFile::encodeName(dir.path() + "/real").constData(), 0700);
+             QFile::link(dir.path() + "/real", rt);
+         },
+         false},
+        {"open to other users",
+         [&] {
+             QDir().mkdir(rt);
+             ::chmod(path.constData(), 0777);
+         },
+         false},
+        {"owned by another user",
+         [&] {
+             QDir().mkdir(rt);
+             ::chmod(path.constData(), 0700);
+             if (::geteuid() == 0) (void)::chown(path.constData(), 65534, 65534);
+         },
+         ::geteuid() != 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QDir(rt).removeRecursively();
+        QFile::remove(rt);
+        c.make();
+        SingleInstance first(rt), second(rt);
+        EXPECT_TRUE(first.claim());
+        EXPECT_EQ(first.problem().isEmpty(), c.usable) << first.problem().toStdString();
+        EXPECT_EQ(second.claim(), !c.usable) << "a usable folder holds the lock";
+        if (!c.usable) {
+            EXPECT_FALSE(QFile::exists(rt + "/instance.lock"));
+            EXPECT_FALSE(QFile::exists(dir.path() + "/real/instance.lock"));
+        } else {
+            struct stat st {};
+            ASSERT_EQ(::lstat(path.constData(), &st), 0);
+            EXPECT_EQ(st.st_mode & 0777, 0700u);
+        }
+    }
 }
 
 }  // namespace

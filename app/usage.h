@@ -1,0 +1,14 @@
+#pragma once
+// The conventional answers to --help and --version.
+
+#include <cstdio>
+
+namespace sweepkin {
+
+// How to start Sweepkin, its two command-line modes and the files it writes.
+void printUsage(std::FILE* out);
+
+// "Sweepkin " and the version.
+void printVersion(std::FILE* out);
+
+}  // namespace sweepkin
