@@ -19,7 +19,8 @@ struct AppTarget {
 // current home directory. The first entry's only path is `cloudKitCachePath`. Each entry lists
 // its macOS folders, then (on Linux) the same kinds of folders where the Linux builds keep them:
 // under `dirs`' cache and config homes, then in the Flatpak and snap folders.
-std::vector<AppTarget> buildCacheTargets(const std::string& cloudKitCachePath, const BaseDirs& dirs);
+std::vector<AppTarget> buildCacheTargets(const std::string& cloudKitCachePath,
+                                         const BaseDirs& dirs);
 // The same with the XDG folders of the current home and the start-up environment.
 std::vector<AppTarget> buildCacheTargets(const std::string& cloudKitCachePath);
 

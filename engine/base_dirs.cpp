@@ -55,7 +55,11 @@ const BaseDirVariables& startupBaseDirVariables() {
 }
 
 BaseDirs currentBaseDirs() {
-    return resolveBaseDirs(homeDirectory(), startupBaseDirVariables());
+    return currentBaseDirs(homeDirectory());
+}
+
+BaseDirs currentBaseDirs(std::string_view home) {
+    return resolveBaseDirs(home, startupBaseDirVariables());
 }
 
 }  // namespace sweepkin

@@ -41,7 +41,8 @@ BaseDirs resolveBaseDirs(std::string_view home, const BaseDirVariables& variable
 // The variables read on the first call; the same values ever after.
 const BaseDirVariables& startupBaseDirVariables();
 
-// The start-up variables resolved against the current home directory.
+// The start-up variables resolved against the current home directory, or against `home`.
 BaseDirs currentBaseDirs();
+BaseDirs currentBaseDirs(std::string_view home);
 
 }  // namespace sweepkin

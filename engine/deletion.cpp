@@ -42,8 +42,8 @@ bool locate(const std::string& path, Located& out) {
     // For a bare name the guard can only answer through its cache-named-leaf rule.
     const bool leafIsCacheNamed = isSafeCachePath(out.leaf);
     const std::string home = homeDirectory();
-    const std::optional<std::string> cachesFolder = enclosingCachesFolder(
-        item, home, resolveBaseDirs(home, startupBaseDirVariables()).cacheHome);
+    const std::optional<std::string> cachesFolder =
+        enclosingCachesFolder(item, home, currentBaseDirs(home).cacheHome);
     if (leafIsCacheNamed || !cachesFolder) {
         out.parent.reset(::open(parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         return out.parent.valid();

@@ -12,11 +12,12 @@ namespace sweepkin {
 struct ProcessValues {
     std::string cloudKitCachePath;  // ~/Library/Caches/CloudKit
     // Linux: <XDG state home>/Sweepkin/last_cleanup_report.md and …/Sweepkin.log;
-    // macOS: ~/Library/Application Support/Sweepkin/last_cleanup_report.md, ~/Library/Logs/Sweepkin.log
+    // macOS: ~/Library/Application Support/Sweepkin/last_cleanup_report.md,
+    // ~/Library/Logs/Sweepkin.log
     std::string reportPath;
     std::string logPath;
     std::uint64_t maxLogBytes = 5u * 1024u * 1024u;
-    std::string appVersion;         // the build's version, "4.0" when the build gives none
+    std::string appVersion;  // the build's version, "4.0" when the build gives none
     std::vector<AppTarget> cacheTargets;
 };
 

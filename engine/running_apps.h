@@ -15,7 +15,7 @@ struct AppInstance {
 
 // The two operations the logic needs from the platform's running-application registry.
 class RunningApps {
-public:
+  public:
     virtual ~RunningApps() = default;
     // The running main instances of the application with this bundle identifier.
     virtual std::vector<AppInstance> instances(const std::string& bundleID) = 0;

@@ -80,11 +80,7 @@ bool isSafeCachePath(std::string_view path, std::string_view home, std::string_v
 
 bool isSafeCachePath(std::string_view path) {
     const std::string home = homeDirectory();
-    if constexpr (kLinuxLocations) {
-        return isSafeCachePath(path, home,
-                               resolveBaseDirs(home, startupBaseDirVariables()).cacheHome);
-    }
-    return isSafeCachePath(path, home, {});
+    return isSafeCachePath(path, home, currentBaseDirs(home).cacheHome);
 }
 
 }  // namespace sweepkin
