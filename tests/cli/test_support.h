@@ -9,7 +9,7 @@
 #include <map>
 #include <string>
 
-#include "tests/hardening/tree_support.h"
+#include "tests/support/tree.h"
 
 namespace sweepkin::testing {
 

@@ -9,7 +9,7 @@
 
 #include "engine/deletion.h"
 #include "engine/sizes.h"
-#include "tests/hardening/tree_support.h"
+#include "tests/support/tree.h"
 
 // Links, swaps, odd names, huge, deep and locked trees are covered by tests/hardening.
 namespace sweepkin {

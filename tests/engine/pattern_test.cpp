@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine/pattern.h"
-#include "tests/hardening/tree_support.h"
+#include "tests/support/tree.h"
 
 namespace sweepkin {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "engine/base_dirs.h"
 #include "engine/safety_guard.h"
-#include "tests/hardening/tree_support.h"
+#include "tests/support/tree.h"
 
 namespace sweepkin {
 namespace {

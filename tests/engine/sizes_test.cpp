@@ -10,7 +10,7 @@
 #include <string>
 
 #include "engine/sizes.h"
-#include "tests/hardening/tree_support.h"
+#include "tests/support/tree.h"
 
 namespace sweepkin {
 namespace {

@@ -21,7 +21,7 @@
 
 #include "engine/deletion.h"
 #include "engine/sizes.h"
-#include "tests/hardening/tree_support.h"
+#include "tests/support/tree.h"
 
 namespace sweepkin::hardening {
 namespace {

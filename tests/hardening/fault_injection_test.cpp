@@ -24,7 +24,7 @@
 #include "ops/activity_log.h"
 #include "ops/cleanup_report.h"
 #include "ops/settings.h"
-#include "tests/hardening/tree_support.h"
+#include "tests/support/tree.h"
 
 namespace sweepkin::hardening {
 namespace {

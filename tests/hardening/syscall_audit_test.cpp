@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/hardening/tree_support.h"
+#include "tests/support/tree.h"
 
 namespace sweepkin::hardening {
 namespace {

@@ -1,4 +1,4 @@
-#include "tests/hardening/tree_support.h"
+#include "tests/support/tree.h"
 
 #include <dirent.h>
 #include <fcntl.h>
