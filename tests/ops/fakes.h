@@ -1,12 +1,13 @@
 #pragma once
-// Stand-ins for what would need a person: answering modal alerts, the login switch.
+// Stand-ins for a person answering alerts and for a running desktop application.
 
+#include <QFile>
 #include <QList>
+#include <QProcess>
 #include <QUrl>
 #include <deque>
 
 #include "ops/desktop.h"
-#include "ops/login_item.h"
 
 namespace sweepkin::testing {
 
@@ -29,18 +30,24 @@ class ScriptedDesktop : public Desktop {
     void closePanel() override { ++panelCloses; }
 };
 
-class FixedLoginItem : public LoginItem {
-  public:
-    explicit FixedLoginItem(bool on) : on_(on) {}
-    bool isRegistered() const override { return on_; }
-    bool registerItem(QString*) override { return on_ = true; }
-    bool unregisterItem(QString*) override {
-        on_ = false;
-        return true;
-    }
-
-  private:
-    bool on_;
-};
+#ifdef QUIT_HELPER_PATH
+// Starts a copy of quit_helper at `path` (its file name is the executable name) that answers
+// SIGTERM as `mode` says; `extra` only shows in /proc. As nobody only when run as root.
+inline bool startApp(QProcess& p, const QString& path, const QString& mode = "quit",
+                     const QString& extra = "app", bool asNobody = false) {
+    if (!QFile::exists(path) && !QFile::copy(QUIT_HELPER_PATH, path)) return false;
+    const QStringList asUser{"--reuid=65534", "--regid=65534", "--clear-groups", path};
+    p.start(asNobody ? "setpriv" : path,
+            (asNobody ? asUser : QStringList()) + QStringList{mode, extra});
+    return p.waitForReadyRead(10'000);
+}
+inline bool stillRunning(QProcess* p) {
+    return p->state() != QProcess::NotRunning && !p->waitForFinished(300);
+}
+inline bool quitNormally(QProcess* p) {  // after a handled SIGTERM, not killed
+    return (p->state() == QProcess::NotRunning || p->waitForFinished(3000)) &&
+           p->exitStatus() == QProcess::NormalExit;
+}
+#endif
 
 }  // namespace sweepkin::testing

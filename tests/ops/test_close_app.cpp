@@ -1,204 +1,141 @@
-// Closing applications with real helper processes: which processes are asked to quit, and how
-// long closeApp keeps checking (counted through the injected sleeper, never by the clock).
+// Closing applications with stand-in processes: which ones are listed and asked to quit, and how
+// often closeApp checks (counted through the injected sleeper, never by the clock).
 
-#include <algorithm>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <QtTest>
+#include <thread>
 
 #include "engine/proc_running_apps.h"
-#include "tests/ops/tree.h"
+#include "tests/ops/fakes.h"
+#include "tests/support/tree.h"
 
 using namespace sweepkin;
+using namespace sweepkin::testing;
 
 namespace {
 
-// An executable name of its own, so suites running side by side never see each other's helpers.
-const std::string kFakeChrome = "test.sweepkin.fakechrome";
+// An executable name of this process's own: suites running side by side never meet.
+const std::string kName = "fakechrome-" + std::to_string(::getpid());
+const std::string kFake = "test.sweepkin.fakechrome";
+const ExecutableNames kFakeNames{{kFake, {kName}}};
 
-ExecutableNames fakeChromeNames() {
-    return ExecutableNames{{kFakeChrome, {"fakechrome-closeapp"}}};
+bool has(const std::vector<AppInstance>& listed, QProcess* p) {
+    return std::any_of(listed.begin(), listed.end(),
+                       [p](auto& i) { return i.pid == p->processId(); });
 }
 
-// Runs closeApp on the real registry, recording what was listed and asked to quit and how
-// often it slept (each sleep really pausing for `pauseMs`).
+// closeApp on the real registry, recording how often it listed and slept and whom it asked.
 struct Closing : RunningApps {
-    ProcRunningApps real{fakeChromeNames()};
+    ProcRunningApps real{kFakeNames};
     int listings = 0, sleeps = 0;
-    std::vector<int> listed, quitRequests;
+    std::vector<AppInstance> asked;
 
-    explicit Closing(int pauseMs) {
-        closeApp(kFakeChrome, *this, [this, pauseMs](std::chrono::milliseconds interval) {
+    Closing() {
+        closeApp(kFake, *this, [this](std::chrono::milliseconds interval) {
             QCOMPARE(interval, std::chrono::milliseconds(500));
             ++sleeps;
-            std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
         });
     }
-    std::vector<AppInstance> instances(const std::string& bundleID) override {
-        ++listings;
-        auto found = real.instances(bundleID);
-        for (const auto& i : found) listed.push_back(i.pid);
-        return found;
+    std::vector<AppInstance> instances(const std::string& id) override {
+        return ++listings, real.instances(id);
     }
     void requestQuit(const AppInstance& instance) override {
-        quitRequests.push_back(instance.pid);
+        asked.push_back(instance);
         real.requestQuit(instance);
     }
-    bool asked(QProcess* p) const { return has(quitRequests, p); }
-    bool saw(QProcess* p) const { return has(listed, p); }
-    static bool has(const std::vector<int>& v, QProcess* p) {
-        return std::find(v.begin(), v.end(), int(p->processId())) != v.end();
-    }
 };
-
-bool stillRunning(QProcess* p) {
-    return !p->waitForFinished(300);
-}
-bool gone(QProcess* p) {
-    return p->state() == QProcess::NotRunning || p->waitForFinished(2000);
-}
 
 }  // namespace
 
 class TestCloseApp : public QObject {
     Q_OBJECT
-
-    QTemporaryDir dir_;
-    QString fakeChrome_;
+    hardening::ScratchDir dir_;
     std::vector<std::unique_ptr<QProcess>> processes_;
 
-    QProcess* launch(const QString& program, const QStringList& args) {
-        auto p = std::make_unique<QProcess>();
-        p->start(program, args);
-        if (!p->waitForStarted(10'000) || !p->waitForReadyRead(10'000)) return nullptr;
-        processes_.push_back(std::move(p));
-        return processes_.back().get();
-    }
-    QProcess* fake(const char* mode, const QStringList& extra = {}) {
-        return launch(fakeChrome_, QStringList{QLatin1String(mode)} + extra);
+    QProcess* launch(const std::string& name = kName, const QString& mode = "quit",
+                     const QString& extra = "app", bool asNobody = false) {
+        processes_.push_back(std::make_unique<QProcess>());
+        const QString path = QString::fromStdString(dir_ / name);
+        return startApp(*processes_.back(), path, mode, extra, asNobody) ? processes_.back().get()
+                                                                         : nullptr;
     }
 
   private slots:
-    void initTestCase() {
-        fakeChrome_ = dir_.filePath("fakechrome-closeapp");
-        QVERIFY(QFile::copy(QStringLiteral(QUIT_HELPER_PATH), fakeChrome_));
-        // Readable and runnable by nobody too, for the other-user case.
-        const auto mode = QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther;
-        QVERIFY(QFile::setPermissions(fakeChrome_, mode | QFile::WriteOwner));
-        QFile::setPermissions(dir_.path(), mode | QFile::WriteOwner);
-    }
-
+    void initTestCase() { QCOMPARE(::chmod(dir_.path().c_str(), 0755), 0); }  // nobody's too
     void cleanup() {
-        for (auto& p : processes_) {
-            p->kill();
-            p->waitForFinished(5000);
-        }
+        for (auto& p : processes_) p->kill(), p->waitForFinished(5000);
         processes_.clear();
     }
 
-    void notRunningReturnsAfterOneCheck() {
-        Closing c(0);
-        QCOMPARE(c.listings, 2);  // the quit round and one check
-        QCOMPARE(c.sleeps, 0);
-        QVERIFY(c.quitRequests.empty());
+    void closeApp_data() {
+        // Per process its fate and its mode: q asked and quit, s asked and still running,
+        // u never asked and still running ("helper" and "nobody" quit when asked).
+        QTest::addColumn<QStringList>("processes");
+        QTest::addColumn<QList<int>>("sleeps");  // least and most
+        QTest::newRow("not running") << QStringList() << QList{0, 0};
+        QTest::newRow("ignores the request") << QStringList{"s ignore"} << QList{10, 10};
+        QTest::newRow("two, one slow") << QStringList{"q quit", "q slow"} << QList{1, 9};
+        QTest::newRow("helper process") << QStringList{"q quit", "u helper"} << QList{0, 9};
+        QTest::newRow("another user's") << QStringList{"u nobody"} << QList{0, 0};
     }
 
-    void unknownIdentifierAndSafariMatchNothing() {
-        ProcRunningApps apps;
-        QVERIFY(apps.instances("com.example.unknown").empty());
-        QVERIFY(apps.instances("com.apple.Safari").empty());
+    void closeApp() {
+        QFETCH(QStringList, processes);
+        QFETCH(QList<int>, sleeps);
+        std::vector<QProcess*> started;
+        for (const QString& p : processes) {
+            const QString mode = p.mid(2);
+            if (mode == "nobody" && ::geteuid() != 0) QSKIP("another user's process needs root");
+            started.push_back(launch(kName, p[0] == 'u' ? "quit" : mode,
+                                     mode == "helper" ? "--type=gpu" : "app", mode == "nobody"));
+            QVERIFY(started.back());
+        }
+        Closing c;
+        QVERIFY(c.sleeps >= sleeps[0] && c.sleeps <= sleeps[1]);
+        // The quit round, a check before each sleep, and a last one unless all ten sleeps ran out.
+        QCOMPARE(c.listings, std::min(c.sleeps + 2, 11));
+        for (std::size_t i = 0; i < started.size(); ++i) {
+            QCOMPARE(has(c.asked, started[i]), processes[i][0] != 'u');
+            QVERIFY(processes[i][0] == 'q' ? quitNormally(started[i]) : stillRunning(started[i]));
+        }
     }
 
-    void quitsOnRequest() {
-        QProcess* app = fake("quit");
-        QVERIFY(app);
-        Closing c(500);
-        QVERIFY(c.asked(app));
-        QVERIFY(gone(app));
-        QCOMPARE(app->exitStatus(), QProcess::NormalExit);  // a handled SIGTERM, not a kill
-        QVERIFY(c.sleeps < 10);
-    }
-
-    void ignoredRequestWaitsTenChecks() {
-        QProcess* app = fake("ignore");
-        QVERIFY(app);
-        Closing c(5);
-        QCOMPARE(c.sleeps, 10);
-        QCOMPARE(c.listings, 11);  // the quit round and ten checks, none after the last sleep
-        QVERIFY(c.asked(app));
-        QVERIFY(stillRunning(app));  // never killed
-    }
-
-    void everyInstanceIsAskedAndAwaitedAndSlowQuitEndsTheWaitEarly() {
-        QProcess* first = fake("quit");
-        QProcess* second = fake("slow");
-        QVERIFY(first && second);
-        Closing c(500);
-        QVERIFY(c.asked(first) && c.asked(second));
-        QVERIFY(c.sleeps >= 1);  // the slow one was still there at the first check
-        QVERIFY(c.sleeps < 10);
-        QVERIFY(gone(first) && gone(second));
-    }
-
-    void helperProcessesAreLeftToTheirMainProcess() {
-        QProcess* main = fake("quit");
-        QProcess* helper = fake("quit", {QStringLiteral("--type=renderer")});
-        QVERIFY(main && helper);
-        Closing c(100);
-        QVERIFY(!c.saw(helper) && !c.asked(helper));
-        QVERIFY(gone(main));
-        QVERIFY(stillRunning(helper));
-    }
-
+    // A replaced executable reads "name (deleted)" in /proc and still belongs to its application.
     void replacedExecutableStillMatches() {
-        const QString path = dir_.filePath("fakeslack");
-        QVERIFY(QFile::copy(fakeChrome_, path));
-        QProcess* app = launch(path, {QStringLiteral("quit")});
-        QVERIFY(app);
-        QVERIFY(QFile::remove(path));  // /proc/PID/exe now ends in " (deleted)"
-        ProcRunningApps apps(ExecutableNames{{"test.sweepkin.fakeslack", {"fakeslack"}}});
-        const auto found = apps.instances("test.sweepkin.fakeslack");
-        QCOMPARE(found.size(), size_t(1));
-        QCOMPARE(found[0].pid, int(app->processId()));
-        QVERIFY(found[0].pidfd >= 0);
+        QProcess* app = launch();
+        QVERIFY(app && QFile::remove(QString::fromStdString(dir_ / kName)));
+        QVERIFY(has(ProcRunningApps(kFakeNames).instances(kFake), app));
     }
 
     // "claude" is also a terminal program; only the desktop app's executable belongs to Claude.
     void terminalProgramNamedClaudeIsNeverListed() {
-        QProcess* found[2] = {};
-        int i = 0;
-        for (const char* name : {"claude", "claude-desktop"}) {
-            const QString path = dir_.filePath(QLatin1String(name));
-            QVERIFY(QFile::exists(path) || QFile::copy(fakeChrome_, path));
-            found[i++] = launch(path, {QStringLiteral("quit")});
-        }
-        QVERIFY(found[0] && found[1]);
+        QProcess* terminal = launch("claude");
+        QProcess* desktop = launch("claude-desktop");
+        QVERIFY(terminal && desktop);
         ProcRunningApps apps;
-        std::vector<int> pids;
-        for (const AppInstance& instance : apps.instances("com.anthropic.claudefordesktop")) {
-            pids.push_back(instance.pid);
-            apps.requestQuit(instance);
-        }
-        QVERIFY(Closing::has(pids, found[1]));
-        QVERIFY(!Closing::has(pids, found[0]));
-        QVERIFY(gone(found[1]));
-        QVERIFY(stillRunning(found[0]));
+        const auto found = apps.instances("com.anthropic.claudefordesktop");
+        for (const AppInstance& instance : found) apps.requestQuit(instance);
+        QVERIFY(has(found, desktop) && !has(found, terminal));
+        QVERIFY(quitNormally(desktop) && stillRunning(terminal));
     }
 
-    void otherUsersProcessesAreNeverListed() {
-        if (::geteuid() != 0) QSKIP("starting another user's process needs root");
-        QProcess* foreign =
-            launch(QStringLiteral("setpriv"),
-                   {"--reuid=65534", "--regid=65534", "--clear-groups", fakeChrome_, "quit"});
-        QVERIFY(foreign);
-        Closing c(0);
-        QVERIFY(!c.saw(foreign));
-        QVERIFY(stillRunning(foreign));
-    }
-
-    void foreignInstanceRecordIsNotSignalled() {
-        QProcess* app = fake("quit");
-        QVERIFY(app);
-        // A record this registry never handed out (a pid with a made-up descriptor).
-        ProcRunningApps(fakeChromeNames()).requestQuit(AppInstance{int(app->processId()), 0});
+    // Only a record the registry handed out is signalled. Its descriptor is opened afresh when
+    // someone else closed it, and closed once the process has gone.
+    void registryRecordsFollowTheProcess() {
+        QProcess* app = launch();
+        ProcRunningApps apps(kFakeNames);
+        QVERIFY(app && apps.instances(kFake).size() == 1);
+        apps.requestQuit(AppInstance{int(app->processId()), 0});
         QVERIFY(stillRunning(app));
+        ::close(apps.instances(kFake)[0].pidfd);
+        const auto again = apps.instances(kFake);
+        QCOMPARE(again.size(), size_t(1));
+        apps.requestQuit(again[0]);
+        QVERIFY(quitNormally(app) && apps.instances(kFake).empty());
+        QCOMPARE(::fcntl(again[0].pidfd, F_GETFD), -1);
     }
 };
 

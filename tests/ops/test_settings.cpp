@@ -1,155 +1,123 @@
-// The settings store: value kinds, on-disk forms, counters under contention, damaged files.
+// What the program keeps between runs: the settings (values of the wrong kind, counters) and
+// the activity log (line format, rotation, order, and failures that harm nothing).
 
-#include <QDateTime>
-#include <vector>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
+#include <QtTest>
+#include <thread>
+
+#include "ops/activity_log.h"
 #include "ops/settings.h"
-#include "tests/ops/tree.h"
+#include "tests/support/tree.h"
 
 using namespace sweepkin;
+using namespace sweepkin::hardening;
+
+namespace {
+constexpr std::int64_t kMax = 5'242'880;
+void logOne(const std::string& path, const QString& line) {
+    ActivityLog(path, kMax).logActivity(line);  // the destructor waits for the line
+}
+}  // namespace
 
 class TestSettings : public QObject {
     Q_OBJECT
-
-    QTemporaryDir dir_;
-    QString write(const QString& name, const QByteArray& content) {
-        const QString path = dir_.filePath(name);
-        return testing::writeFile(path, content) ? path : QString();
-    }
-    static void expectDefaults(SettingsStore& store) {
-        QCOMPARE(store.boolValue(keys::acceptedEULAv1), false);
-        QCOMPARE(store.boolValue(keys::disableAnalytics), false);
-        QCOMPARE(store.intValue(keys::ctCleans), 0);
-        QCOMPARE(store.intValue(keys::ctPanelOpens), 0);
-        QVERIFY(!store.dateValue(keys::lastClean).has_value());
-        QVERIFY(!store.dateValue(keys::lastHeartbeat).has_value());
-        QVERIFY(!store.stringValue(keys::installID).has_value());
-    }
+    std::unique_ptr<ScratchDir> dir_;
+    QString at(const char* name) const { return QString::fromStdString(*dir_ / name); }
 
   private slots:
-    void freshOrMissingFolderGivesDefaults() {
-        SettingsStore fresh(dir_.filePath("fresh.conf"));
-        expectDefaults(fresh);
-        SettingsStore missing(dir_.filePath("missing-folder/deeper/store.conf"));
-        expectDefaults(missing);
-    }
+    void init() { dir_ = std::make_unique<ScratchDir>(); }
 
-    void valuesSurviveAReopen() {
-        const QString path = dir_.filePath("roundtrip.conf");
-        const QDateTime when = QDateTime::currentDateTime().addSecs(-3600);
-        {
-            SettingsStore store(path);
-            store.setBool(keys::didInitialLoginSetup, true);
-            store.setBool(keys::acceptedEULAv1, false);
-            store.setInt(keys::ctPanelOpens, 9'000'000'000LL);
-            store.setDate(keys::lastClean, when);
-            store.setString(keys::installID, QStringLiteral("A, B @C"));
+    // Only the forms the store writes itself count; anything else reads as absent: no date,
+    // false, 0, no string (shown as lastClean|disableAnalytics|ctCleans|installID).
+    void wrongKindsReadAsAbsent() {
+        for (const auto& [line, expected] :
+             {std::pair{"lastClean=2026-03-05 14:03:09", "-|false|0|-"},
+              {"disableAnalytics=true", "-|true|0|-"},
+              {"disableAnalytics=yes", "-|false|0|-"},
+              {"ctCleans=42", "-|false|42|-"},
+              {"ctCleans=4.5", "-|false|0|-"},
+              {"installID=a, b", "-|false|0|-"}}) {
+            writeText(*dir_ / "kinds.conf", std::string("[General]\n") + line + "\n");
+            const SettingsStore s(at("kinds.conf"));
+            const auto date = s.dateValue(keys::lastClean);
+            QCOMPARE(QStringList({date ? date->toString(Qt::ISODate) : "-",
+                                  s.boolValue(keys::disableAnalytics) ? "true" : "false",
+                                  QString::number(s.intValue(keys::ctCleans)),
+                                  s.stringValue(keys::installID).value_or("-")})
+                         .join('|'),
+                     QString(expected));
         }
-        SettingsStore reopened(path);
-        QCOMPARE(reopened.boolValue(keys::didInitialLoginSetup), true);
-        QCOMPARE(reopened.boolValue(keys::acceptedEULAv1), false);
-        QCOMPARE(reopened.intValue(keys::ctPanelOpens), 9'000'000'000LL);
-        QCOMPARE(reopened.dateValue(keys::lastClean).value_or(QDateTime()), when);
-        QCOMPARE(reopened.stringValue(keys::installID), std::optional<QString>("A, B @C"));
     }
 
-    // Values written by hand into the file: only the forms the store writes itself count.
-    void handWrittenValues_data() {
-        QTest::addColumn<QByteArray>("line");
-        QTest::addColumn<QString>("expected");  // "absent" or the value read
-        const std::pair<const char*, const char*> cases[] = {
-            {"lastClean=2026-03-05 14:03:09", "absent"},
-            {"lastClean=1772719389", "absent"},
-            {"lastClean=@Variant(\\0\\0\\0\\x10garbage)", "absent"},
-            {"disableAnalytics=true", "true"},
-            {"disableAnalytics=yes", "false"},
-            {"disableAnalytics=1", "false"},
-            {"ctCleans=42", "42"},
-            {"ctCleans=-3", "-3"},
-            {"ctCleans=many", "0"},
-            {"ctCleans=4.5", "0"},
-            {"installID=a, b", "absent"},
-        };
-        for (const auto& [line, expected] : cases)
-            QTest::newRow(line) << QByteArray(line) << QString::fromLatin1(expected);
-    }
-
-    void handWrittenValues() {
-        QFETCH(QByteArray, line);
-        QFETCH(QString, expected);
-        static int n = 0;
-        SettingsStore store(write(QString("hand%1.conf").arg(++n), "[General]\n" + line + "\n"));
-        QString got;
-        if (line.startsWith("lastClean")) {
-            const auto d = store.dateValue(keys::lastClean);
-            got = d ? d->toString(Qt::ISODate) : "absent";
-        } else if (line.startsWith("disable")) {
-            got = store.boolValue(keys::disableAnalytics) ? "true" : "false";
-        } else if (line.startsWith("ct")) {
-            got = QString::number(store.intValue(keys::ctCleans));
-        } else {
-            got = store.stringValue(keys::installID).value_or("absent");
-        }
-        QCOMPARE(got, expected);
-    }
-
-    void corruptFileGivesDefaultsAndStaysUsable() {
-        QByteArray junk;
-        for (int i = 0; i < 4096; ++i) junk.append(char((i * 131 + 7) % 256));
-        SettingsStore store(
-            write("corrupt.conf", "[General\nlastClean=@Variant(\\xff\\xff\n" + junk));
-        QVERIFY(!store.dateValue(keys::lastClean).has_value());
-        QCOMPARE(store.intValue(keys::ctCleans), 0);
-        QCOMPARE(store.increment(keys::ctCleans), 1);
-        QCOMPARE(store.intValue(keys::ctCleans), 1);
-    }
-
-    void userStoreLivesInTheConfigFolder() {
-        QTemporaryDir home;
-        const QByteArray oldHome = qgetenv("HOME");
-        const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
-        qputenv("HOME", home.path().toUtf8());
-        qunsetenv("XDG_CONFIG_HOME");
-        SettingsStore().setBool(keys::acceptedEULAv1, true);
-        qputenv("HOME", oldHome);
-        if (!oldConfig.isEmpty()) qputenv("XDG_CONFIG_HOME", oldConfig);
-        QVERIFY(testing::readAll(home.filePath(".config/Sweepkin/Sweepkin.conf"))
-                    .contains("acceptedEULAv1=true"));
-    }
-
-    void unreadableFileGivesDefaults() {
-        const QString path =
-            write("unreadable.conf", "[General]\nctCleans=7\nacceptedEULAv1=true\n");
-        QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions()));
-        if (::geteuid() == 0) QSKIP("root reads any file; runs as a normal user");
-        SettingsStore store(path);
-        QCOMPARE(store.intValue(keys::ctCleans), 0);
-        QCOMPARE(store.boolValue(keys::acceptedEULAv1), false);
-        store.setInt(keys::ctCleans, 1);  // fails quietly
-        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
-    }
-
-    // Half the threads share one store, the others open their own on the same file.
-    void countersUnderContention() {
-        const QString path = dir_.filePath("counters.conf");
-        SettingsStore store(path);
+    // Increments from threads sharing a store or opening their own are never lost; a lowered
+    // counter stops at 0.
+    void counters() {
+        SettingsStore store(at("counters.conf"));
         std::vector<std::thread> threads;
-        for (int t = 0; t < 8; ++t) {
-            threads.emplace_back([&store, &path, t] {
-                SettingsStore own(path);
-                for (int i = 0; i < 50; ++i) (t % 2 ? own : store).increment(keys::ctPanelOpens);
+        for (int t = 0; t < 4; ++t) {
+            threads.emplace_back([this, &store, t] {
+                SettingsStore own(at("counters.conf"));
+                for (int i = 0; i < 25; ++i) (t % 2 ? own : store).increment(keys::ctCleans);
             });
         }
         for (auto& t : threads) t.join();
-        QCOMPARE(store.intValue(keys::ctPanelOpens), qint64(8 * 50));
+        QCOMPARE(store.intValue(keys::ctCleans), 100);
+        QCOMPARE(store.lowerCounter(keys::ctCleans, 98), 2);
+        QCOMPARE(store.lowerCounter(keys::ctCleans, 3), 0);
     }
 
-    void lowerCounterStopsAtZero() {
-        SettingsStore store(dir_.filePath("lower.conf"));
-        store.setInt(keys::ctCleans, 5);
-        QCOMPARE(store.lowerCounter(keys::ctCleans, 3), 2);
-        QCOMPARE(store.lowerCounter(keys::ctCleans, 3), 0);
-        QCOMPARE(store.intValue(keys::ctCleans), 0);
+    // "[yyyy-MM-dd HH:mm:ss] message", in the order logged; the first line makes the folder.
+    void logLinesInOrder() {
+        ActivityLog log(*dir_ / "Logs/Sweepkin.log", kMax);
+        QString shape = "^";
+        for (int i = 0; i < 100; ++i) {
+            log.logActivity(QString("line %1 — ✓").arg(i));
+            shape += QString(R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] line %1 — ✓\n)").arg(i);
+        }
+        log.waitForIdle();
+        const QString text = QString::fromStdString(readText(*dir_ / "Logs/Sweepkin.log"));
+        QVERIFY2(QRegularExpression(shape + "$").match(text).hasMatch(), qPrintable(text));
+    }
+
+    // Only a log larger than the limit moves to ".old" (replacing it) before the next line.
+    void logRotationBoundary() {
+        const std::string path = *dir_ / "Sweepkin.log";
+        const std::int64_t line = 27;  // "[yyyy-MM-dd HH:mm:ss] next\n"
+        for (const bool over : {false, true}) {
+            writeFile(path, kMax + over);
+            writeText(path + ".old", "earlier generation\n");
+            logOne(path, "next");
+            QVERIFY(readText(path).ends_with("] next\n"));
+            QCOMPARE(std::int64_t(readText(path).size()), over ? line : kMax + line);
+            QCOMPARE(std::int64_t(readText(path + ".old").size()), over ? kMax + 1 : 19);
+        }
+    }
+
+    // Whatever stands in the way, the line is dropped quietly and what is there stays.
+    void logFailuresLeaveWhatIsThere() {
+        writeText(*dir_ / "Logs", "in the way");  // a file where the folder should be
+        logOne(*dir_ / "Logs/Sweepkin.log", "lost");
+        QCOMPARE(readText(*dir_ / "Logs"), std::string("in the way"));
+
+        // No room for the whole line (a file-size limit): the part written is taken back out.
+        const std::string log = *dir_ / "Sweepkin.log", earlier = "[2026-01-01 00:00:00] earlier\n";
+        writeText(log, earlier);
+        const ChildOutcome outcome = runInChild([&] {
+            ::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{40, 40};
+            if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return std::string("no limit");
+            appendLogLine(log, kMax, "a line longer than the room left");
+            return std::string("done");
+        });
+        QCOMPARE(outcome.output + readText(log), "done" + earlier);
+
+        if (::geteuid() == 0) QSKIP("root can append to a read-only file; needs a normal user");
+        QCOMPARE(::chmod(log.c_str(), 0444), 0);  // exists, but cannot be opened for appending
+        logOne(log, "dropped");
+        QCOMPARE(readText(log), earlier);
     }
 };
 

@@ -1,247 +1,135 @@
-// The usage ping against a real loopback HTTP server, with a temporary settings file.
+// The usage ping against a real loopback HTTP server, with a scratch settings file.
 
 #include <QNetworkAccessManager>
-#include <QRegularExpression>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QUrlQuery>
-#include <memory>
+#include <QNetworkReply>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
 
-#include "loopback_http_server.h"
 #include "ops/settings.h"
 #include "ping/usage_ping.h"
+#include "tests/support/tree.h"
 
 using namespace sweepkin;
-using sweepkin::testing::LoopbackHttpServer;
-using Mode = LoopbackHttpServer::Mode;
 
 namespace {
 
-// Counts requests handed to the network layer, so "sent nothing" is observable at once.
-class CountingNetwork : public QNetworkAccessManager {
-  public:
-    int requests = 0;
+// Records each request head and answers with `status`; with 0 never, with -1 with the headers of
+// a body it never sends. `onRequest` runs before the answer.
+struct Server : QTcpServer {
+    int status = 200;
+    QList<QByteArray> heads;
+    std::function<void()> onRequest;
 
-  protected:
-    QNetworkReply* createRequest(Operation op, const QNetworkRequest& r, QIODevice* body) override {
-        ++requests;
-        return QNetworkAccessManager::createRequest(op, r, body);
+    Server() {
+        listen(QHostAddress::LocalHost);
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            QTcpSocket* s = nextPendingConnection();
+            connect(s, &QTcpSocket::readyRead, this, [this, s] {
+                s->setProperty("head", s->property("head").toByteArray() + s->readAll());
+                if (!s->property("head").toByteArray().contains("\r\n\r\n")) return;
+                heads << s->property("head").toByteArray();
+                if (onRequest) onRequest();
+                if (status == 0) return;
+                s->write("HTTP/1.1 " + QByteArray::number(status > 0 ? status : 200) + " X\r\n" +
+                         (status > 0 ? "Content-Length: 0\r\n\r\n" : "Content-Length: 9\r\n\r\n"));
+                if (status > 0) s->disconnectFromHost();
+            });
+        });
+    }
+    QString url(const char* path) const {
+        return QString("http://127.0.0.1:%1%2").arg(serverPort()).arg(path);
+    }
+    QStringList items(int i = 0) const {  // "name=value", in order
+        const QString target = QString::fromLatin1(heads.value(i).split(' ').value(1));
+        return target.section('?', 1).split('&');
     }
 };
 
-const QRegularExpression kUuid(
-    QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"));
+// Settings with 4 openings and 2 cleans counted, a server, and pings at a fixed time.
+struct Fixture {
+    hardening::ScratchDir dir;
+    SettingsStore settings{QString::fromStdString(dir / "s.conf")};
+    Server server;
+    std::unique_ptr<QNetworkAccessManager> network;
+    std::unique_ptr<UsagePing> ping;
+    QDateTime now = QDateTime(QDate(2026, 3, 14), QTime(9, 26, 53), Qt::UTC);
 
-QList<std::pair<QString, QString>> queryItems(const QString& target) {
-    const qsizetype mark = target.indexOf(QLatin1Char('?'));
-    return mark < 0 ? QList<std::pair<QString, QString>>{}
-                    : QUrlQuery(target.mid(mark + 1)).queryItems(QUrl::FullyDecoded);
-}
+    Fixture() { settings.setInt(keys::ctPanelOpens, 4), settings.setInt(keys::ctCleans, 2); }
+    // Starts a ping; true when a request went out and its answer counted.
+    bool send(std::optional<QString> endpoint = {}, int timeoutMs = 5000) {
+        ping.reset();
+        network = std::make_unique<QNetworkAccessManager>();  // no reply of an earlier ping
+        ping = std::make_unique<UsagePing>(
+            settings, UsagePingOptions{endpoint.value_or(server.url("/p")), [this] { return now; },
+                                       network.get(), timeoutMs});
+        QSignalSpy finished(ping.get(), &UsagePing::pingFinished);
+        ping->sendUsagePing();
+        return !network->findChildren<QNetworkReply*>().isEmpty() && finished.wait(10'000) &&
+               finished.constFirst().constFirst().toBool();
+    }
+    QString state() const {  // opens|cleans|heartbeat
+        const auto beat = settings.dateValue(keys::lastHeartbeat);
+        return QString::asprintf("%lld|%lld|", settings.intValue(keys::ctPanelOpens),
+                                 settings.intValue(keys::ctCleans)) +
+               (beat ? beat->toString(Qt::ISODate) : "-");
+    }
+};
 
 }  // namespace
 
 class UsagePingTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<SettingsStore> settings_;
-    std::unique_ptr<LoopbackHttpServer> server_;
-    std::unique_ptr<CountingNetwork> network_;
-    std::unique_ptr<UsagePing> ping_;
-    QDateTime now_;
-
-    UsagePing& makePing(const QString& endpoint, int timeoutMs = 5000) {
-        ping_ = std::make_unique<UsagePing>(
-            *settings_,
-            UsagePingOptions{endpoint, [this] { return now_; }, network_.get(), timeoutMs});
-        return *ping_;
-    }
-    UsagePing& makePing() { return makePing(server_->url(QStringLiteral("/p"))); }
-
-    // Sends one ping and waits for its outcome; returns whether it was recorded.
-    bool pingAndWait(UsagePing& ping) {
-        QSignalSpy finished(&ping, &UsagePing::pingFinished);
-        const int before = network_->requests;
-        ping.sendUsagePing();
-        if (network_->requests != before + 1 || !finished.wait(10000)) return false;
-        return finished.constFirst().constFirst().toBool();
-    }
-
-    void expectNothingSent() {
-        QCOMPARE(network_->requests, 0);
-        QVERIFY(!settings_->stringValue(keys::installID).has_value());
-    }
-    void setCounts(int opens, int cleans) {
-        settings_->setInt(keys::ctPanelOpens, opens);
-        settings_->setInt(keys::ctCleans, cleans);
-    }
-    void expectCounts(int opens, int cleans) {
-        QCOMPARE(settings_->intValue(keys::ctPanelOpens), opens);
-        QCOMPARE(settings_->intValue(keys::ctCleans), cleans);
-    }
-    std::optional<QDateTime> heartbeat() const { return settings_->dateValue(keys::lastHeartbeat); }
-
   private slots:
-    void init() {
-        dir_ = std::make_unique<QTemporaryDir>();
-        settings_ = std::make_unique<SettingsStore>(dir_->filePath(QStringLiteral("s.conf")));
-        server_ = std::make_unique<LoopbackHttpServer>();
-        QVERIFY(server_->listen());
-        network_ = std::make_unique<CountingNetwork>();
-        now_ = QDateTime(QDate(2026, 3, 14), QTime(9, 26, 53), Qt::UTC);
+    // A fresh install ID is made and kept; the endpoint's own query and fragment give way.
+    void sendsSixQueryItemsInOrder() {
+        Fixture f;
+        QVERIFY(f.send(f.server.url("/usage/ping?id=stale&extra=1#section")));
+        QVERIFY(f.server.heads.value(0).startsWith("GET /usage/ping?id="));
+        const QString id = f.settings.stringValue(keys::installID).value_or("");
+        QCOMPARE(QUuid(id).toString(QUuid::WithoutBraces).toUpper(), id);  // upper case, no braces
+        const QString os = operatingSystemMajorMinor();
+        QVERIFY(QRegularExpression("^\\d+\\.\\d+$").match(os).hasMatch());
+        QCOMPARE(f.server.items(),
+                 QStringList({"id=" + id, "v=4.0", "os=" + os, "opens=4", "fixes=2", "app=swk"}));
+        QCOMPARE(f.state(), "0|0|" + f.now.toString(Qt::ISODate));
+        f.now = f.now.addDays(1);
+        QVERIFY(f.send());
+        QCOMPARE(f.server.items(1).value(0), "id=" + id);
     }
 
-    void cleanup() {
-        ping_.reset();
-        network_.reset();
-        server_.reset();
-    }
-
-    void sendsSixQueryItemsInOrderWithAFreshInstallID() {
-        setCounts(3, 1);
-        QVERIFY(pingAndWait(makePing(server_->url(QStringLiteral("/usage/ping")))));
-
-        QCOMPARE(server_->requests().size(), 1);
-        const auto& request = server_->requests().constFirst();
-        QCOMPARE(request.method, QStringLiteral("GET"));
-        QVERIFY(!request.head.toLower().contains("content-length"));
-        QVERIFY(request.target.startsWith(QStringLiteral("/usage/ping?")));
-        const auto items = queryItems(request.target);
-        const std::optional<QString> id = settings_->stringValue(keys::installID);
-        QVERIFY(id && kUuid.match(*id).hasMatch());
-        const QString os = sweepkin::operatingSystemMajorMinor();
-        QVERIFY(QRegularExpression(QStringLiteral("^\\d+\\.\\d+$")).match(os).hasMatch());
-        const QList<std::pair<QString, QString>> expected{
-            {"id", *id}, {"v", "4.0"}, {"os", os}, {"opens", "3"}, {"fixes", "1"}, {"app", "swk"}};
-        QCOMPARE(items, expected);
-
-        QCOMPARE(heartbeat(), std::optional<QDateTime>(now_));
-        expectCounts(0, 0);
-    }
-
-    // Only a complete answer with a status of 200 to 399 counts; anything else changes nothing.
-    void answerDecidesWhetherThePingCounts_data() {
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<bool>("recorded");
-        for (const int status : {199, 200, 204, 399, 400, 500})
-            QTest::addRow("%d", status)
-                << int(Mode::Answer) << status << (status >= 200 && status < 400);
-        QTest::newRow("no answer") << int(Mode::Silent) << 200 << false;
-        QTest::newRow("body cut off") << int(Mode::HeadersStall) << 200 << false;
-    }
-
+    // Only a complete answer with a status of 200 to 399 counts; anything else, a missing or
+    // a cut-off answer (each ending in the timeout) included, changes nothing.
     void answerDecidesWhetherThePingCounts() {
-        QFETCH(int, mode);
-        QFETCH(int, status);
-        QFETCH(bool, recorded);
-        setCounts(4, 2);
-        server_->setMode(Mode(mode), status);
-        const int timeoutMs = Mode(mode) == Mode::Answer ? 5000 : 300;
-        QCOMPARE(pingAndWait(makePing(server_->url(QStringLiteral("/p")), timeoutMs)), recorded);
-        QCOMPARE(server_->requests().size(), 1);
-        QCOMPARE(heartbeat().has_value(), recorded);
-        expectCounts(recorded ? 0 : 4, recorded ? 0 : 2);
-    }
-
-    void countsMadeDuringTheRequestSurviveTheAnswer() {
-        setCounts(5, 2);
-        server_->setMode(Mode::Hold);
-        connect(server_.get(), &LoopbackHttpServer::requestReceived, this, [this] {
-            settings_->increment(keys::ctPanelOpens);
-            server_->release();
-        });
-        QVERIFY(pingAndWait(makePing()));
-        const auto items = queryItems(server_->requests().constFirst().target);
-        QCOMPARE(items[3].second, QStringLiteral("5"));
-        QCOMPARE(items[4].second, QStringLiteral("2"));
-        expectCounts(1, 0);
-    }
-
-    void spacingFromTheLastHeartbeat_data() {
-        QTest::addColumn<qint64>("secondsAgo");
-        QTest::addColumn<bool>("sends");
-        QTest::newRow("19 hours ago") << qint64(19 * 3600) << false;
-        QTest::newRow("1 second short of 20 hours") << qint64(72'000 - 1) << false;
-        QTest::newRow("exactly 20 hours ago") << qint64(72'000) << true;
-        QTest::newRow("3 days ago") << qint64(3 * 86'400) << true;
-    }
-
-    void spacingFromTheLastHeartbeat() {
-        QFETCH(qint64, secondsAgo);
-        QFETCH(bool, sends);
-        const QDateTime last = now_.addSecs(-secondsAgo);
-        settings_->setDate(keys::lastHeartbeat, last);
-        if (sends) {
-            QVERIFY(pingAndWait(makePing()));
-            QCOMPARE(heartbeat(), std::optional<QDateTime>(now_));
-        } else {
-            makePing().sendUsagePing();
-            expectNothingSent();
-            QCOMPARE(heartbeat(), std::optional<QDateTime>(last));
+        for (const int status : {199, 200, 399, 400, 0, -1}) {
+            Fixture f;
+            f.server.status = status;
+            const bool counts = status >= 200 && status <= 399;
+            QCOMPARE(f.send({}, status > 0 ? 5000 : 300), counts);
+            QCOMPARE(
+                QString("%1: %2 %3").arg(status).arg(f.server.heads.size()).arg(f.state()),
+                QString("%1: 1 %2").arg(status).arg(counts ? "0|0|2026-03-14T09:26:53Z" : "4|2|-"));
         }
     }
 
-    void heartbeatInTheFutureHoldsThePingUntil20HoursPastIt() {
-        const QDateTime future = now_.addDays(2);
-        settings_->setDate(keys::lastHeartbeat, future);
-        UsagePing& ping = makePing();
-        for (const qint64 offset : {0, 3600, 72'000 - 1}) {
-            now_ = future.addSecs(offset);
-            ping.sendUsagePing();
-            QCOMPARE(network_->requests, 0);
-        }
-        now_ = future.addSecs(72'000);
-        QVERIFY(pingAndWait(ping));
-        QCOMPARE(heartbeat(), std::optional<QDateTime>(now_));
-    }
-
-    void endpointQueryIsReplaced() {
-        QVERIFY(pingAndWait(makePing(server_->url("/v2/hb?id=stale&app=other&extra=1#section"))));
-        const QString target = server_->requests().constFirst().target;
-        QVERIFY2(target.startsWith(QStringLiteral("/v2/hb?id=")), qPrintable(target));
-        QVERIFY(!target.contains(QStringLiteral("stale")) && !target.contains("extra"));
-        QCOMPARE(queryItems(target).size(), 6);
-        QCOMPARE(queryItems(target).constLast().second, QStringLiteral("swk"));
-    }
-
-    void installIDIsKeptOrReplacedWhenEmpty_data() {
-        QTest::addColumn<QString>("stored");
-        QTest::newRow("empty string") << QString();
-        QTest::newRow("existing id") << QStringLiteral("0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0");
-    }
-
-    void installIDIsKeptOrReplacedWhenEmpty() {
-        QFETCH(QString, stored);
-        settings_->setString(keys::installID, stored);
-        QVERIFY(pingAndWait(makePing()));
-        const QString sent = queryItems(server_->requests().constFirst().target)[0].second;
-        QCOMPARE(settings_->stringValue(keys::installID), std::optional<QString>(sent));
-        if (stored.isEmpty())
-            QVERIFY2(kUuid.match(sent).hasMatch(), qPrintable(sent));
-        else
-            QCOMPARE(sent, stored);
+    // Only what was reported is taken off: an opening counted meanwhile stays.
+    void countsMadeDuringTheRequestSurvive() {
+        Fixture f;
+        f.server.onRequest = [&f] { f.settings.increment(keys::ctPanelOpens); };
+        QVERIFY(f.send());
+        QCOMPARE(f.state(), QString("1|0|2026-03-14T09:26:53Z"));
     }
 
     // Turned off by an unusable endpoint or by the user: nothing is sent, created or counted.
-    void turnedOffSendsAndCreatesNothing_data() {
-        QTest::addColumn<QString>("endpoint");
-        QTest::addColumn<bool>("disabled");
-        for (const char* e : {"", "usage service", "/usage/ping", "http://", "file:///etc/passwd"})
-            QTest::newRow(*e ? e : "empty") << (*e ? QString::fromLatin1(e) : QString()) << false;
-        QTest::newRow("analytics disabled") << QStringLiteral("http://127.0.0.1:1/p") << true;
-    }
-
     void turnedOffSendsAndCreatesNothing() {
-        QFETCH(QString, endpoint);
-        QFETCH(bool, disabled);
-        settings_->setBool(keys::disableAnalytics, disabled);
-        setCounts(7, 1);
-        makePing(endpoint).sendUsagePing();
-        expectNothingSent();
-        QVERIFY(!heartbeat());
-        expectCounts(7, 1);
+        for (const char* endpoint : {"", "/usage/ping", "file:///etc/passwd", "off"}) {
+            Fixture f;
+            f.settings.setBool(keys::disableAnalytics, QString(endpoint) == "off");
+            QVERIFY(!f.send(QString(endpoint) == "off" ? f.server.url("/p") : endpoint));
+            QVERIFY(!f.settings.stringValue(keys::installID));
+            QCOMPARE(f.state(), QString("4|2|-"));
+        }
     }
 };
 
