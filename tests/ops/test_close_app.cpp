@@ -71,8 +71,7 @@ class TestCloseApp : public QObject {
     }
 
     void closeApp_data() {
-        // Per process its fate and its mode: q asked and quit, s asked and still running,
-        // u never asked and still running ("helper" and "nobody" quit when asked).
+        // Per process: q asked and quit, s asked but running on, u never asked (all others quit).
         QTest::addColumn<QStringList>("processes");
         QTest::addColumn<QList<int>>("sleeps");  // least and most
         QTest::newRow("not running") << QStringList() << QList{0, 0};

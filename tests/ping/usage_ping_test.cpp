@@ -1,9 +1,6 @@
 // The usage ping against a real loopback HTTP server, with a scratch settings file.
 
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QTcpServer>
-#include <QTcpSocket>
+#include <QtNetwork>
 #include <QtTest>
 
 #include "ops/settings.h"
@@ -82,7 +79,8 @@ class UsagePingTest : public QObject {
     Q_OBJECT
 
   private slots:
-    // A fresh install ID is made and kept; the endpoint's own query and fragment give way.
+    // A fresh install ID is made and kept; the endpoint's own query and fragment give way. The
+    // next ping waits 20 hours after the last heartbeat, also after one in the future.
     void sendsSixQueryItemsInOrder() {
         Fixture f;
         QVERIFY(f.send(f.server.url("/usage/ping?id=stale&extra=1#section")));
@@ -94,9 +92,13 @@ class UsagePingTest : public QObject {
         QCOMPARE(f.server.items(),
                  QStringList({"id=" + id, "v=4.0", "os=" + os, "opens=4", "fixes=2", "app=swk"}));
         QCOMPARE(f.state(), "0|0|" + f.now.toString(Qt::ISODate));
-        f.now = f.now.addDays(1);
+        f.now = f.now.addSecs(72'000 - 1);
+        QVERIFY(!f.send());
+        f.now = f.now.addSecs(1);
         QVERIFY(f.send());
         QCOMPARE(f.server.items(1).value(0), "id=" + id);
+        f.now = f.now.addSecs(-3600);  // the clock set back
+        QVERIFY(!f.send());
     }
 
     // Only a complete answer with a status of 200 to 399 counts; anything else, a missing or
