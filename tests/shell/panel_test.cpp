@@ -49,19 +49,19 @@ struct Panel {
 // is read at draw time, so the same panel recolours when the desktop's changes.
 void expectPictures(Panel& p, const char* name) {
     const QPalette saved = QApplication::palette();
+    p.model.setFreeDiskText("84.99 GB");  // as a real disk would read
     p.view.resize(p.view.sizeHint());
     p.view.show();
     for (const bool dark : {false, true}) {
-        QPalette desktop;  // a dark desktop has light text on a dark window
+        QPalette desktop;  // text the panel must not borrow: too faint on the panel's own colours
         desktop.setColor(QPalette::Window, dark ? Qt::black : Qt::white);
-        desktop.setColor(QPalette::WindowText, dark ? Qt::white : Qt::black);
+        desktop.setColor(QPalette::WindowText, dark ? QColor(45, 40, 35) : QColor(235, 230, 225));
         QApplication::setPalette(desktop);
         p.settle();
         const QImage image = p.view.grab().toImage();
         ASSERT_TRUE(QDir().mkpath(SWEEPKIN_ARTIFACTS_DIR));
         EXPECT_TRUE(image.save(QString(SWEEPKIN_ARTIFACTS_DIR "/panel-%1-%2.png")
                                    .arg(name, dark ? "dark" : "light")));
-        EXPECT_EQ(image.width(), 340);
         const QColor background = Palette::background.resolve(dark);
         EXPECT_EQ(image.pixelColor(2, 2), background) << name;
         for (const QLabel* label : p.view.findChildren<QLabel*>()) {  // every text stays readable
@@ -105,15 +105,14 @@ TEST(Panel, HeadlineListAndCleanButtonFollowTheModel) {
 
 TEST(Panel, RowsAndSelectAllTickByNameAndTheModelIsReadOnceAfterABurst) {
     Panel p({row("A", 2'000'000), row("B", 3'000'000, false)});
-    TickRow* a = p.view.tickRows()[0];
-    TickRow* b = p.view.tickRows()[1];
+    TickRow *a = p.view.tickRows()[0], *b = p.view.tickRows()[1];
     p.click(b);
     EXPECT_EQ(p.view.visibleTexts().at(5), "Select none");
-    p.setRows({row("C", 1'000'000), row("B", 3'000'000, false), row("A", 2'600'000)});
+    p.model.setRows({row("C", 1'000'000), row("B", 3'000'000, false), row("A", 2'600'000)});
+    p.click(a);  // before the panel has caught up: the click finds its row by name
     EXPECT_EQ(p.view.tickRows().mid(1), (QVector<TickRow*>{b, a})) << "kept, so is the focus";
-    p.click(a);
-    EXPECT_EQ(p.shown().mid(1), (QStringList{"[x] C — 1 MB", "[ ] B — 3 MB", "[ ] A — 3 MB",
-                                             "Clean Selected (1 MB)"}));
+    EXPECT_EQ(p.shown(), (QStringList{"7 MB of caches found", "[x] C — 1 MB", "[ ] B — 3 MB",
+                                      "[ ] A — 3 MB", "Clean Selected (1 MB)"}));
     QSignalSpy redraws(&p.view, &PopoverView::contentChanged);
     p.click(p.view.selectAllButton());
     EXPECT_EQ(redraws.count(), 1) << "one redraw after the three writes";

@@ -24,14 +24,13 @@ TEST(Agreement, ViewOpensTheLicenseAndAsksAgainAndClosingRefuses) {
     QTemporaryDir dir;
     SettingsStore settings(dir.path() + "/settings.ini");
     testing::ScriptedDesktop desktop;
-    const auto run = [&] {
-        return ensureAgreementAccepted(desktop, settings, {}, QStringLiteral("/opt/LICENSE.txt"));
-    };
+    const QString license = "/opt/LICENSE.txt";
+    const auto run = [&] { return ensureAgreementAccepted(desktop, settings, {}, license); };
     settings.setBool("acceptedEULA", true);  // an older agreement does not count
     desktop.answers = {-1, 1, 1, 0};
     EXPECT_FALSE(run()) << "closing the prompt counts as quit";
     EXPECT_TRUE(run());
-    EXPECT_EQ(desktop.openedUrls, QList<QUrl>(2, QUrl::fromLocalFile("/opt/LICENSE.txt")));
+    EXPECT_EQ(desktop.openedUrls, QList<QUrl>(2, QUrl::fromLocalFile(license)));
     EXPECT_EQ(desktop.alerts.at(3).buttons, (QStringList{"I Agree", "View Full License", "Quit"}));
     EXPECT_TRUE(settings.boolValue(keys::acceptedEULAv1));
 }
@@ -111,8 +110,9 @@ TEST_F(AutostartEntry, SwitchedOffByTheDesktopCountsAsOffAndTurningOnReplacesIt)
 TEST(SingleInstance, FolderThatIsNotPrivatelyOursIsNotUsed) {
     QTemporaryDir dir;
     const QString rt = dir.path() + "/rt", real = dir.path() + "/real";
-    const auto makeDir = [](const QString& at, mode_t mode) {
-        QDir().mkdir(at), ::chmod(QFile::encodeName(at).constData(), mode);
+    const auto make = [](const QString& at, mode_t mode, bool folder = true) {
+        (void)(folder ? QDir().mkdir(at) : QFile(at).open(QIODevice::WriteOnly));
+        ::chmod(QFile::encodeName(at).constData(), mode);
     };
     const struct {
         const char* what;
@@ -120,10 +120,12 @@ TEST(SingleInstance, FolderThatIsNotPrivatelyOursIsNotUsed) {
         bool usable;
     } cases[] = {
         {"missing: created private", [] {}, true},
-        {"a link to a private folder", [&] { makeDir(real, 0700), QFile::link(real, rt); }, false},
-        {"open to other users", [&] { makeDir(rt, 0777); }, false},
+        {"a link to a private folder", [&] { make(real, 0700), QFile::link(real, rt); }, false},
+        {"a private file", [&] { make(rt, 0700, false); }, false},
+        {"open to its group", [&] { make(rt, 0770); }, false},
+        {"open to other users", [&] { make(rt, 0707); }, false},
         {"owned by another user",
-         [&] { makeDir(rt, 0700), (void)!::chown(QFile::encodeName(rt).constData(), 65534, 65534); },
+         [&] { make(rt, 0700), (void)!::chown(QFile::encodeName(rt).constData(), 65534, 65534); },
          ::geteuid() != 0},
     };
     for (const auto& c : cases) {

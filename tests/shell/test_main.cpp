@@ -9,6 +9,7 @@ int main(int argc, char** argv) {
     if (!home.isValid()) return 1;
     qputenv("HOME", home.path().toLocal8Bit());
     qputenv("XDG_CONFIG_HOME", (home.path() + "/.config").toLocal8Bit());
+    qputenv("XDG_RUNTIME_DIR", home.path().toLocal8Bit());
     if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
