@@ -1,106 +1,74 @@
 #!/usr/bin/env bash
-# End to end on a real X server: first-run agreement, tray icon, panel, a clean of four fake
-# caches in a Linux home (native, snap, and one macOS-style folder; profile files beside them
-# must survive), the report, the log, nothing written under ~/Library, the empty panel after, and
-# a second launch that opens the running copy's panel instead of adding an icon.
-#
-#   tray_e2e.sh PATH/TO/sweepkin ARTIFACTS_DIR
+# tray_e2e.sh PATH/TO/sweepkin ARTIFACTS_DIR: on a real X server, the first-run agreement, the
+# tray icon, the panel, a clean of four fake caches in a Linux home (native, snap, one macOS-style;
+# profile files beside them must survive), the report, the log, nothing written under ~/Library,
+# the empty panel after, and a second launch that opens the running copy's panel.
 set -euo pipefail
-
 . "$(dirname "${BASH_SOURCE[0]}")/x_session.sh"
 start_x tray
-
-# --- a fresh Linux home with four caches and profile files that must survive --------------------
-step "preparing a temporary home"
 fresh_home
-chrome="$XDG_CONFIG_HOME/google-chrome/Default"
-caches=("$HOME/Library/Caches/CloudKit" "$XDG_CACHE_HOME/google-chrome"
-        "$HOME/snap/spotify/common/.cache/spotify" "$XDG_CONFIG_HOME/Code/CachedData")
-for dir in "${caches[@]}"; do
-    mkdir -p "$dir/sub"
-    head -c 1200000 /dev/urandom >"$dir/data_0"
-    head -c 50000 /dev/urandom >"$dir/sub/data_1"
-done
-decoys=("$chrome/Cookies" "$XDG_CONFIG_HOME/google-chrome/Local State"
-        "$XDG_CONFIG_HOME/Code/User/settings.json")
-for file in "${decoys[@]}"; do
-    mkdir -p "$(dirname "$file")"
-    head -c 20000 /dev/urandom >"$file"
-done
+fill() { mkdir -p "$(dirname "$1")" && head -c "$2" /dev/urandom >"$1"; }  # fill FILE BYTES
+config=$HOME/.config
+caches=("$HOME/Library/Caches/CloudKit" "$HOME/.cache/google-chrome"
+        "$HOME/snap/spotify/common/.cache/spotify" "$config/Code/CachedData")
+decoys=("$config/google-chrome/Default/Cookies" "$config/google-chrome/Local State"
+        "$config/Code/User/settings.json")
+for dir in "${caches[@]}"; do fill "$dir/data_0" 1200000 && fill "$dir/sub/data_1" 50000; done
+for file in "${decoys[@]}"; do fill "$file" 20000; done
 decoy_sums=$(sha256sum "${decoys[@]}")
 
-# --- launch; accept the agreement ---------------------------------------------------------------
 launch_app
-
 answer_alert "Sweepkin Beta — License Agreement" 01-agreement
-wait_for 5 "the stored acceptance" grep -qs "acceptedEULAv1=true" "$XDG_CONFIG_HOME/Sweepkin/Sweepkin.conf"
-step "agreement accepted"
-
-# --- the tray icon: a small window of ours embedded under trayer --------------------------------
+wait_for 5 "the stored acceptance" grep -qs "acceptedEULAv1=true" "$config/Sweepkin/Sweepkin.conf"
 wait_for 15 "the tray icon" has_tray_icon
-read -r icon_x icon_y < <(tray_icon_centre)
-[ -n "${icon_x:-}" ] || fail "no tray icon under trayer"
+read -r icon_x icon_y < <(tray_icons)
 shot 02-tray
 grep -q 'no system tray found' "$work/app.log" && fail "claims there is no tray although trayer runs"
-scan_done() { panel_shows && ! grep -qx "Measuring caches…" "$dump"; }
 
-step "opening the panel"
-xdotool mousemove "$icon_x" "$icon_y" click 1
-wait_for 15 "the panel" panel_shows
-wait_for 30 "the scan" scan_done
-rows=$(grep -c '^\[x\] ' "$dump" || true)
-[ "$rows" -eq 4 ] || fail "expected four ticked rows, found $rows"
-for name in "iCloud (CloudKit) cache" "Google Chrome" "Spotify" "Visual Studio Code"; do
-    grep -qF "[x] $name — " "$dump" || fail "no $name row"
-done
-grep -q '^Clean Selected (' "$dump" || fail "no clean button label"
-sleep 0.3
+# open_panel: a click on the icon, then the scan it starts; sets clean_x clean_y.
+open_panel() {
+    step "opening the panel"
+    xdotool mousemove "$icon_x" "$icon_y" click 1
+    wait_for 15 "the panel" panel_is 1
+    wait_for 30 "the scan" sh -c '! grep -qx "Measuring caches…" "$1"' _ "$dump"
+    read -r _ clean_x clean_y _ < <(grep '^@clean ' "$dump")
+}
+open_panel
+rows="[x] iCloud (CloudKit) cache — 1 MB|[x] Google Chrome — 1 MB|[x] Spotify — 1 MB|[x] Visual Studio Code — 1 MB"
+[ "$(grep '^\[' "$dump" | paste -sd'|')" = "$rows" ] || fail "rows: $(grep '^\[' "$dump")"
+total=$(sed -n 's/ of caches found$//p' "$dump")
+grep -qxF "Clean Selected ($total)" "$dump" || fail "the clean button does not offer $total"
 shot 03-panel-rows
 
-# --- clean ------------------------------------------------------------------------------------
-step "cleaning"
-read -r _ clean_x clean_y clean_enabled < <(grep '^@clean ' "$dump")
-[ "$clean_enabled" = 1 ] || fail "the clean button is disabled"
+step "cleaning: Escape cancels, then Return confirms"
 xdotool mousemove "$clean_x" "$clean_y" click 1
-answer_alert "Clean 4 selected caches (" 04-confirm
+answer_alert "Clean 4 selected caches ($total)?" 04-confirm Escape
+[ -e "${caches[0]}/sub/data_1" ] || fail "cancelling removed a cache"
+open_panel
+xdotool mousemove "$clean_x" "$clean_y" click 1
+answer_alert "Clean 4 selected caches ($total)?" 04-confirm
 answer_alert "Done — cleared " 05-done
-
-for dir in "${caches[@]}"; do
-    [ ! -e "$dir" ] || fail "cache still there: $dir"
-done
+for dir in "${caches[@]}"; do [ ! -e "$dir" ] || fail "cache still there: $dir"; done
 [ "$(sha256sum "${decoys[@]}")" = "$decoy_sums" ] || fail "a profile file changed"
-report="$HOME/.local/state/Sweepkin/last_cleanup_report.md"
-[ -f "$report" ] || fail "no cleanup report"
-grep -q '^# Sweepkin — Cleanup Report$' "$report" || fail "report has no title"
-[ "$(grep -c '^- .*: cleared ' "$report")" -eq 4 ] || fail "report does not list four targets"
-log="$HOME/.local/state/Sweepkin/Sweepkin.log"
-wait_for 5 "the log line" grep -q 'Cleaned 4 target(s), freed ' "$log"
+state=$HOME/.local/state/Sweepkin
+grep -q '^# Sweepkin — Cleanup Report$' "$state/last_cleanup_report.md" || fail "no cleanup report"
+[ "$(grep -c '^- .*: cleared ' "$state/last_cleanup_report.md")" = 4 ] || fail "report without four targets"
+wait_for 5 "the log line" grep -q 'Cleaned 4 target(s), freed ' "$state/Sweepkin.log"
+grep -q 'License agreement accepted (v1)\.$' "$state/Sweepkin.log" || fail "agreement not logged"
 litter=$(find "$HOME/Library" -mindepth 1 ! -path "$HOME/Library/Caches")
 [ -z "$litter" ] || fail "written under ~/Library: $litter"
-grep -q 'License agreement accepted (v1)\.$' "$log" || fail "agreement not logged"
-grep -q '^Exec=' "$XDG_CONFIG_HOME/autostart/sweepkin.desktop" || fail "no autostart entry"
+grep -qxF "Exec=$app" "$config/autostart/sweepkin.desktop" || fail "no autostart entry for $app"
 
-# --- reopen: nothing left to clean -----------------------------------------------------------
-step "reopening the panel"
-if panel_shows; then xdotool key Escape; wait_for 5 "the panel to close" panel_hidden; fi
-sleep 0.4
-xdotool mousemove "$icon_x" "$icon_y" click 1
-wait_for 15 "the panel" panel_shows
-wait_for 30 "the rescan" sh -c 'grep -qx "No caches found — everything is already clean ✓" "$1"' _ "$dump"
-sleep 0.3
+open_panel
+grep -qx "No caches found — everything is already clean ✓" "$dump" && grep -qx "Clean Selected (0 B)" "$dump" ||
+    fail "after the clean: $(cat "$dump")"
 shot 06-panel-clean
 
-# --- a click on the icon closes it; a second launch opens it without a second icon ----------
-step "second launch"
+step "a click on the icon closes the panel; a second launch opens it without a second icon"
 xdotool mousemove "$icon_x" "$icon_y" click 1
-wait_for 5 "the panel to close" panel_hidden
+wait_for 5 "the panel to close" panel_is 0
 sleep 0.4
-SWEEPKIN_TEST_DUMP="$dump.second" timeout 20 "$app" >"$work/second.log" 2>&1 ||
-    fail "second launch exited with $? ($(cat "$work/second.log"))"
-wait_for 10 "the panel from the second launch" panel_shows
-icons=$(tray_icon_lines | grep -c . || true)
-[ "$icons" -eq 1 ] || fail "expected one tray icon, found $icons"
+second_launch
+[ "$(tray_icons | wc -l)" = 1 ] || fail "expected exactly one tray icon"
 kill -0 "$app_pid" || fail "the first instance went away"
-shot 07-second-launch
-
 echo "PASS: end-to-end tray run (screenshots in $artifacts)"

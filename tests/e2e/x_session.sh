@@ -1,119 +1,79 @@
-# Shared by the end-to-end scripts (sourced): an Xvfb display, an optional tray, a scratch home,
-# waiting, screenshots and answering the program's alerts. Every process started here is stopped
-# on exit.
-#
-# The program is started with SWEEPKIN_TEST_DUMP=FILE: after every panel refresh, show and hide
-# FILE holds the panel's visible texts (rows as "[x] name — size"), "@visible 0|1" and
-# "@clean X Y ENABLED" (the clean button's centre on screen); while an alert is open FILE.alert
-# holds its message and its buttons. That lets the scripts check texts without reading pixels.
-# The sourcing script's arguments are PATH/TO/sweepkin ARTIFACTS_DIR.
-
-for tool in Xvfb trayer xdotool xwininfo import sha256sum; do
-    command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
-
-usage="usage: $(basename "$0") PATH/TO/sweepkin ARTIFACTS_DIR"
-app=$(readlink -f "${1:?$usage}")
-artifacts=${2:?$usage}
-mkdir -p "$artifacts" && artifacts=$(readlink -f "$artifacts")
-
+# Sourced by the end-to-end scripts (arguments PATH/TO/sweepkin ARTIFACTS_DIR): an X server, an
+# optional tray, a scratch home, waiting, screenshots and answering alerts; whatever it starts is
+# stopped on exit. The program runs with SWEEPKIN_TEST_DUMP=FILE, so FILE holds the panel's texts
+# (rows as "[x] name — size"), "@visible 0|1", "@clean X Y ENABLED" (the clean button's centre on
+# screen), and FILE.alert the open alert's message and buttons: no need to read pixels.
+app=$(readlink -f "${1:?usage: $0 PATH/TO/sweepkin ARTIFACTS_DIR}")
+mkdir -p "${2:?}" && artifacts=$(readlink -f "$2")
 work=$(mktemp -d /tmp/sweepkin-e2e.XXXXXX)
-pids=()
-dump="$work/panel.txt"
-alert="$dump.alert"
-cleanup() {
-    local pid
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
+dump=$work/panel.txt
+trap 'kill $(jobs -p) 2>/dev/null; wait; rm -rf "$work"' EXIT
 
 step() { echo "== $*"; }
+shot() { sleep 0.4 && import -window root "$artifacts/e2e-$1.png"; }
 fail() {
     echo "FAIL: $*" >&2
-    if [ -n "${DISPLAY:-}" ]; then import -window root "$artifacts/e2e-failure.png" 2>/dev/null || true; fi
-    local f
-    for f in "$work"/*.log "$dump"; do
-        [ -f "$f" ] && { echo "--- $f:" >&2; cat "$f" >&2; }
-    done
+    [ -z "${DISPLAY:-}" ] || import -window root "$artifacts/e2e-failure.png" || true
+    for f in "$work"/*.log "$dump"; do [ -f "$f" ] && { echo "--- $f:"; cat "$f"; } >&2; done
     exit 1
 }
-# wait_for SECONDS DESCRIPTION COMMAND...: polls COMMAND every 0.1 s.
-wait_for() {
-    local seconds=$1 what=$2
+wait_for() {  # wait_for SECONDS WHAT COMMAND...: polls COMMAND every 0.1 s
+    local deadline=$((SECONDS + $1)) what=$2
     shift 2
-    local deadline=$((SECONDS + seconds))
-    until "$@"; do
-        [ $SECONDS -lt $deadline ] || fail "timed out waiting for $what"
-        sleep 0.1
-    done
+    until "$@"; do [ $SECONDS -lt $deadline ] && sleep 0.1 || fail "timed out waiting for $what"; done
 }
-shot() { import -window root "$artifacts/e2e-$1.png"; }
 
-# start_x [tray]: an X server on a display it picks itself, and trayer when asked.
+# start_x [tray]: an X server, and trayer (trayer_pid) when asked. The display number is drawn at
+# random, away from the low ones other runs take; -noreset: the probes' hang-ups must not reset it.
 start_x() {
-    step "starting Xvfb${1:+ and trayer}"
-    exec 5>"$work/display"
-    Xvfb -displayfd 5 -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.out" 2>&1 &
-    pids+=($!)
-    exec 5>&-
-    wait_for 10 "the X server" test -s "$work/display"
-    export DISPLAY=":$(head -n1 "$work/display")"
-    if [ "${1:-}" = tray ]; then
-        trayer --edge top --align right --widthtype request --height 28 --SetDockType true \
-            --transparent false --tint 0x404040 >"$work/trayer.out" 2>&1 &
-        pids+=($!)
-        wait_for 10 "the tray" sh -c 'xwininfo -root -tree | grep -q "(\"panel\" \"trayer\")"'
-    fi
+    local n=$((100 + RANDOM % 800))
+    while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
+    export DISPLAY=:$n
+    Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
+    wait_for 10 "the X server" sh -c 'xwininfo -root >/dev/null 2>&1'
+    [ "${1:-}" = tray ] || return 0
+    trayer --edge top --align right --widthtype request --height 28 --SetDockType true \
+        --transparent false --tint 0x404040 >"$work/trayer.log" 2>&1 &
+    trayer_pid=$!
+    wait_for 10 "the tray" sh -c 'xwininfo -root -tree | grep -q "(\"panel\" \"trayer\")"'
 }
 
-# A fresh home, config and runtime folder under the scratch folder.
-fresh_home() {
-    export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_RUNTIME_DIR="$work/run"
-    export XDG_CACHE_HOME="$work/home/.cache"
-    unset XDG_STATE_HOME
-    mkdir -p "$HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+fresh_home() {  # a scratch home, with the default XDG folders under it
+    export HOME=$work/home XDG_RUNTIME_DIR=$work/run
+    unset XDG_CONFIG_HOME XDG_CACHE_HOME XDG_STATE_HOME
+    mkdir -p "$HOME" && mkdir -m 700 "$XDG_RUNTIME_DIR"
 }
 
-# launch_app: starts the program with the panel dump on; sets app_pid.
-launch_app() {
-    step "launching $app"
+launch_app() {  # sets app_pid
+    rm -f "$work/app.log"  # so that no one reads the last run's output
     SWEEPKIN_TEST_DUMP="$dump" QT_QPA_PLATFORM=xcb "$app" >"$work/app.log" 2>&1 &
     app_pid=$!
-    pids+=("$app_pid")
+}
+second_launch() {  # a later launch hands over to the running copy, which shows its panel
+    timeout 20 "$app" >"$work/second.log" 2>&1 || fail "second launch exited with $?"
+    wait_for 10 "the panel from the second launch" panel_is 1
 }
 
-alert_is() { [ -f "$alert" ] && head -n1 "$alert" | grep -qF -- "$1"; }
-
+alert_is() { head -qn1 "$dump.alert" 2>/dev/null | grep -qF -- "$1"; }
 # answer_alert MESSAGE_PREFIX SHOT [KEYS...]: waits for the alert, photographs it, then types
 # KEYS (default: Return, the default button) until the alert is gone.
 answer_alert() {
-    local prefix=$1 name=$2
+    local prefix=$1 name=$2 tries=0
     shift 2
-    local keys=("$@")
-    [ ${#keys[@]} -gt 0 ] || keys=(Return)
     wait_for 20 "the alert \"$prefix\"" alert_is "$prefix"
-    sleep 0.5  # let it map and take the focus
     shot "$name"
-    local tries=0
     while alert_is "$prefix"; do
-        [ $tries -lt 10 ] || fail "the alert \"$prefix\" does not answer to ${keys[*]}"
-        xdotool key --delay 120 "${keys[@]}"
-        tries=$((tries + 1))
+        [ $((tries++)) -lt 10 ] || fail "the alert \"$prefix\" does not answer to ${*:-Return}"
+        xdotool key --delay 120 "${@:-Return}"
         sleep 0.6
     done
 }
 
-# Our windows of tray-icon size (the icon embedded in the tray).
-tray_icon_lines() {
-    xwininfo -root -tree | grep -F '("sweepkin" "Sweepkin")' | grep -E ' (1[0-9]|[2-5][0-9]|6[0-4])x' || true
+# The centres "X Y" of our windows of tray-icon size (icons embedded in the tray), one a line.
+tray_icons() {
+    xwininfo -root -tree | grep -F '("sweepkin" "Sweepkin")' | awk '{ for (i = 1; i < NF; i++)
+        if ($i ~ /^[0-9]+x[0-9]+\+/ && split($i, s, /[x+]/) && s[1] >= 10 && s[1] <= 64 &&
+            split($(i + 1), p, "+") == 3) print int(p[2] + s[1] / 2), int(p[3] + s[2] / 2) }'
 }
-tray_icon_centre() {
-    tray_icon_lines |
-        sed -nE 's/.* ([0-9]+)x([0-9]+)\+-?[0-9]+\+-?[0-9]+ +\+(-?[0-9]+)\+(-?[0-9]+).*/\1 \2 \3 \4/p' |
-        awk '{ print int($3 + $1 / 2), int($4 + $2 / 2); exit }'
-}
-panel_shows() { [ -f "$dump" ] && grep -qx "@visible 1" "$dump"; }
-panel_hidden() { [ -f "$dump" ] && grep -qx "@visible 0" "$dump"; }
-has_tray_icon() { [ -n "$(tray_icon_lines)" ]; }
+has_tray_icon() { [ -n "$(tray_icons)" ]; }
+panel_is() { grep -qsx "@visible $1" "$dump"; }  # panel_is 1: shown; panel_is 0: hidden

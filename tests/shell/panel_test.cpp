@@ -1,0 +1,177 @@
+// The panel: what it shows in each state of the model, what its controls do, its colours, where it
+// opens; and pictures of it (PNG files in the build's artifacts folder) for people to look at.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "shell/palette.h"
+#include "shell/panel_placement.h"
+#include "shell/panel_widgets.h"
+#include "shell/panel_window.h"
+#include "shell/popover_view.h"
+
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+
+namespace sweepkin {
+namespace {
+
+CacheRow row(const char* id, std::optional<qint64> size, bool selected = true) {
+    return CacheRow{QString::fromUtf8(id), size, selected};
+}
+
+// A panel over its own model, with actions that count their calls.
+struct Panel {
+    UIModel model;
+    int cleans = 0, reports = 0, quits = 0;
+    QVector<bool> loginRequests;
+    PopoverView view{&model,
+                     AppActions{[this] { ++cleans; }, [this] { ++reports; }, [this] { ++quits; },
+                                [this](bool on) { loginRequests.push_back(on); }}};
+
+    explicit Panel(const QVector<CacheRow>& rows = {}) { setRows(rows); }
+    void settle() { QCoreApplication::processEvents(); }
+    void setRows(const QVector<CacheRow>& rows) { model.setRows(rows), settle(); }
+    void click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton), settle(); }
+    // What the states differ in: the headline, the list card (its placeholder or "[x] name — size"
+    // rows) and the clean button, marked "(disabled)" when it is.
+    QStringList shown() const {
+        const QStringList t = view.visibleTexts();
+        const QString disabled = view.cleanButton()->isEnabled() ? "" : " (disabled)";
+        return t.mid(2, 1) + t.mid(6, t.size() - 11) + QStringList{t.at(t.size() - 5) + disabled};
+    }
+};
+
+// Draws the panel light and dark into build/artifacts/panel-NAME-{light,dark}.png. The appearance
+// is read at draw time, so the same panel recolours when the desktop's changes.
+void expectPictures(Panel& p, const char* name) {
+    const QPalette saved = QApplication::palette();
+    p.model.setFreeDiskText("84.99 GB");  // as a real disk would read
+    p.view.resize(p.view.sizeHint());
+    p.view.show();
+    for (const bool dark : {false, true}) {
+        QPalette desktop;  // text the panel must not borrow: too faint on the panel's own colours
+        desktop.setColor(QPalette::Window, dark ? Qt::black : Qt::white);
+        desktop.setColor(QPalette::WindowText, dark ? QColor(45, 40, 35) : QColor(235, 230, 225));
+        QApplication::setPalette(desktop);
+        p.settle();
+        const QImage image = p.view.grab().toImage();
+        ASSERT_TRUE(QDir().mkpath(SWEEPKIN_ARTIFACTS_DIR));
+        EXPECT_TRUE(image.save(QString(SWEEPKIN_ARTIFACTS_DIR "/panel-%1-%2.png")
+                                   .arg(name, dark ? "dark" : "light")));
+        const QColor background = Palette::background.resolve(dark);
+        EXPECT_EQ(image.pixelColor(2, 2), background) << name;
+        for (const QLabel* label : p.view.findChildren<QLabel*>()) {  // every text stays readable
+            const int ink = label->palette().color(QPalette::WindowText).lightness();
+            EXPECT_GT(qAbs(ink - background.lightness()), 90) << label->text().toStdString();
+        }
+    }
+    QApplication::setPalette(saved);
+}
+
+TEST(Panel, HeadlineListAndCleanButtonFollowTheModel) {
+    const CacheRow chrome = row("Google Chrome", 2'000'000), slack = row("Slack", 1'000'000, false);
+    const QString kMeasuring = "Measuring caches…", kLooking = "Looking for caches…",
+                  kChrome = "[x] Google Chrome — 2 MB", kZero = "Clean Selected (0 B) (disabled)";
+    const struct {
+        QVector<CacheRow> rows;
+        bool scanning, cleaning;
+        QStringList shown;
+        const char* picture = nullptr;
+    } cases[] = {
+        {{}, true, false, {kMeasuring, kLooking, kZero}, "scanning-empty"},
+        {{chrome}, true, false, {kMeasuring, kChrome, "Clean Selected (2 MB)"}},
+        {{chrome, slack}, false, false,
+         {"3 MB of caches found", kChrome, "[ ] Slack — 1 MB", "Clean Selected (2 MB)"}, "rows"},
+        {{}, false, false,
+         {"0 B of caches found", "No caches found — everything is already clean ✓", kZero},
+         "no-caches"},
+        {{chrome}, false, true, {"2 MB of caches found", kChrome, "Cleaning… (disabled)"}, "cleaning"},
+        {{}, true, true, {kMeasuring, kLooking, "Cleaning… (disabled)"}},
+        {{row("Safari", std::nullopt), row("Slack", 1'000'000'000, false)}, false, false,
+         {"1.00 GB of caches found", "[x] Safari — …", "[ ] Slack — 1.00 GB", kZero}},
+    };
+    for (const auto& c : cases) {
+        Panel p;
+        p.model.setScanning(c.scanning), p.model.setCleaning(c.cleaning);
+        p.setRows(c.rows);
+        EXPECT_EQ(p.shown(), c.shown) << &c - cases;
+        if (c.picture) expectPictures(p, c.picture);
+    }
+}
+
+TEST(Panel, RowsAndSelectAllTickByNameAndTheModelIsReadOnceAfterABurst) {
+    Panel p({row("A", 2'000'000), row("B", 3'000'000, false)});
+    TickRow *a = p.view.tickRows()[0], *b = p.view.tickRows()[1];
+    p.click(b);
+    EXPECT_EQ(p.view.visibleTexts().at(5), "Select none");
+    p.model.setRows({row("C", 1'000'000), row("B", 3'000'000, false), row("A", 2'600'000)});
+    p.click(a);  // before the panel has caught up: the click finds its row by name
+    EXPECT_EQ(p.view.tickRows().mid(1), (QVector<TickRow*>{b, a})) << "kept, so is the focus";
+    EXPECT_EQ(p.shown(), (QStringList{"7 MB of caches found", "[x] C — 1 MB", "[ ] B — 3 MB",
+                                      "[ ] A — 3 MB", "Clean Selected (1 MB)"}));
+    QSignalSpy redraws(&p.view, &PopoverView::contentChanged);
+    p.click(p.view.selectAllButton());
+    EXPECT_EQ(redraws.count(), 1) << "one redraw after the three writes";
+    EXPECT_EQ(p.shown().last(), "Clean Selected (7 MB)");
+    p.click(p.view.selectAllButton());
+    EXPECT_EQ(p.shown().last(), "Clean Selected (0 B) (disabled)");
+    EXPECT_EQ(p.view.visibleTexts().at(5), "Select all");
+}
+
+TEST(Panel, ButtonsCallTheirActionsAndTheLoginSwitchShowsOnlyTheModel) {
+    Panel p({row("A", 2'000'000, false)});
+    p.click(p.view.cleanButton());  // disabled: nothing ticked
+    p.click(p.view.tickRows()[0]);
+    for (QWidget* w : std::initializer_list<QWidget*>{p.view.cleanButton(), p.view.reportButton(),
+                                                      p.view.quitButton(), p.view.loginSwitch()}) {
+        p.click(w);
+    }
+    EXPECT_EQ(QList<int>({p.cleans, p.reports, p.quits}), QList<int>({1, 1, 1}));
+    EXPECT_FALSE(p.view.loginSwitch()->isOn()) << "the switch must not flip by itself";
+    p.model.setLoginOn(true);
+    p.settle();
+    p.click(p.view.loginSwitch());
+    EXPECT_EQ(p.loginRequests, (QVector<bool>{true, false}));
+}
+
+TEST(PanelWindow, FitsThePanelAndACloseCountsAsShownForAMoment) {
+    Panel p({row("A", 2'000'000), row("B", 3'000'000)});
+    PanelWindow window(new PopoverView(&p.model, AppActions{}));
+    window.showNear(QRect(600, 0, 24, 24));
+    EXPECT_EQ(window.size(), window.view()->sizeHint());
+    window.close();
+    EXPECT_TRUE(window.isShownOrJustClosed()) << "the click that closed it must not reopen it";
+    QTest::qWait(400);
+    EXPECT_FALSE(window.isShownOrJustClosed());
+}
+
+TEST(PanelPlacement, AgainstTheIconOrThePointerAndKeptInTheAvailableArea) {
+    const QRect screen(0, 0, 1280, 800), belowTopBar(0, 24, 1280, 776);
+    const QSize panel(340, 400);
+    const struct {
+        QRect icon;
+        QSize panel;
+        QRect area;
+        QPoint cursor, expected;
+    } cases[] = {
+        // Centred below (or above) the icon, or the pointer when its place is unknown, 4 px away.
+        {{600, 0, 24, 24}, panel, belowTopBar, {}, {612 - 170, 28}},
+        {{1256, 0, 24, 24}, panel, belowTopBar, {}, {1280 - 340, 28}},
+        {{0, 700, 32, 32}, panel, {32, 0, 1248, 800}, {}, {32, 700 - 4 - 400}},
+        {{}, panel, screen, {500, 100}, {500 - 170, 100 + 1 + 4}},
+        {{}, panel, screen, {500, 700}, {500 - 170, 700 - 4 - 400}},
+        {{600, 0, 24, 24}, {340, 775}, belowTopBar, {}, {442, 24 + 776 - 775}},
+        {{600, 0, 24, 24}, {340, 900}, belowTopBar, {}, {442, 24}},
+        {{3000, 0, 22, 22}, {340, 300}, {1280, 24, 1920, 1056}, {}, {2841, 26}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(panelPosition(c.icon, c.panel, c.area, c.cursor), c.expected) << &c - cases;
+    }
+}
+
+}  // namespace
+}  // namespace sweepkin
