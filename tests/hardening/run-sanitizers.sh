@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Builds the test suites with sanitizers and runs them (about ten minutes on two cores):
+# Builds the test suites with sanitizers and runs them:
 #   asan  every unit test under AddressSanitizer + UndefinedBehaviorSanitizer, in build-asan;
-#   tsan  the multi-threaded parts (scan, clean run, settings, activity log, the engine's
-#         two-thread walk) under ThreadSanitizer, in build-tsan.
+#   tsan  the multi-threaded parts (scan and clean run, settings and activity log, the engine's
+#         two-thread walk and deletion) under ThreadSanitizer, in build-tsan.
 # End-to-end, packaging, screenshot and "slow" tests are left to the plain test run.
 #
 # Usage: tests/hardening/run-sanitizers.sh [asan|tsan|all]     (default: all)
@@ -43,8 +43,7 @@ run_asan() {
 run_tsan() {
     echo "== ThreadSanitizer (build-tsan)"
     configure tsan build-tsan
-    local targets=(test_scan test_clean_run test_settings test_activity_log quit_helper
-                   engine_tests hardening_tree_test)
+    local targets=(test_clean_run test_settings quit_helper engine_tests hardening_tree_test)
     local have=() t defined
     defined=$(test_targets build-tsan)
     for t in "${targets[@]}"; do
@@ -55,7 +54,7 @@ run_tsan() {
     # fork helpers from a process that already runs Qt's threads; the child only execs or exits.
     TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:die_after_fork=0:suppressions=$PWD/tests/hardening/tsan.supp" \
         ctest --test-dir build-tsan -j "$JOBS" --output-on-failure -LE slow \
-        -R '^(ops\.test_(scan|clean_run|settings|activity_log)|AdversarialTree\.|(Deletion|Measure)Test\.)'
+        -R '^(ops\.test_(clean_run|settings)|AdversarialTree\.|MeasureTest\.)'
 }
 
 case "$stage" in
