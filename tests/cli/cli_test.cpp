@@ -1,5 +1,4 @@
-// Runs the built program with a temporary HOME and checks everything it prints and writes; the
-// report writer is also driven in-process, under faults.
+// The built program run with a temporary HOME, and the report writer under faults.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -137,7 +136,7 @@ TEST_F(CliTest, OnlyExactFlagsChooseACommandLineModeAndTheDryRunChangesNothing) 
             EXPECT_EQ(result.out, mode == Version ? "Sweepkin 4.0\n" : "");
         }
         // Exit status 0, also when the reader goes away at once (no death by SIGPIPE).
-        if (mode != Tray) EXPECT_EQ(result.status + sweepkin(args, {}, true).status, 0);
+        EXPECT_EQ(mode == Tray ? 0 : result.status + sweepkin(args, {}, true).status, 0);
         EXPECT_EQ(fingerprint(home_), before);
     }
 }
@@ -160,7 +159,8 @@ TEST_F(CliTest, ClearPrintsAndReportsWhatItDid) {
           kReport + "=10"}, false, {"CloudKit cache size before: 3 MB", "  cleared 3 MB"},
          "iCloud (CloudKit) cache: cleared 3 MB", "3 MB"},
         {{kCloudKit + "/a=1000", kCloudKit + "/locked/b=2000"}, true,
-         {"CloudKit cache size before: 3 KB", "  could not fully clear — may need Full Disk Access"},
+         {"CloudKit cache size before: 3 KB",
+          "  could not fully clear — may need Full Disk Access"},
          "iCloud (CloudKit) cache: cleared 0 B (partial — needs Full Disk Access)", "0 B"},
         {{kCloudKit + "/a=5000", ".local/state/Sweepkin=7"}, false,
          {"CloudKit cache size before: 5 KB", "  cleared 5 KB"}, "", ""}};
@@ -178,7 +178,7 @@ TEST_F(CliTest, ClearPrintsAndReportsWhatItDid) {
             argv = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
                     tmp_ / "sweepkin"};
         }
-        if (c.locked) ASSERT_EQ(::chmod(home(kCloudKit + "/locked").c_str(), 0555), 0);
+        ASSERT_EQ(c.locked ? ::chmod(home(kCloudKit + "/locked").c_str(), 0555) : 0, 0);
         Fingerprint before = fingerprint(home_, false);
         const std::string earliest = localNow();
         const RunResult result = sweepkin({"--clear-cloudkit-now"}, argv);
@@ -234,8 +234,8 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
          "xdg/config/",
          {"XDG_CACHE_HOME=" + (tmp_ / "xdg/cache/"), "XDG_CONFIG_HOME=" + (tmp_ / "xdg/config")}},
         {"home/.cache/", "home/.config/", {"XDG_CACHE_HOME=" + home_, "XDG_CONFIG_HOME=/"}}};
-    // Each cache folder gets a 250,000-byte file, at the path after ':' when given. Snap's
-    // "current" links lead the catalogue to the revision folders named here.
+    // Cache folders, each with a 250,000-byte file (at the path after ':'). Snap's "current" links
+    // lead the catalogue to the revision folders named here.
     const std::string chrome = "F/google-chrome/", flatChrome = "~/.var/app/com.google.Chrome/";
     const std::string flatEdge = "~/.var/app/com.microsoft.Edge/";
     // clang-format off
@@ -243,20 +243,23 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
         "C/google-chrome:Default/Cache/data_0", "C/google-chrome-beta:Profile 1/Code Cache/js/i",
         chrome + "GrShaderCache", chrome + "GraphiteDawnCache", chrome + "GPUPersistentCache",
         chrome + "ShaderCache", chrome + "Default/GPUCache", chrome + "Guest Profile/GPUCache",
-        chrome + "Default/Service Worker/CacheStorage", flatChrome + "cache/google-chrome:D/Cache/f",
-        flatChrome + "config/google-chrome/Default/GPUCache", "F/Claude/Cache", "F/Claude/Code Cache",
-        "F/Claude/GPUCache", "F/Claude/DawnGraphiteCache", "F/Claude/DawnWebGPUCache",
-        "C/spotify:Data/ab", "~/.var/app/com.spotify.Client/cache/spotify",
-        "~/snap/spotify/common/.cache/spotify", "F/Slack/Cache", "F/Slack/Code Cache",
-        "F/Slack/GPUCache", "F/Slack/Service Worker/CacheStorage",
-        "~/.var/app/com.slack.Slack/config/Slack/Cache", "~/snap/slack/123/.config/Slack/GPUCache",
-        "C/microsoft-edge:Default/Cache/f", "F/microsoft-edge/Default/GPUCache",
-        flatEdge + "cache/microsoft-edge-beta", flatEdge + "config/microsoft-edge/Profile 1/Code Cache",
-        "F/Code/Cache", "F/Code/CachedData", "F/Code/Code Cache", "F/Code/GPUCache",
-        "~/.var/app/com.visualstudio.code/config/Code/CachedData", "~/snap/code/7/.config/Code/Cache"};
+        chrome + "Default/Service Worker/CacheStorage",
+        flatChrome + "cache/google-chrome:D/Cache/f",
+        flatChrome + "config/google-chrome/Default/GPUCache", "F/Claude/Cache",
+        "F/Claude/Code Cache", "F/Claude/GPUCache", "F/Claude/DawnGraphiteCache",
+        "F/Claude/DawnWebGPUCache", "C/spotify:Data/ab",
+        "~/.var/app/com.spotify.Client/cache/spotify", "~/snap/spotify/common/.cache/spotify",
+        "F/Slack/Cache", "F/Slack/Code Cache", "F/Slack/GPUCache",
+        "F/Slack/Service Worker/CacheStorage", "~/.var/app/com.slack.Slack/config/Slack/Cache",
+        "~/snap/slack/123/.config/Slack/GPUCache", "C/microsoft-edge:Default/Cache/f",
+        "F/microsoft-edge/Default/GPUCache", flatEdge + "cache/microsoft-edge-beta",
+        flatEdge + "config/microsoft-edge/Profile 1/Code Cache", "F/Code/Cache",
+        "F/Code/CachedData", "F/Code/Code Cache", "F/Code/GPUCache",
+        "~/.var/app/com.visualstudio.code/config/Code/CachedData",
+        "~/snap/code/7/.config/Code/Cache"};
     // clang-format on
-    // Data beside every cache folder and in the folders above it must stay, and so must a macOS
-    // folder's data, and the default caches folder's content when another one is in use.
+    // Data beside and above every cache folder stays, as do a macOS folder's data and ~/.cache's
+    // content when another caches folder is in use.
     std::vector<std::string> kept = {"~/.cache/spotify/not-the-cache-in-use", kChrome + "/Cookies"};
     for (const std::string& entry : caches) {
         const std::string folder = entry.substr(0, entry.find(':'));

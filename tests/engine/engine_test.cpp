@@ -70,8 +70,7 @@ TEST(ExpandPattern, WhatEachPatternNames) {
     EXPECT_EQ(Paths(all.begin() + 1, all.end()), inListingOrder);
 }
 
-// "~" stands for /home/tester.
-std::string expanded(const std::string& path) {
+std::string expanded(const std::string& path) {  // "~" stands for /home/tester
     return path.starts_with('~') ? "/home/tester" + path.substr(1) : path;
 }
 
@@ -170,16 +169,17 @@ TEST(FormatBytes, DecimalUnitsAndPrintfRounding) {
     for (const auto& [bytes, text] : cases) EXPECT_EQ(formatBytes(bytes), text) << bytes;
 }
 
-TEST(MeasureTest, HiddenFilesCountAndLinksAreNotFollowed) {
+// Sizes count hidden files and never follow links; free space is what the user may use.
+TEST(MeasureTest, SizesCountHiddenFilesButNotLinksAndFreeSpaceIsTheUsers) {
     ScratchDir tmp;
     makeTree(tmp.path(),
              {"empty/", "file=123", "c/ten=10", "c/sub/.hidden=20", "folder-link->" + tmp / "c",
               "file-link->" + tmp / "file", "dangling->" + tmp / "nowhere"});
     // clang-format off
-    // A path, what itemSize and directorySize say of it.
-    const std::tuple<std::string, std::int64_t, std::int64_t> cases[] = {
-        {tmp / "c", 30, 30}, {tmp / "c/", 30, 30}, {tmp / "file", 123, 0}, {tmp / "missing", 0, 0}, {tmp / "empty", 0, 0}, {"", 0, 0},
-        {tmp / "folder-link", 0, 0}, {tmp / "file-link", 0, 0}, {tmp / "dangling", 0, 0}};
+    const std::tuple<std::string, std::int64_t, std::int64_t> cases[] = {  // item, directory size
+        {tmp / "c", 30, 30}, {tmp / "c/", 30, 30}, {tmp / "file", 123, 0}, {tmp / "missing", 0, 0},
+        {tmp / "empty", 0, 0}, {"", 0, 0}, {tmp / "folder-link", 0, 0}, {tmp / "file-link", 0, 0},
+        {tmp / "dangling", 0, 0}};
     // clang-format on
     for (const auto& [path, item, directory] : cases) {
         EXPECT_EQ(itemSize(path), item) << path;
@@ -187,7 +187,7 @@ TEST(MeasureTest, HiddenFilesCountAndLinksAreNotFollowed) {
     }
     struct statvfs vfs;
     ASSERT_EQ(::statvfs(tmp.path().c_str(), &vfs), 0);
-    ::setenv("HOME", tmp.path().c_str(), 1);  // free space: what the user may use there
+    ::setenv("HOME", tmp.path().c_str(), 1);
     EXPECT_NEAR(freeDiskSpace(), static_cast<double>(vfs.f_bavail * vfs.f_frsize), 64e6);
 }
 

@@ -78,17 +78,6 @@ std::int64_t makeTree(const std::string& root, const std::vector<std::string>& e
     return bytes;
 }
 
-std::int64_t makeDeepChain(const std::string& root, int depth) {
-    UniqueFd dir(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    for (int level = 0; level < depth; ++level) {
-        if (::mkdirat(dir.get(), "d", 0755) != 0) return -1;
-        dir = UniqueFd(::openat(dir.get(), "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        UniqueFd file(::openat(dir.get(), "f", O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
-        if (::write(file.get(), "f", 1) != 1) return -1;
-    }
-    return depth;
-}
-
 // The paths here come from mkdtemp and the tests' own names, none with a quote. GNU find, chmod
 // and rm walk by descriptor, so depth and length do not matter.
 void removeTree(const std::string& path) {

@@ -1,8 +1,6 @@
 #pragma once
 // Fixtures shared by the engine, command-line and hardening tests.
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -30,10 +28,8 @@ std::int64_t writeFile(const std::string& path, std::int64_t bytes);
 void writeText(const std::string& path, const std::string& text);  // missing folders made
 std::string readText(const std::string& path);
 bool exists(const std::string& path);  // lstat: a dangling link exists
-// Builds "a/b=N" (a file of N bytes), "a/b/" (a folder), "a/b->target" (a link) below `root`.
+// Builds "a/b=N" (N bytes), "a/b/" (folder), "a/b->target" (link) below `root`; returns the bytes.
 std::int64_t makeTree(const std::string& root, const std::vector<std::string>& entries);
-// `depth` nested folders "d", each holding a 1-byte file "f", built through descriptors.
-std::int64_t makeDeepChain(const std::string& root, int depth);
 
 // Per relative path: kind, mode, size, modification time (of folders only with `folderTimes`),
 // link target and content checksum; never following links or opening fifos, sockets, devices.
