@@ -1,7 +1,7 @@
-// Measuring and deleting hostile cache trees; every case ends with the decoy trees outside the
-// cache folders exactly as they were.
+// Measuring and deleting hostile cache trees, and the system calls of a removal.
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -9,402 +9,289 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstring>
-#include <optional>
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
+#include <regex>
+#include <sstream>
 
 #include "engine/deletion.h"
 #include "engine/sizes.h"
 #include "tests/support/tree.h"
 
-namespace sweepkin::hardening {
+namespace sweepkin::fixtures {
 namespace {
 
-// "measured freed anyFailed": a measurement then a deletion, as text a child can send back.
-std::string figures(std::int64_t measured, std::int64_t freed, bool anyFailed) {
-    return std::to_string(measured) + " " + std::to_string(freed) + " " + (anyFailed ? "1" : "0");
-}
+using namespace std::string_literals;
 
-std::string measureThenDelete(const std::string& measured, const std::vector<std::string>& paths) {
+// "measured freed anyFailed": a measurement of one path, then a deletion.
+std::string measureThenDelete(const std::string& measured, const std::vector<std::string>& paths,
+                              const DeletionHooks& hooks = {}) {
     const std::int64_t size = itemSize(measured);
-    const DeleteResult result = deleteCachePaths(paths);
-    return figures(size, result.freed, result.anyFailed);
+    const DeleteResult result = deleteCachePaths(paths, hooks);
+    return std::to_string(size) + " " + std::to_string(result.freed) + " " +
+           std::to_string(result.anyFailed);
 }
 
+// Decoys outside the home folder and in ~/Documents; every case ends with them as they were.
 class AdversarialTree : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_FALSE(scratch_.path().empty()) << "no scratch folder";
-        root_ = scratch_.path();
-        home_ = root_ + "/home";
-        caches_ = home_ + "/Library/Caches";
-        decoy_ = root_ + "/decoy";
-        documents_ = home_ + "/Documents";
+        for (const std::string& dir : {decoy_, documents_}) {
+            makeTree(dir, {"notes.txt=1000", "Cache=500", "Profile/Cookies=2000",
+                           "Profile/Cache/data=3000", "a/b/c/deep.txt=40"});
+        }
         makeDirs(caches_);
-        buildDecoy(decoy_);
-        buildDecoy(documents_);
-        home_guard_.emplace(home_);
+        ::setenv("HOME", home_.c_str(), 1);
         before_ = decoys();
-        ASSERT_GT(before_.size(), 10u);
     }
-
-    // Every case, whatever it asserted, ends with the decoys exactly as they were.
     void TearDown() override { EXPECT_EQ(decoys(), before_) << "a decoy outside changed"; }
-
-    static void buildDecoy(const std::string& dir) {
-        writeFile(dir + "/notes.txt", 1000);
-        writeFile(dir + "/Cache", 500);
-        writeFile(dir + "/Profile/Cookies", 2000);
-        writeFile(dir + "/Profile/Cache/data", 3000);
-        writeFile(dir + "/a/b/c/deep.txt", 40);
-    }
-
-    Fingerprint decoys() const {
-        Fingerprint all;
-        for (const auto& [key, value] : fingerprint(decoy_)) all["decoy/" + key] = value;
-        for (const auto& [key, value] : fingerprint(documents_)) all["documents/" + key] = value;
-        return all;
-    }
-
-    std::string cacheFolder(const std::string& name) const {
-        const std::string path = caches_ + "/" + name;
-        makeDirs(path);
-        return path;
+    std::pair<Fingerprint, Fingerprint> decoys() const {
+        return {fingerprint(decoy_), fingerprint(documents_)};
     }
 
     ScratchDir scratch_;
-    std::string root_, home_, caches_, decoy_, documents_;
-    std::optional<ScopedHome> home_guard_;
-    Fingerprint before_;
+    const std::string root_ = scratch_.path(), home_ = root_ + "/home",
+                      caches_ = home_ + "/Library/Caches", decoy_ = root_ + "/decoy",
+                      documents_ = home_ + "/Documents";
+    std::pair<Fingerprint, Fingerprint> before_;
 };
 
-TEST_F(AdversarialTree, LinksToOutsideAtEveryLevelAreRemovedNotFollowed) {
-    const std::string app = cacheFolder("links");
-    std::int64_t bytes = writeFile(app + "/top.bin", 1000);
-    std::string dir = app;
-    for (int depth = 0; depth < 4; ++depth) {
-        if (depth > 0) {
-            dir += "/l" + std::to_string(depth);
-            makeDirs(dir);
+// Links to outside at every level (deeper than the walker keeps open), a hard link, awkward names,
+// fifos, a socket and a device are measured and removed as themselves, never followed or read.
+// Thousands of entries start the helper thread and split a folder's listing into batches: each
+// counts exactly once.
+TEST_F(AdversarialTree, HostileEntriesAtEveryLevelAreRemovedNotFollowed) {
+    const std::string app = caches_ + "/links\nwith a newline", fifo = caches_ + "/pipe-cache";
+    std::vector<std::string> tree;
+    std::string dir, up = "../../../../";
+    std::int64_t belowL1 = 0;  // one walker alone goes down (and back up) the chain below l1
+    for (int depth = 1; depth <= 12; dir += "l" + std::to_string(depth++) + "/", up += "../") {
+        belowL1 += depth > 1 ? 100 * depth : 0;
+        for (const std::string& entry :
+             {"f.bin=" + std::to_string(100 * depth), "to-decoy->" + decoy_,
+              "relative-decoy->" + up + "decoy", "to-file->" + decoy_ + "/notes.txt",
+              "Cache->" + documents_ + "/Profile/Cache", "dangling->" + root_ + "/nowhere"}) {
+            tree.push_back(dir + entry);
         }
-        bytes += writeFile(dir + "/f.bin", 100 * (depth + 1));
-        std::string up;
-        for (int i = 0; i < 4 + depth; ++i) up += "../";
-        ASSERT_EQ(::symlink(decoy_.c_str(), (dir + "/to-decoy").c_str()), 0);
-        ASSERT_EQ(::symlink((up + "decoy").c_str(), (dir + "/relative-decoy").c_str()), 0);
-        ASSERT_EQ(::symlink((decoy_ + "/notes.txt").c_str(), (dir + "/to-file").c_str()), 0);
-        ASSERT_EQ(::symlink((documents_ + "/Profile/Cache").c_str(), (dir + "/Cache").c_str()), 0);
-        ASSERT_EQ(::symlink((root_ + "/nowhere").c_str(), (dir + "/dangling").c_str()), 0);
     }
-    // A hard link shares the decoy's data; removing this name must leave the data in place.
+    int size = 1;
+    for (const std::string& name :
+         {"line\nbreak"s, "\xff\xfe invalid utf-8"s, "-rf"s, " lead"s, "trail "s, "*"s, "?"s,
+          "[ab]"s, "back\\slash"s, "..."s, "tab\there"s, "\x01\x1b[31m"s, std::string(255, 'n')}) {
+        tree.push_back(name + "=" + std::to_string(size++));
+        tree.push_back("d" + name.substr(0, 200) + "/" + name + "=" + std::to_string(size++));
+    }
+    for (int i = 0; i < 6'000; ++i) {
+        tree.push_back((i < 5'000 ? "flat" : std::to_string(i % 7) + "/" + std::to_string(i)) +
+                       "/" + std::to_string(i) + "-padding=" + std::to_string(i % 300));
+    }
+    const std::string bytes = std::to_string(makeTree(app, tree) + 2000);
+    EXPECT_EQ(directorySize(app + "/l1"), belowL1);
     ASSERT_EQ(::link((decoy_ + "/Profile/Cookies").c_str(), (app + "/hard-link").c_str()), 0);
-    bytes += 2000;
-
-    EXPECT_EQ(directorySize(app), bytes);
-    EXPECT_EQ(measureThenDelete(app, {app}), figures(bytes, bytes, false));
-    EXPECT_FALSE(exists(app));
+    ASSERT_EQ(::mkfifo((app + "/pipe").c_str(), 0644) + ::mkfifo(fifo.c_str(), 0644), 0);
+    if (::geteuid() == 0) ::mknod((app + "/zero").c_str(), S_IFCHR | 0644, ::makedev(1, 5));
+    // sun_path is short: bind in the scratch folder, then move the socket into the tree.
+    UniqueFd sock(::socket(AF_UNIX, SOCK_STREAM, 0));
+    sockaddr_un address{AF_UNIX, {}};
+    std::strcpy(address.sun_path, (root_ + "/s").c_str());
+    ASSERT_EQ(::bind(sock.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::rename((root_ + "/s").c_str(), (app + "/socket").c_str()), 0);
+    const std::string outcome = runInChild([&] {
+        const std::string sizes = std::to_string(directorySize(app) + itemSize(fifo));
+        return sizes + " " + measureThenDelete(app, {app, fifo});
+    });
+    EXPECT_EQ(outcome, bytes + " " + bytes + " " + bytes + " 0");
+    EXPECT_FALSE(exists(app) || exists(fifo));
 }
 
-TEST_F(AdversarialTree, CachePathsThatAreThemselvesLinks) {
-    struct Case {
-        const char* what;
-        std::string path;
-        std::string target;
-        bool targetExists;
-    };
-    const std::vector<Case> cases = {
-        {"link to a folder outside", caches_ + "/linked-folder", decoy_, true},
-        {"link to a file outside", caches_ + "/linked-file", decoy_ + "/notes.txt", true},
-        {"link to a cache-named folder outside", caches_ + "/LinkedCache",
-         documents_ + "/Profile/Cache", true},
-        {"cache-named link outside the caches folder", home_ + "/LinkCache", decoy_, true},
-        {"dangling link", caches_ + "/dangling", root_ + "/nothing-here", false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        ASSERT_EQ(::symlink(c.target.c_str(), c.path.c_str()), 0);
-        // Removing a link frees nothing: its target stays where it is.
-        EXPECT_EQ(measureThenDelete(c.path, {c.path}), figures(0, 0, false));
-        // A link to nothing does not exist for the existence test and is left alone.
-        EXPECT_EQ(exists(c.path), !c.targetExists);
-        ::unlink(c.path.c_str());
-    }
-}
-
-TEST_F(AdversarialTree, LinkOnTheWayDownFromTheCachesFolderIsNotFollowed) {
-    ASSERT_EQ(::symlink(decoy_.c_str(), (caches_ + "/via").c_str()), 0);
-    ASSERT_EQ(::symlink(home_.c_str(), (caches_ + "/home-link").c_str()), 0);
-    // Flatpak's and snap's caches folders are walked down the same way.
+// A link that is a cache path is removed as itself and frees nothing (one to nothing does not
+// exist); a path through a link on the way down from a caches folder is not taken at all; refused
+// and missing paths are skipped without failing.
+TEST_F(AdversarialTree, LinksRefusedAndMissingPathsFreeNothing) {
     const std::string flatpak = home_ + "/.var/app/org.example.App/cache";
     const std::string snap = home_ + "/snap/example/common/.cache";
-    for (const std::string& folder : {flatpak, snap}) {
-        makeDirs(folder);
-        ASSERT_EQ(::symlink(decoy_.c_str(), (folder + "/via").c_str()), 0);
+    makeTree(
+        "/",
+        {caches_ + "/linked-folder->" + decoy_, caches_ + "/dangling->" + root_ + "/no",
+         caches_ + "/linked-file->" + decoy_ + "/notes.txt", home_ + "/LinkCache->" + decoy_,
+         caches_ + "/LinkedCache->" + documents_ + "/Profile/Cache", caches_ + "/via->" + decoy_,
+         caches_ + "/home-link->" + home_, flatpak + "/via->" + decoy_, snap + "/via->" + decoy_});
+    // clang-format off
+    const std::pair<std::string, bool> cases[] = {  // a path, and whether it exists afterwards
+        {caches_ + "/linked-folder", false}, {caches_ + "/linked-file", false},
+        {caches_ + "/LinkedCache", false}, {home_ + "/LinkCache", false},
+        {caches_ + "/dangling", true}, {caches_ + "/via/notes.txt", true},
+        {caches_ + "/via/Profile", true}, {caches_ + "/via/a/b", true},
+        {caches_ + "/home-link/Documents/a", true}, {flatpak + "/via/notes.txt", true},
+        {snap + "/via/Profile", true}, {documents_, true}, {documents_ + "/notes.txt", true},
+        {caches_ + "/../../Documents", true}, {caches_ + "/missing", false},
+        {home_ + "/Library/Application Support/Code/GPUCache", false}};
+    // clang-format on
+    for (const auto& [path, existsAfter] : cases) {
+        EXPECT_EQ(measureThenDelete("", {path}), "0 0 0") << path;
+        EXPECT_EQ(exists(path), existsAfter) << path;
     }
-    // These texts lie inside a caches folder, but the folders they name do not.
-    const DeleteResult result = deleteCachePaths(
-        {caches_ + "/via/notes.txt", caches_ + "/via/Profile", caches_ + "/via/a/b",
-         caches_ + "/home-link/Documents/a", flatpak + "/via/notes.txt", snap + "/via/Profile"});
-    EXPECT_EQ(result.freed, 0);
-    EXPECT_FALSE(result.anyFailed);
 }
 
-TEST_F(AdversarialTree, FifosSocketsAndDevicesAreNeitherOpenedNorCounted) {
-    const std::string app = cacheFolder("specials");
-    const std::int64_t bytes = writeFile(app + "/plain.bin", 123);
-    ASSERT_EQ(::mkfifo((app + "/pipe").c_str(), 0644), 0);
-    const std::string fifoPath = caches_ + "/pipe-cache";
-    ASSERT_EQ(::mkfifo(fifoPath.c_str(), 0644), 0);
-
-    // sun_path is short: bind in the scratch folder, then move the socket into the tree.
-    const std::string socketPath = root_ + "/s";
-    Fd sock(::socket(AF_UNIX, SOCK_STREAM, 0));
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
-    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
-    ASSERT_EQ(::bind(sock.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::rename(socketPath.c_str(), (app + "/socket").c_str()), 0);
-    // An endless device: reading it would never finish.
-    if (::geteuid() == 0) ::mknod((app + "/zero").c_str(), S_IFCHR | 0644, ::makedev(1, 5));
-
-    const ChildOutcome outcome = runInChild(
-        [&] {
-            const std::string fifoSize = std::to_string(itemSize(fifoPath));
-            return fifoSize + " " + measureThenDelete(app, {app, fifoPath});
-        },
-        30);
-    ASSERT_TRUE(outcome.exitedNormally)
-        << "measuring or deleting hung or crashed, signal " << outcome.signal;
-    EXPECT_EQ(outcome.output, "0 " + figures(bytes, bytes, false));
-    EXPECT_FALSE(exists(app));
-    EXPECT_FALSE(exists(fifoPath));
-}
-
-TEST_F(AdversarialTree, AwkwardNamesAreMeasuredAndRemoved) {
-    const std::vector<std::string> names = {"line\nbreak",
-                                            "\xff\xfe invalid utf-8",
-                                            "-rf",
-                                            " leading space",
-                                            "trailing space ",
-                                            "*",
-                                            "?",
-                                            "[ab]",
-                                            "back\\slash",
-                                            "...",
-                                            "tab\there",
-                                            "\x01\x1b[31m",
-                                            "\xc3\xbcml\xc3\xa4ut",
-                                            std::string(255, 'n')};
-    const std::string app = cacheFolder("names\nwith a newline");
-    std::int64_t bytes = 0;
-    std::int64_t size = 1;
-    for (const std::string& name : names) {
-        SCOPED_TRACE(name);
-        bytes += writeFile(app + "/" + name, size++);
-        bytes += writeFile(app + "/d" + name.substr(0, 200) + "/" + name, size++);
+// A chain far beyond PATH_MAX, walked with 64 descriptors. On a folder's second visit it is moved
+// out of the cache: all below it goes, but the way back up through ".." is not taken, and fails.
+TEST_F(AdversarialTree, DeepChainBeyondPathMaxWithSixtyFourDescriptors) {
+    const std::string app = caches_ + "/deep", parked = root_ + "/parked";
+    makeDirs(app);
+    UniqueFd dir(::open(app.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat halfway {};                        // the folder 900 levels down
+    for (int level = 1; level <= 3000; ++level) {  // "d/d/...", 6,000 characters, each with a file
+        ASSERT_EQ(::mkdirat(dir.get(), "d", 0755), 0);
+        dir = UniqueFd(::openat(dir.get(), "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (level == 900) ::fstat(dir.get(), &halfway);
+        ASSERT_EQ(
+            ::write(UniqueFd(::openat(dir.get(), "f", O_WRONLY | O_CREAT, 0644)).get(), "f", 1), 1);
     }
-    EXPECT_EQ(measureThenDelete(app, {app}), figures(bytes, bytes, false));
-    EXPECT_FALSE(exists(app));
-}
-
-TEST_F(AdversarialTree, FolderWithAHundredThousandEntries) {
-    const std::string app = cacheFolder("wide");
-    Fd dir(::open(app.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    ASSERT_TRUE(dir.valid());
-    constexpr int kEntries = 100'000;
-    std::int64_t bytes = 0;
-    for (int i = 0; i < kEntries; ++i) {
-        const std::int64_t written = writeFileAt(dir.get(), "entry-" + std::to_string(i), i % 7);
-        ASSERT_EQ(written, i % 7);
-        bytes += written;
-    }
-    EXPECT_EQ(measureThenDelete(app, {app}), figures(bytes, bytes, false));
-    EXPECT_FALSE(exists(app));
-}
-
-TEST_F(AdversarialTree, PathLongerThanPathMax) {
-    const std::string app = cacheFolder("long");
-    std::int64_t bytes = 0;
-    std::size_t depthChars = app.size();
-    Fd dir(::open(app.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    for (int level = 0; level < 25; ++level) {
-        const std::string name = std::string(240, 'a' + level % 26);
-        ASSERT_EQ(::mkdirat(dir.get(), name.c_str(), 0755), 0);
-        bytes += writeFileAt(dir.get(), "f" + std::to_string(level), 10 + level);
-        dir = Fd(::openat(dir.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        ASSERT_TRUE(dir.valid());
-        depthChars += name.size() + 1;
-    }
-    bytes += writeFileAt(dir.get(), "bottom", 4096);
-    dir = Fd();
-    ASSERT_GT(depthChars, static_cast<std::size_t>(PATH_MAX));
-
-    EXPECT_EQ(measureThenDelete(app, {app}), figures(bytes, bytes, false));
-    EXPECT_FALSE(exists(app));
-}
-
-bool lowerDescriptorLimit() {
-    const rlimit limit{64, 64};
-    return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
-}
-
-TEST_F(AdversarialTree, ThreeThousandLevelsWithSixtyFourDescriptors) {
-    const std::string app = cacheFolder("deep");
-    ASSERT_EQ(makeDeepChain(app, 3000), 3000);
-    const ChildOutcome outcome = runInChild(
-        [&] {
-            if (!lowerDescriptorLimit()) return std::string("no rlimit");
-            return measureThenDelete(app, {app});
-        },
-        120);
-    ASSERT_TRUE(outcome.exitedNormally) << "signal " << outcome.signal;
-    EXPECT_EQ(outcome.output, figures(3000, 3000, false));
-    EXPECT_FALSE(exists(app));
-}
-
-// Halfway down a deep chain, the folder being emptied is moved out of the cache. Coming back up
-// through ".." then reaches the scratch folder instead of the folder the walk came down through:
-// that part is given up and the removal fails. The move happens on the folder's second visit
-// (files go in a first pass, folders in a second), when the walk goes down and up level by level.
-TEST_F(AdversarialTree, DeepWayBackUpThatLeadsElsewhereIsNotTaken) {
-    const std::string app = cacheFolder("deep");
-    ASSERT_EQ(makeDeepChain(app, 3000), 3000);
-    std::string halfway = app;
-    for (int i = 0; i < 1500; ++i) halfway += "/d";
-    struct stat st {};
-    ASSERT_EQ(::stat(halfway.c_str(), &st), 0);
-    const ino_t moved = st.st_ino;
-    const std::string parked = root_ + "/parked";
-    const ChildOutcome outcome = runInChild([&] {
-        if (!lowerDescriptorLimit()) return std::string("no rlimit");
+    dir.reset();
+    const std::string outcome = runInChild([&] {
         int visits = 0;
-        bool movedAway = false;
         DeletionHooks hooks;
         hooks.beforeDescend = [&](int parentFd, const char*) {
             struct stat parent {};
-            if (::fstat(parentFd, &parent) != 0 || parent.st_ino != moved || ++visits != 2) return;
-            Fd grandParent(::openat(parentFd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-            movedAway = ::renameat(grandParent.get(), "d", AT_FDCWD, parked.c_str()) == 0;
+            if (::fstat(parentFd, &parent) != 0 || parent.st_ino != halfway.st_ino || ++visits != 2)
+                return;
+            UniqueFd grandParent(::openat(parentFd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            ::renameat(grandParent.get(), "d", AT_FDCWD, parked.c_str());
         };
-        const bool failed = deleteCachePaths({app}, hooks).anyFailed;
-        return std::string(movedAway ? "moved" : "not moved") + (failed ? " failed" : " ok");
+        const rlimit limit{64, 64};
+        return ::setrlimit(RLIMIT_NOFILE, &limit) == 0 ? measureThenDelete(app, {app}, hooks) : "";
     });
-    EXPECT_EQ(outcome.output, "moved failed");
-    EXPECT_TRUE(exists(parked));
-    EXPECT_TRUE(exists(app + "/d"));
+    EXPECT_EQ(outcome, "3000 0 1");
+    EXPECT_TRUE(exists(parked) && !exists(parked + "/d") && !exists(parked + "/f"));
+    EXPECT_TRUE(exists(app + "/d/d"));
 }
 
+// As an ordinary user: measuring passes over what it cannot read and counts the rest; the
+// removal takes what it can, fails, and adds nothing for a path it could not remove whole.
 TEST_F(AdversarialTree, UnreadableAndReadOnlyFoldersAsAnOrdinaryUser) {
-    const bool root = ::geteuid() == 0;
-    const std::string locked = cacheFolder("locked");
-    writeFile(locked + "/ok.bin", 100);
-    makeDirs(locked + "/sealed");
-    writeFile(locked + "/sealed/secret.bin", 200);
-    const std::string readOnly = cacheFolder("readonly");
-    makeDirs(readOnly + "/ro");
-    writeFile(readOnly + "/ro/f1", 300);
-    writeFile(readOnly + "/ro/f2", 400);
-    const std::string plain = cacheFolder("plain");
-    const std::int64_t plainBytes = writeFile(plain + "/c.bin", 500);
-    const std::string emptySealed = cacheFolder("empty-sealed");
-
-    // The decoys belong to the same user, so only the program's care keeps them intact.
-    if (root) chownTree(root_, kNobodyUid, kNobodyGid);
-    ASSERT_EQ(::chmod((locked + "/sealed").c_str(), 0000), 0);
-    ASSERT_EQ(::chmod((readOnly + "/ro").c_str(), 0500), 0);
-    ASSERT_EQ(::chmod(emptySealed.c_str(), 0000), 0);
+    const std::string locked = caches_ + "/locked", readOnly = caches_ + "/readonly";
+    makeTree(caches_, {"locked/ok.bin=100", "locked/sealed/secret.bin=200", "locked/z/after=20",
+                       "readonly/ro/f1=300", "plain/c.bin=500", "empty-sealed/"});
+    giveToNobody(root_);  // decoys included: only the program's care keeps them intact
+    const std::pair<std::string, mode_t> modes[] = {
+        {locked + "/sealed", 0}, {readOnly + "/ro", 0500}, {caches_ + "/empty-sealed", 0}};
+    for (const auto& [folder, mode] : modes) ASSERT_EQ(::chmod(folder.c_str(), mode), 0);
     before_ = decoys();
-
-    const ChildOutcome outcome = runInChild([&] {
-        if (root && !dropPrivileges()) return std::string("cannot drop privileges");
-        const std::string clean =
-            measureThenDelete(readOnly, {locked, readOnly, plain, emptySealed});
+    const std::string outcome = runInChild([&] {
+        if (::geteuid() == 0 && !dropPrivileges()) return "cannot drop privileges"s;
+        const std::string clean = measureThenDelete(
+            locked, {locked, readOnly, caches_ + "/plain", caches_ + "/empty-sealed"});
         return clean + " " + std::to_string(itemSize(locked));
     });
-    ASSERT_TRUE(outcome.exitedNormally) << "signal " << outcome.signal;
-    // A read-only folder's files still count; failed paths add nothing to what was freed; what
-    // is left of the locked folder is its unreadable part.
-    EXPECT_EQ(outcome.output, figures(700, plainBytes, true) + " 0");
-    EXPECT_FALSE(exists(locked + "/ok.bin")) << "removable siblings of a locked folder go";
-    // Open the sealed folder again so that the checks below can look inside as its owner.
-    ::chmod((locked + "/sealed").c_str(), 0700);
-    EXPECT_TRUE(exists(locked + "/sealed/secret.bin"));
-    EXPECT_TRUE(exists(readOnly + "/ro/f1"));
-    EXPECT_TRUE(exists(readOnly + "/ro/f2"));
-    EXPECT_FALSE(exists(plain));
-    EXPECT_FALSE(exists(emptySealed)) << "an empty folder goes even when it cannot be listed";
+    EXPECT_EQ(outcome, "120 500 1 0");
+    ::chmod((locked + "/sealed").c_str(), 0700);  // to look inside as its owner
+    for (const char* gone : {"locked/ok.bin", "locked/z", "plain", "empty-sealed"}) {
+        EXPECT_FALSE(exists(caches_ + "/" + gone)) << gone;
+    }
+    EXPECT_TRUE(exists(locked + "/sealed/secret.bin") && exists(readOnly + "/ro/f1"));
 }
 
-TEST_F(AdversarialTree, BindAndTmpfsMountsInsideACacheFolder) {
+// Measuring stays on the cache's own file system, as the removal does: what is mounted inside
+// (the decoy bound, a tmpfs) is neither counted nor touched, and the path fails.
+TEST_F(AdversarialTree, MountsInsideACacheFolderAreLeftAlone) {
     if (::geteuid() != 0) GTEST_SKIP() << "mounting needs root (in a private mount namespace)";
-    const std::string app = cacheFolder("mounted");
-    writeFile(app + "/a.bin", 100);
-    makeDirs(app + "/sub/bound");
-    makeDirs(app + "/sub/scratch");
-
-    const ChildOutcome outcome = runInChild([&] {
-        if (::unshare(CLONE_NEWNS) != 0) return std::string("skip: unshare refused");
-        if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-            return std::string("skip: cannot make mounts private");
+    const std::string app = caches_ + "/mounted";
+    makeTree(app, {"a.bin=100", "sub/bound/", "sub/tmp/"});
+    const std::string outcome = runInChild([&] {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount(decoy_.c_str(), (app + "/sub/bound").c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+            ::mount("tmpfs", (app + "/sub/tmp").c_str(), "tmpfs", 0, "size=1m") != 0) {
+            return "skip"s;
         }
-        if (::mount(decoy_.c_str(), (app + "/sub/bound").c_str(), nullptr, MS_BIND, nullptr) != 0) {
-            return std::string("skip: bind mount refused");
-        }
-        if (::mount("tmpfs", (app + "/sub/scratch").c_str(), "tmpfs", 0, "size=1m") != 0) {
-            return std::string("skip: tmpfs mount refused");
-        }
-        writeFile(app + "/sub/scratch/t.bin", 50);
-        const DeleteResult result = deleteCachePaths({app});
-        return figures(0, result.freed, result.anyFailed);
+        writeText(app + "/sub/tmp/t", "on another file system");
+        const std::string clean = measureThenDelete(app, {app});
+        return clean + " " + readText(app + "/sub/tmp/t");
     });
-    ASSERT_TRUE(outcome.exitedNormally) << "signal " << outcome.signal;
-    if (outcome.output.starts_with("skip:")) GTEST_SKIP() << outcome.output;
-    // Mount points cannot be removed, so the path fails as a whole and adds nothing.
-    EXPECT_EQ(outcome.output, figures(0, 0, true));
+    if (outcome == "skip") GTEST_SKIP() << "this machine refuses private mounts";
+    EXPECT_EQ(outcome, "100 0 1 on another file system");
+    EXPECT_TRUE(!exists(app + "/a.bin") && exists(app + "/sub/bound"));
 }
 
-// A folder is replaced by a link to the decoy just before the removal opens it, as another
-// process racing the clean could do. The folder moved away must survive as well.
+// A folder is replaced by a link to the decoy just before the removal opens it (on its first
+// visit, or its second once the files are gone), as another process racing the clean could do.
+// The folder moved away must survive as well.
 TEST_F(AdversarialTree, FolderSwappedForALinkDuringTheRemoval) {
-    struct Case {
-        const char* swapped;  // the folder's name; the cache path itself at depth 0
-        int depth;
-    };
-    for (const Case& c : {Case{"swap0", 0}, Case{"level1", 1}, Case{"level2", 2}}) {
-        SCOPED_TRACE(c.swapped);
-        const std::string app = cacheFolder("swap0");
-        std::int64_t total = writeFile(app + "/top.bin", 1000);
-        makeDirs(app + "/level1/level2");
-        total += writeFile(app + "/level1/one.bin", 200);
-        total += writeFile(app + "/level1/level2/two.bin", 30);
-        const std::int64_t movedBytes = c.depth == 0 ? total : c.depth == 1 ? 230 : 30;
-        const std::string movedTo = root_ + "/moved-away";
-
-        std::atomic<bool> swapped{false};
+    const std::tuple<const char*, int, int> cases[] = {
+        {"app", 1, 1230}, {"level1", 1, 230}, {"level2", 1, 30}, {"level1", 2, 0}};
+    for (const auto& [swapped, visit, moved] : cases) {
+        SCOPED_TRACE(swapped + std::to_string(visit));
+        const std::string app = caches_ + "/app", movedTo = root_ + "/moved-away";
+        makeTree(app, {"top.bin=1000", "level1/one.bin=200", "level1/level2/two.bin=30"});
+        std::atomic<int> visits{0};
         DeletionHooks hooks;
-        hooks.beforeDescend = [&](int parentFd, const char* name) {
-            if (std::strcmp(name, c.swapped) != 0 || swapped.exchange(true)) return;
-            if (::renameat(parentFd, name, AT_FDCWD, movedTo.c_str()) == 0) {
-                (void)::symlinkat(decoy_.c_str(), parentFd, name);
-            }
+        hooks.beforeDescend = [&, name = std::string(swapped), visit = visit](int parentFd,
+                                                                              const char* entry) {
+            if (entry != name || ++visits != visit) return;
+            EXPECT_EQ(::renameat(parentFd, entry, AT_FDCWD, movedTo.c_str()), 0);
+            EXPECT_EQ(::symlinkat(decoy_.c_str(), parentFd, entry), 0);
         };
-        const DeleteResult result = deleteCachePaths({app}, hooks);
-        ASSERT_TRUE(swapped.load()) << "the hook never saw the folder";
-        EXPECT_EQ(result.freed, total - movedBytes) << "only what was really removed counts";
-        EXPECT_FALSE(result.anyFailed);
-        EXPECT_FALSE(exists(app));
-        EXPECT_EQ(itemSize(movedTo), movedBytes) << "the folder moved away lost files";
+        EXPECT_EQ(measureThenDelete(app, {app}, hooks),
+                  "1230 " + std::to_string(1230 - moved) + " 0");
+        EXPECT_TRUE(visits >= visit && !exists(app));
+        EXPECT_EQ(itemSize(movedTo), moved) << "the folder moved away lost files";
         removeTree(movedTo);
-        removeTree(app);
     }
 }
 
+// Traces a real removal with strace: below a cache path, everything is opened and unlinked as a
+// folder descriptor plus a single name, never by a path a swapped-in link could redirect.
+TEST(SyscallAudit, RemovalBelowACachePathUsesDescriptorsAndSingleNames) {
+    ScratchDir scratch;
+    char resolved[PATH_MAX];
+    ASSERT_NE(::realpath(scratch.path().c_str(), resolved), nullptr);
+    const std::string root = resolved, home = root + "/home";
+    const std::string app = home + "/Library/Caches/com.example.app";
+    const std::string gpu = home + "/Library/Application Support/Code/GPUCache";
+    for (const std::string& top : {app, gpu}) {
+        makeTree(top, {"top.bin=10", "a/one.bin=20", "a/b/c/three.bin=30", "with space/x/file=40",
+                       "a/to-root->" + root});
+    }
+    // A cache-named file, a path deep in a caches folder, a path inside one removed before it.
+    makeTree(home, {"Documents/cache.db=9", "Library/Caches/other/sub/deeper/x/y=11",
+                    "Library/Caches/other/sub/keep=5"});
+    // -y: descriptors with their folders' paths. LeakSanitizer cannot run under ptrace.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    const RunResult run = runProgram(
+        {"strace", "-f", "-y", "-qq", "-s", "4096", "-o", root + "/trace", "-e",
+         "trace=openat,open,unlinkat,unlink,rmdir,mkdir,mkdirat,rename,renameat,renameat2",
+         SWEEPKIN_DELETION_DRIVER, app, gpu, home + "/Documents/cache.db",
+         home + "/Library/Caches/other/sub/deeper", app + "/a"},
+        {"HOME=" + home, "PATH=/usr/local/bin:/usr/bin:/bin",
+         "ASAN_OPTIONS=" + std::string(asan != nullptr ? asan : "") + ":detect_leaks=0"});
+    // Without strace, or where ptrace is refused, the driver never ran.
+    if (run.status != 0 && run.out.empty() && exists(app)) GTEST_SKIP() << "strace cannot trace";
+    EXPECT_EQ(run.out, "220 0\n");
+    EXPECT_TRUE(!exists(app) && !exists(gpu) && !exists(home + "/Documents/cache.db"));
+    EXPECT_TRUE(!exists(home + "/Library/Caches/other/sub/deeper") &&
+                exists(home + "/Library/Caches/other/sub/keep"));
+
+    // [pid] name(fd<folder>, "path", ..., name(AT_FDCWD, "path", ... or name("path", ...
+    const std::regex syscall(
+        R"re(^(?:\d+ +)?(\w+)\((?:(AT_FDCWD|\d+)(?:<([^>]*)>)?, )?"([^"]*)")re");
+    std::string violations;
+    int unlinksBelow = 0;
+    std::istringstream trace(readText(root + "/trace"));
+    for (std::string line; std::getline(trace, line);) {
+        std::smatch call;
+        if (!std::regex_search(line, call, syscall)) continue;
+        const std::string path = call[4], folder = call[3];
+        const std::string where = path.starts_with("/") ? path : folder + "/" + path;
+        if (!where.starts_with(app + "/") && !where.starts_with(gpu + "/")) continue;
+        unlinksBelow += call[1] == "unlinkat";
+        if (call[2] == "AT_FDCWD" || folder.empty() || path.find('/') != std::string::npos) {
+            violations += "  " + line + "\n";
+        }
+    }
+    EXPECT_GE(unlinksBelow, 14) << "the trace did not see the removal";
+    EXPECT_TRUE(violations.empty()) << "calls below a cache path by path:\n" << violations;
+}
+
 }  // namespace
-}  // namespace sweepkin::hardening
+}  // namespace sweepkin::fixtures
