@@ -15,7 +15,7 @@
 #include "tests/support/tree.h"
 
 using namespace sweepkin;
-using namespace sweepkin::hardening;
+using namespace sweepkin::fixtures;
 using sweepkin::testing::ScriptedDesktop;
 
 namespace {

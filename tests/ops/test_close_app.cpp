@@ -52,7 +52,7 @@ struct Closing : RunningApps {
 
 class TestCloseApp : public QObject {
     Q_OBJECT
-    hardening::ScratchDir dir_;
+    fixtures::ScratchDir dir_;
     std::vector<std::unique_ptr<QProcess>> processes_;
 
     QProcess* launch(const std::string& name = kName, const QString& mode = "quit",

@@ -13,7 +13,7 @@
 #include "tests/support/tree.h"
 
 using namespace sweepkin;
-using namespace sweepkin::hardening;
+using namespace sweepkin::fixtures;
 
 namespace {
 constexpr std::int64_t kMax = 5'242'880;
@@ -105,14 +105,14 @@ class TestSettings : public QObject {
         // No room for the whole line (a file-size limit): the part written is taken back out.
         const std::string log = *dir_ / "Sweepkin.log", earlier = "[2026-01-01 00:00:00] earlier\n";
         writeText(log, earlier);
-        const ChildOutcome outcome = runInChild([&] {
+        const std::string outcome = runInChild([&] {
             ::signal(SIGXFSZ, SIG_IGN);
             const rlimit limit{40, 40};
             if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return std::string("no limit");
             appendLogLine(log, kMax, "a line longer than the room left");
             return std::string("done");
         });
-        QCOMPARE(outcome.output + readText(log), "done" + earlier);
+        QCOMPARE(outcome + readText(log), "done" + earlier);
 
         if (::geteuid() == 0) QSKIP("root can append to a read-only file; needs a normal user");
         QCOMPARE(::chmod(log.c_str(), 0444), 0);  // exists, but cannot be opened for appending

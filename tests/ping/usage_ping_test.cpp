@@ -45,7 +45,7 @@ struct Server : QTcpServer {
 
 // Settings with 4 openings and 2 cleans counted, a server, and pings at a fixed time.
 struct Fixture {
-    hardening::ScratchDir dir;
+    fixtures::ScratchDir dir;
     SettingsStore settings{QString::fromStdString(dir / "s.conf")};
     Server server;
     std::unique_ptr<QNetworkAccessManager> network;
