@@ -4,7 +4,8 @@
 
 #include <sys/stat.h>
 
-#include <QtTest>
+#include <QSignalSpy>
+#include <QTest>
 
 #include "engine/proc_running_apps.h"
 #include "ops/clean_run.h"

@@ -4,7 +4,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include <QtTest>
+#include <QSignalSpy>
+#include <QTest>
 #include <thread>
 
 #include "engine/proc_running_apps.h"

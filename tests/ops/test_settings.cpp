@@ -5,7 +5,8 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <QtTest>
+#include <QSignalSpy>
+#include <QTest>
 #include <thread>
 
 #include "ops/activity_log.h"

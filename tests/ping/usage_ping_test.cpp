@@ -1,7 +1,9 @@
 // The usage ping against a real loopback HTTP server, with a scratch settings file.
 
-#include <QtNetwork>
-#include <QtTest>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
 
 #include "ops/settings.h"
 #include "ping/usage_ping.h"
