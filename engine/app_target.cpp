@@ -23,6 +23,17 @@ class Entry {
             target_.paths.push_back(folder + "/" + std::string(name));
         return *this;
     }
+    // A Chromium browser's Linux folders: its channel folders under the cache home, the cache
+    // folders inside its channel folders in the config home, and the same two in its Flatpak
+    // sandbox (`sandbox`), whose cache and config folders stand in for the XDG ones.
+    Entry& chromium(const BaseDirs& dirs, const std::string& sandbox, const std::string& channels,
+                    Names configCaches) {
+        for (const auto& [cache, config] : {std::pair{dirs.cacheHome, dirs.configHome},
+                                            {sandbox + "/cache", sandbox + "/config"}}) {
+            inside(cache, {channels}).inside(config + "/" + channels, configCaches);
+        }
+        return *this;
+    }
     AppTarget done() { return std::move(target_); }
 
   private:
@@ -70,10 +81,8 @@ std::vector<AppTarget> buildCacheTargets(const std::string& cloudKitCachePath,
                      "~/Library/Application Support/Google/Chrome/*/Service Worker/CacheStorage",
                  });
     if (kLinuxLocations) {
-        chrome.inside(cache, {"google-chrome*"})
-            .inside(config + "/google-chrome*", kChromeConfigCaches)
-            .inside(flatpak + "/com.google.Chrome/cache", {"google-chrome*"})
-            .inside(flatpak + "/com.google.Chrome/config/google-chrome*", kChromeConfigCaches);
+        chrome.chromium(dirs, flatpak + "/com.google.Chrome", "google-chrome*",
+                        kChromeConfigCaches);
     }
     targets.push_back(chrome.done());
 
@@ -138,10 +147,7 @@ std::vector<AppTarget> buildCacheTargets(const std::string& cloudKitCachePath,
                    "~/Library/Application Support/Microsoft Edge/*/GPUCache",
                });
     if (kLinuxLocations) {
-        edge.inside(cache, {"microsoft-edge*"})
-            .inside(config + "/microsoft-edge*", kEdgeConfigCaches)
-            .inside(flatpak + "/com.microsoft.Edge/cache", {"microsoft-edge*"})
-            .inside(flatpak + "/com.microsoft.Edge/config/microsoft-edge*", kEdgeConfigCaches);
+        edge.chromium(dirs, flatpak + "/com.microsoft.Edge", "microsoft-edge*", kEdgeConfigCaches);
     }
     targets.push_back(edge.done());
 
