@@ -351,8 +351,10 @@ TEST(CleanupReport, IsAlwaysTheOldOrTheNewOneUnderFaults) {
     for (int kill = 0; kill < 200; ++kill) {
         std::fflush(nullptr);
         const pid_t pid = ::fork();
-        for (unsigned round = 0; pid == 0; ++round) {
-            writeCleanupReport(report, lines(round % 2 == 0 ? 'B' : 'A'), 4, 5, 6);
+        if (pid == 0) {  // the child writes until it is killed
+            for (unsigned round = 0;; ++round) {
+                writeCleanupReport(report, lines(round % 2 == 0 ? 'B' : 'A'), 4, 5, 6);
+            }
         }
         std::this_thread::sleep_for(delay(random) * 1us);
         ::kill(pid, SIGKILL);
