@@ -1,12 +1,11 @@
 #include "app/cloudkit_clear.h"
 
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <string>
 
 #include "app/output.h"
 #include "engine/deletion.h"
+#include "engine/path_opener.h"
 #include "engine/process_values.h"
 #include "engine/sizes.h"
 #include "ops/cleanup_report.h"
@@ -21,9 +20,8 @@ void clearCloudKitNow(std::FILE* out) {
     const std::int64_t freeBefore = freeDiskSpace();
 
     DeleteResult result;
-    struct stat st {};
-    // Follows a final link like the deletion's own existence test: a dangling link is "nothing".
-    if (::stat(path.c_str(), &st) != 0) {
+    // Reached as the deletion reaches it; a dangling link is "nothing" there too.
+    if (!existsByRules(path, currentTrustedRoots())) {
         printLine(out, "CloudKit cache: nothing to clear");
     } else {
         printLine(out, "CloudKit cache size before: " + formatBytes(directorySize(path)));

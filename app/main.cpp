@@ -5,6 +5,7 @@
 #include "app/cloudkit_clear.h"
 #include "app/self_test.h"
 #include "app/usage.h"
+#include "engine/home.h"
 #include "engine/process_values.h"
 #include "shell/menu_bar_mode.h"
 
@@ -27,20 +28,17 @@ void ignoreClosedPipes() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    sweepkin::processValues();
+    const sweepkin::ProcessValues& values = sweepkin::processValues();
+    if (sweepkin::kLinuxLocations && values.baseDirs.cacheHome.empty()) {
+        std::fprintf(stderr,
+                     "Sweepkin: the cache folder %s shares folders with your settings, state or "
+                     "data; caches there are left alone.\n",
+                     sweepkin::abbreviateTilde(sweepkin::homePrefix(sweepkin::homeDirectory()) +
+                                               "/.cache")
+                         .c_str());
+    }
 
-    if (hasArgument(argc, argv, "--selftest")) {
-        ignoreClosedPipes();
-        const bool passed = sweepkin::runSelfTest(stdout);
-        std::fflush(stdout);
-        return passed ? 0 : 1;
-    }
-    if (hasArgument(argc, argv, "--clear-cloudkit-now")) {
-        ignoreClosedPipes();
-        sweepkin::clearCloudKitNow(stdout);
-        std::fflush(stdout);
-        return 0;
-    }
+    // Asking what a flag does never runs it.
     if (hasArgument(argc, argv, "--help") || hasArgument(argc, argv, "-h")) {
         ignoreClosedPipes();
         sweepkin::printUsage(stdout);
@@ -50,6 +48,18 @@ int main(int argc, char** argv) {
     if (hasArgument(argc, argv, "--version")) {
         ignoreClosedPipes();
         sweepkin::printVersion(stdout);
+        std::fflush(stdout);
+        return 0;
+    }
+    if (hasArgument(argc, argv, "--selftest")) {
+        ignoreClosedPipes();
+        const bool passed = sweepkin::runSelfTest(stdout);
+        std::fflush(stdout);
+        return passed ? 0 : 1;
+    }
+    if (hasArgument(argc, argv, "--clear-cloudkit-now")) {
+        ignoreClosedPipes();
+        sweepkin::clearCloudKitNow(stdout);
         std::fflush(stdout);
         return 0;
     }

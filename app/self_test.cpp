@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/output.h"
+#include "engine/base_dirs.h"
 #include "engine/home.h"
 #include "engine/pattern.h"
 #include "engine/process_values.h"
@@ -61,6 +62,36 @@ std::vector<GuardCase> guardCases(const ProcessValues& values) {
     }
     // The live home folder, not a stored text: the guard must never admit the whole home.
     cases.push_back({homeDirectory(), false});
+    if (kLinuxLocations) {
+        // The folders this system really uses: one cache folder per Linux application (none
+        // under a cache home that was left out), then profile data beside them.
+        const std::string& cache = values.baseDirs.cacheHome;
+        const std::string& config = values.baseDirs.configHome;
+        const std::pair<const std::string&, const char*> allowed[] = {
+            {cache, "/google-chrome"}, {config, "/Claude/Cache"},
+            {cache, "/spotify"},       {config, "/Slack/Cache"},
+            {cache, "/microsoft-edge"}, {config, "/Code/CachedData"},
+            {cache, "/mozilla/firefox"}, {cache, "/chromium"},
+        };
+        for (const auto& [folder, below] : allowed) {
+            if (!folder.empty()) cases.push_back({folder + below, true});
+        }
+        for (const std::string& path : {
+                 config + "/google-chrome/Default/Cookies",
+                 config + "/google-chrome/Local State",
+                 config + "/Code/User",
+                 config + "/Slack/storage",
+                 config + "/spotify",
+                 config + "/Claude/config.json",
+                 expandTilde("~/.var/app/com.spotify.Client/config/spotify"),
+                 config,
+                 expandTilde("~/.mozilla/firefox"),
+                 config + "/mozilla/firefox",
+                 config + "/chromium/Default/Cookies",
+             }) {
+            cases.push_back({path, false});
+        }
+    }
     return cases;
 }
 

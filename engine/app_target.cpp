@@ -17,20 +17,23 @@ class Entry {
         : target_{std::move(name), std::move(bundleID), {}} {
         for (std::string_view pattern : macPatterns) target_.paths.push_back(expandTilde(pattern));
     }
-    // `folder` + "/" + each name.
+    // `folder` + "/" + each name; nothing when there is no folder (a cache home left out).
     Entry& inside(const std::string& folder, Names names) {
+        if (folder.empty()) return *this;
         for (std::string_view name : names)
             target_.paths.push_back(folder + "/" + std::string(name));
         return *this;
     }
-    // A Chromium browser's Linux folders: its channel folders under the cache home, the cache
-    // folders inside its channel folders in the config home, and the same two in its Flatpak
-    // sandbox (`sandbox`), whose cache and config folders stand in for the XDG ones.
-    Entry& chromium(const BaseDirs& dirs, const std::string& sandbox, const std::string& channels,
-                    Names configCaches) {
-        for (const auto& [cache, config] : {std::pair{dirs.cacheHome, dirs.configHome},
-                                            {sandbox + "/cache", sandbox + "/config"}}) {
-            inside(cache, {channels}).inside(config + "/" + channels, configCaches);
+    // A Chromium browser's Linux folders, for each (cache, config) pair in turn: each channel's
+    // folder in the cache folder, then the cache folders inside each channel's folder in the
+    // config folder. The pairs are the XDG folders, then the Flatpak and snap sandboxes' own.
+    Entry& chromium(std::initializer_list<std::pair<std::string, std::string>> places,
+                    Names channels, Names configCaches) {
+        for (const auto& [cache, config] : places) {
+            inside(cache, channels);
+            for (std::string_view channel : channels) {
+                inside(config + "/" + std::string(channel), configCaches);
+            }
         }
         return *this;
     }
@@ -47,8 +50,13 @@ const Names kCodeCaches = {"Cache", "CachedData", "Code Cache", "GPUCache"};
 const Names kChromeConfigCaches = {
     "GrShaderCache", "GraphiteDawnCache", "GPUPersistentCache", "ShaderCache",
     "*/Cache",       "*/Code Cache",      "*/GPUCache",         "*/Service Worker/CacheStorage",
+    "*/DawnGraphiteCache", "*/DawnWebGPUCache",
 };
-const Names kEdgeConfigCaches = {"*/Cache", "*/Code Cache", "*/GPUCache"};
+const Names kEdgeConfigCaches = {"*/Cache",           "*/Code Cache",       "*/GPUCache",
+                                 "*/DawnGraphiteCache", "*/DawnWebGPUCache"};
+// Firefox keeps its HTTP cache apart from the profile, one folder per profile ("*"); the profile
+// itself, its offline site storage and the Safe Browsing lists stay.
+const Names kFirefoxCaches = {"*/cache2", "*/startupCache", "*/thumbnails"};
 
 }  // namespace
 
@@ -60,7 +68,7 @@ std::vector<AppTarget> buildCacheTargets(const std::string& cloudKitCachePath,
                                          const BaseDirs& dirs) {
     // The Linux builds keep the same kinds of folders under the XDG folders (native packages),
     // then in Flatpak's and snap's fixed folders, whose sandboxes ignore the host's variables.
-    const std::string& cache = dirs.cacheHome;
+    const std::string& cache = dirs.cacheHome;  // empty: left out
     const std::string& config = dirs.configHome;
     const std::string flatpak = expandTilde("~/.var/app");
     const std::string snap = expandTilde("~/snap");
@@ -81,7 +89,9 @@ std::vector<AppTarget> buildCacheTargets(const std::string& cloudKitCachePath,
                      "~/Library/Application Support/Google/Chrome/*/Service Worker/CacheStorage",
                  });
     if (kLinuxLocations) {
-        chrome.chromium(dirs, flatpak + "/com.google.Chrome", "google-chrome*",
+        const std::string sandbox = flatpak + "/com.google.Chrome";
+        chrome.chromium({{cache, config}, {sandbox + "/cache", sandbox + "/config"}},
+                        {"google-chrome", "google-chrome-beta", "google-chrome-unstable"},
                         kChromeConfigCaches);
     }
     targets.push_back(chrome.done());
@@ -147,7 +157,10 @@ std::vector<AppTarget> buildCacheTargets(const std::string& cloudKitCachePath,
                    "~/Library/Application Support/Microsoft Edge/*/GPUCache",
                });
     if (kLinuxLocations) {
-        edge.chromium(dirs, flatpak + "/com.microsoft.Edge", "microsoft-edge*", kEdgeConfigCaches);
+        const std::string sandbox = flatpak + "/com.microsoft.Edge";
+        edge.chromium({{cache, config}, {sandbox + "/cache", sandbox + "/config"}},
+                      {"microsoft-edge", "microsoft-edge-beta", "microsoft-edge-dev"},
+                      kEdgeConfigCaches);
     }
     targets.push_back(edge.done());
 
@@ -164,6 +177,29 @@ std::vector<AppTarget> buildCacheTargets(const std::string& cloudKitCachePath,
             .inside(snap + "/code/current/.config/Code", kCodeCaches);
     }
     targets.push_back(code.done());
+
+    if (kLinuxLocations) {
+        // The two browsers Linux desktops ship; they have no macOS entry.
+        const auto firefoxIn = [](const std::string& cacheFolder) {
+            return cacheFolder.empty() ? cacheFolder : cacheFolder + "/mozilla/firefox";
+        };
+        targets.push_back(Entry("Mozilla Firefox", "org.mozilla.firefox", {})
+                              .inside(firefoxIn(cache), kFirefoxCaches)
+                              .inside(firefoxIn(flatpak + "/org.mozilla.firefox/cache"),
+                                      kFirefoxCaches)
+                              .inside(firefoxIn(snap + "/firefox/common/.cache"), kFirefoxCaches)
+                              .done());
+
+        // The snap points Chromium's config folder outside the config home, at common/chromium,
+        // so that profile holds Cache and Code Cache itself.
+        const std::string sandbox = flatpak + "/org.chromium.Chromium";
+        targets.push_back(Entry("Chromium", "org.chromium.Chromium", {})
+                              .chromium({{cache, config},
+                                         {sandbox + "/cache", sandbox + "/config"},
+                                         {snap + "/chromium/common/.cache", snap + "/chromium/common"}},
+                                        {"chromium"}, kChromeConfigCaches)
+                              .done());
+    }
     return targets;
 }
 

@@ -16,9 +16,10 @@ struct AppTarget {
 };
 
 // The eight catalogue entries in their fixed order, every pattern tilde-expanded against the
-// current home directory. The first entry's only path is `cloudKitCachePath`. Each entry lists
-// its macOS folders, then (on Linux) the same kinds of folders where the Linux builds keep them:
-// under `dirs`' cache and config homes, then in the Flatpak and snap folders.
+// current home directory, and on Linux "Mozilla Firefox" and "Chromium" after them. The first
+// entry's only path is `cloudKitCachePath`. Each entry lists its macOS folders, then (on Linux)
+// the same kinds of folders where the Linux builds keep them: under `dirs`' cache and config
+// homes (nothing under a cache home left out), then in the Flatpak and snap folders.
 std::vector<AppTarget> buildCacheTargets(const std::string& cloudKitCachePath,
                                          const BaseDirs& dirs);
 // The same with the XDG folders of the current home and the start-up environment.

@@ -1,23 +1,22 @@
 #include "engine/base_dirs.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdlib>
+#include <map>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 #include "engine/home.h"
+#include "engine/unique_fd.h"
 
 namespace sweepkin {
 
 namespace {
-
-// Absolute text with single slashes and no trailing slash ("/" stays "/").
-std::string normalized(std::string_view path) {
-    std::string out;
-    for (char c : path) {
-        if (c == '/' && !out.empty() && out.back() == '/') continue;
-        out.push_back(c);
-    }
-    while (out.size() > 1 && out.back() == '/') out.pop_back();
-    return out;
-}
 
 std::optional<std::string> variable(const char* name) {
     const char* value = std::getenv(name);
@@ -25,15 +24,66 @@ std::optional<std::string> variable(const char* name) {
     return std::string(value);
 }
 
+using Identity = std::pair<dev_t, ino_t>;
+
+// A folder by its text and by what it is on disk: the identities of the deepest part of it that
+// exists and of every real ancestor of that part up to "/" (found through "..", so links in the
+// text do not matter).
+struct Place {
+    std::string text;
+    std::vector<Identity> chain;  // deepest existing folder first
+    bool exists = false;          // the whole path is a folder
+    uid_t owner = 0;              // when it exists
+};
+
+Place place(std::string text) {
+    Place out{std::move(text), {}, false, 0};
+    std::string prefix = out.text;
+    UniqueFd fd;
+    for (;;) {
+        fd.reset(::open(prefix.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (fd || prefix == "/" || prefix.empty()) break;
+        const std::size_t slash = prefix.rfind('/');
+        prefix = slash == 0 || slash == std::string::npos ? "/" : prefix.substr(0, slash);
+    }
+    out.exists = fd && prefix == out.text;
+    // Bounded, in case a file system reports ".." strangely.
+    for (int depth = 0; fd && depth < 4096; ++depth) {
+        struct stat st;
+        if (::fstat(fd.get(), &st) != 0) break;
+        if (depth == 0) out.owner = st.st_uid;
+        const Identity id{st.st_dev, st.st_ino};
+        if (!out.chain.empty() && out.chain.back() == id) break;  // "/" is its own parent
+        out.chain.push_back(id);
+        fd.reset(::openat(fd.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    }
+    return out;
+}
+
+// `a` is `b` or lies inside it, by text or on disk.
+bool within(const Place& a, const Place& b) {
+    if (a.text == b.text || (a.text.size() > b.text.size() && a.text.starts_with(b.text) &&
+                             a.text[b.text.size()] == '/')) {
+        return true;
+    }
+    return b.exists && std::find(a.chain.begin(), a.chain.end(), b.chain.front()) != a.chain.end();
+}
+
+bool overlaps(const Place& a, const Place& b) {
+    return within(a, b) || within(b, a);
+}
+
 }  // namespace
 
 std::string validatedBaseDir(const std::optional<std::string>& value, std::string_view home,
                              std::string_view fallback) {
-    const std::string homeText = normalized(home);
+    const std::string homeText = normalizedPath(home);
     const std::string defaultDir = homePrefix(homeText) + "/" + std::string(fallback);
-    if (!value || value->empty() || value->front() != '/') return defaultDir;
-    const std::string dir = normalized(*value);
-    if (dir == "/" || hasDotComponent(dir)) return defaultDir;
+    if (!value || value->empty() || value->front() != '/' || hasDotComponent(*value)) {
+        return defaultDir;
+    }
+    const std::string dir = normalizedPath(*value);
+    if (dir == "/") return defaultDir;
     // The home folder itself or anything above it would put all of the user's files inside.
     if (dir == homeText || (homeText.size() > dir.size() && homeText.starts_with(dir) &&
                             homeText[dir.size()] == '/')) {
@@ -43,14 +93,44 @@ std::string validatedBaseDir(const std::optional<std::string>& value, std::strin
 }
 
 BaseDirs resolveBaseDirs(std::string_view home, const BaseDirVariables& variables) {
-    return BaseDirs{validatedBaseDir(variables.cacheHome, home, ".cache"),
-                    validatedBaseDir(variables.configHome, home, ".config"),
-                    validatedBaseDir(variables.stateHome, home, ".local/state")};
+    const std::string base = homePrefix(normalizedPath(home));
+    const Place homePlace = place(base.empty() ? "/" : base);
+    // Whatever lies there is an application's to write, links included.
+    const Place sandboxes[] = {place(base + "/.var/app"), place(base + "/snap")};
+    const uid_t me = ::geteuid();
+
+    // The place unusable for any XDG folder: the home folder or above, an application's sandbox.
+    const auto misplaced = [&](const Place& p) {
+        return within(homePlace, p) ||
+               std::any_of(std::begin(sandboxes), std::end(sandboxes),
+                           [&](const Place& s) { return within(p, s); });
+    };
+    const auto resolve = [&](const std::optional<std::string>& value, std::string_view fallback) {
+        const std::string defaultDir = base + "/" + std::string(fallback);
+        Place p = place(validatedBaseDir(value, home, fallback));
+        if (p.text != defaultDir && ((p.exists && p.owner != me) || misplaced(p))) {
+            p = place(defaultDir);
+        }
+        return p;
+    };
+    const Place config = resolve(variables.configHome, ".config");
+    const Place state = resolve(variables.stateHome, ".local/state");
+    const Place data = resolve(variables.dataHome, ".local/share");
+
+    // Everything below the cache home may be removed, so it must not share a single folder with
+    // the user's settings, state or data; when even the default does, there is no cache home.
+    const auto unusableCache = [&](const Place& p) {
+        return misplaced(p) || overlaps(p, config) || overlaps(p, state) || overlaps(p, data);
+    };
+    Place cache = resolve(variables.cacheHome, ".cache");
+    if (unusableCache(cache)) cache = place(base + "/.cache");
+    return BaseDirs{unusableCache(cache) ? std::string() : cache.text, config.text, state.text,
+                    data.text};
 }
 
 const BaseDirVariables& startupBaseDirVariables() {
     static const BaseDirVariables variables{variable("XDG_CACHE_HOME"), variable("XDG_CONFIG_HOME"),
-                                            variable("XDG_STATE_HOME")};
+                                            variable("XDG_STATE_HOME"), variable("XDG_DATA_HOME")};
     return variables;
 }
 
@@ -59,7 +139,16 @@ BaseDirs currentBaseDirs() {
 }
 
 BaseDirs currentBaseDirs(std::string_view home) {
-    return resolveBaseDirs(home, startupBaseDirVariables());
+    // The guard asks on every call; the disk is looked at once per home folder.
+    static std::mutex mutex;
+    static std::map<std::string, BaseDirs, std::less<>> resolved;
+    std::lock_guard lock(mutex);
+    auto found = resolved.find(home);
+    if (found == resolved.end()) {
+        found = resolved.emplace(std::string(home), resolveBaseDirs(home, startupBaseDirVariables()))
+                    .first;
+    }
+    return found->second;
 }
 
 }  // namespace sweepkin

@@ -4,10 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <optional>
-
-#include "engine/base_dirs.h"
-#include "engine/home.h"
+#include "engine/path_opener.h"
 #include "engine/safety_guard.h"
 #include "engine/tree_walk.h"
 #include "engine/unique_fd.h"
@@ -18,49 +15,7 @@ namespace {
 
 constexpr int kDirFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-// The folder that holds a cache path, opened, and the path's last component.
-struct Located {
-    UniqueFd parent;
-    std::string leaf;
-};
-
 enum class Outcome { Skipped, Removed, Failed };
-
-// Opens the parent of `path`. A path admitted only because it lies inside a caches folder must
-// really lie there: a link on the way down from the caches folder could lead anywhere on the
-// disk, so such a path is opened one component at a time without following links.
-bool locate(const std::string& path, Located& out) {
-    std::size_t end = path.size();
-    while (end > 1 && path[end - 1] == '/') --end;
-    const std::string item = path.substr(0, end);
-    const std::size_t slash = item.rfind('/');
-    out.leaf = slash == std::string::npos ? item : item.substr(slash + 1);
-    if (out.leaf.empty() || out.leaf == "." || out.leaf == "..") return false;
-    const std::string parentPath =
-        slash == std::string::npos ? "." : (slash == 0 ? "/" : item.substr(0, slash));
-
-    // For a bare name the guard can only answer through its cache-named-leaf rule.
-    const bool leafIsCacheNamed = isSafeCachePath(out.leaf);
-    const std::string home = homeDirectory();
-    const std::optional<std::string> cachesFolder =
-        enclosingCachesFolder(item, home, currentBaseDirs(home).cacheHome);
-    if (leafIsCacheNamed || !cachesFolder) {
-        out.parent.reset(::open(parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        return out.parent.valid();
-    }
-
-    UniqueFd dir(::open(cachesFolder->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    std::string_view rest = std::string_view(parentPath).substr(cachesFolder->size());
-    while (dir && !rest.empty()) {
-        const std::size_t next = rest.find('/');
-        const std::string component(rest.substr(0, next));
-        rest.remove_prefix(next == std::string_view::npos ? rest.size() : next + 1);
-        if (component.empty()) continue;
-        dir.reset(::openat(dir.get(), component.c_str(), kDirFlags));
-    }
-    out.parent = std::move(dir);
-    return out.parent.valid();
-}
 
 Outcome removeNonFolder(int parentFd, const std::string& leaf, std::int64_t size,
                         std::int64_t& freed) {
@@ -72,16 +27,24 @@ Outcome removeNonFolder(int parentFd, const std::string& leaf, std::int64_t size
 }
 
 Outcome removeOne(const std::string& path, const DescendHook* hook, std::int64_t& freed) {
-    Located target;
-    if (!locate(path, target)) return Outcome::Skipped;
-    const int parentFd = target.parent.get();
+    // Reached exactly as it was measured; behind a link that is not followed there is nothing to
+    // do, while a folder on the way that cannot be searched is a failure the user hears of.
+    const OpenedParent target = openParent(path, currentTrustedRoots());
+    if (target.reach == Reach::Failed) return Outcome::Failed;
+    if (target.reach != Reach::Reached) return Outcome::Skipped;
+    const int parentFd = target.fd.get();
     const char* leaf = target.leaf.c_str();
 
     struct stat st;
-    // The existence test follows a final link: a link to nothing counts as missing.
-    if (::fstatat(parentFd, leaf, &st, 0) != 0) return Outcome::Skipped;
-    if (::fstatat(parentFd, leaf, &st, AT_SYMLINK_NOFOLLOW) != 0) return Outcome::Skipped;
-    if (S_ISLNK(st.st_mode)) return removeNonFolder(parentFd, target.leaf, 0, freed);
+    if (::fstatat(parentFd, leaf, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return errno == ENOENT || errno == ENOTDIR ? Outcome::Skipped : Outcome::Failed;
+    }
+    if (S_ISLNK(st.st_mode)) {
+        // The existence test follows a final link: a link to nothing counts as missing.
+        struct stat named;
+        if (::fstatat(parentFd, leaf, &named, 0) != 0) return Outcome::Skipped;
+        return removeNonFolder(parentFd, target.leaf, 0, freed);
+    }
     if (!S_ISDIR(st.st_mode)) {
         return removeNonFolder(parentFd, target.leaf, S_ISREG(st.st_mode) ? st.st_size : 0, freed);
     }

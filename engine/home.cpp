@@ -8,12 +8,28 @@
 namespace sweepkin {
 
 std::string homeDirectory() {
-    if (const char* env = std::getenv("HOME"); env != nullptr && *env != '\0') return env;
-    if (const passwd* pw = getpwuid(getuid());
-        pw != nullptr && pw->pw_dir != nullptr && *pw->pw_dir != '\0') {
-        return pw->pw_dir;
+    // Only an absolute value names a folder; the text checks need one spelling of it.
+    if (const char* env = std::getenv("HOME"); env != nullptr && *env == '/') {
+        return normalizedPath(env);
+    }
+    if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_dir != nullptr &&
+                                               *pw->pw_dir == '/') {
+        return normalizedPath(pw->pw_dir);
     }
     return "/";
+}
+
+std::string normalizedPath(std::string_view path) {
+    std::string out;
+    while (!path.empty()) {
+        const std::size_t slash = path.find('/');
+        const std::string_view component = path.substr(0, slash);
+        path.remove_prefix(slash == std::string_view::npos ? path.size() : slash + 1);
+        if (component.empty() || component == ".") continue;
+        out.push_back('/');
+        out.append(component);
+    }
+    return out.empty() ? "/" : out;
 }
 
 std::string homePrefix(std::string_view home) {

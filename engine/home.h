@@ -6,9 +6,13 @@
 
 namespace sweepkin {
 
-// $HOME when it is set and not empty, else the passwd entry of the current user, else "/".
-// Read afresh on every call.
+// $HOME when it is an absolute path, else the passwd entry of the current user, else "/";
+// normalized. Read afresh on every call.
 std::string homeDirectory();
+
+// An absolute path with single slashes, no "." component and no trailing slash ("/" stays "/").
+// ".." is kept: only the file system knows where it leads.
+std::string normalizedPath(std::string_view path);
 
 // `home` without trailing slashes, and "" for the root folder, so that home + "/x" is never "//x".
 std::string homePrefix(std::string_view home);

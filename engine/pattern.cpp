@@ -1,18 +1,16 @@
 #include "engine/pattern.h"
 
 #include <dirent.h>
-#include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <unordered_set>
+
+#include "engine/path_opener.h"
 
 namespace sweepkin {
 
 namespace {
-
-bool exists(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0;
-}
 
 std::string join(const std::string& base, std::string_view name) {
     std::string out = base;
@@ -22,11 +20,18 @@ std::string join(const std::string& base, std::string_view name) {
 }
 
 // Appends base + "/" + name for every entry of `base` that the component matches, in the order
-// the file system lists them. An unreadable or missing folder adds nothing.
-void appendMatches(const std::string& base, std::string_view component,
+// the file system lists them. An unreadable, missing or unreachable folder adds nothing.
+void appendMatches(const std::string& base, std::string_view component, const TrustedRoots& roots,
                    std::vector<std::string>& out) {
-    DIR* dir = ::opendir(base.c_str());
-    if (dir == nullptr) return;
+    const Opened folder = openFolderOnTheWay(base, roots);
+    if (folder.reach != Reach::Reached) return;
+    const int fd = ::openat(folder.fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    DIR* dir = ::fdopendir(fd);
+    if (dir == nullptr) {
+        ::close(fd);
+        return;
+    }
     while (const dirent* entry = ::readdir(dir)) {
         std::string_view name = entry->d_name;
         if (name == "." || name == "..") continue;
@@ -64,13 +69,21 @@ bool wildcardMatch(std::string_view component, std::string_view name) {
 }
 
 std::vector<std::string> expandPattern(const std::string& pattern) {
-    if (pattern.find('*') == std::string::npos) {
-        if (exists(pattern)) return {pattern};
+    const TrustedRoots roots = currentTrustedRoots();
+    // The home folder's and the XDG folders' own text is literal, whatever characters it holds.
+    std::string_view rest = pattern;
+    std::vector<std::string> candidates{"/"};
+    for (std::size_t literal = rootComponents(pattern, roots); literal > 0; --literal) {
+        rest.remove_prefix(rest.find_first_not_of('/'));
+        const std::size_t slash = rest.find('/');
+        candidates[0] = join(candidates[0], rest.substr(0, slash));
+        rest.remove_prefix(slash == std::string_view::npos ? rest.size() : slash);
+    }
+    if (rest.find('*') == std::string_view::npos) {
+        if (existsByRules(pattern, roots)) return {pattern};
         return {};
     }
 
-    std::vector<std::string> candidates{"/"};
-    std::string_view rest = pattern;
     while (!rest.empty()) {
         std::size_t slash = rest.find('/');
         std::string_view component = rest.substr(0, slash);
@@ -79,11 +92,11 @@ std::vector<std::string> expandPattern(const std::string& pattern) {
 
         std::vector<std::string> next;
         if (component.find('*') != std::string_view::npos) {
-            for (const std::string& base : candidates) appendMatches(base, component, next);
+            for (const std::string& base : candidates) appendMatches(base, component, roots, next);
         } else {
             for (const std::string& base : candidates) {
                 std::string path = join(base, component);
-                if (exists(path)) next.push_back(std::move(path));
+                if (existsByRules(path, roots)) next.push_back(std::move(path));
             }
         }
         if (next.empty()) return {};

@@ -18,8 +18,9 @@ const ProcessValues& processValues() {
     static const ProcessValues values = [] {
         ProcessValues v;
         v.cloudKitCachePath = expandTilde("~/Library/Caches/CloudKit");
+        v.baseDirs = currentBaseDirs();
         if constexpr (kLinuxLocations) {
-            const std::string folder = currentBaseDirs().stateHome + "/Sweepkin";
+            const std::string folder = v.baseDirs.stateHome + "/Sweepkin";
             v.reportPath = folder + "/last_cleanup_report.md";
             v.logPath = folder + "/Sweepkin.log";
         } else {
@@ -29,7 +30,7 @@ const ProcessValues& processValues() {
         }
         v.maxLogBytes = 5u * 1024u * 1024u;
         v.appVersion = versionOrFallback(SWEEPKIN_VERSION);
-        v.cacheTargets = buildCacheTargets(v.cloudKitCachePath);
+        v.cacheTargets = buildCacheTargets(v.cloudKitCachePath, v.baseDirs);
         return v;
     }();
     return values;

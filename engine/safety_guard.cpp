@@ -43,15 +43,13 @@ bool isInside(std::string_view path, std::string_view root, bool strictly) {
     return !strictly || below.find_first_not_of('/') != std::string_view::npos;
 }
 
-}  // namespace
-
-std::optional<std::string> enclosingCachesFolder(std::string_view path, std::string_view home,
-                                                 std::string_view cacheHome) {
+// `path` lies inside ~/Library/Caches (or is that folder followed by "/"), or strictly inside
+// one of the Linux caches folders.
+bool insideCachesFolder(std::string_view path, std::string_view home, std::string_view cacheHome) {
     const std::string base = homePrefix(home);
-    std::string libraryCaches = base + "/Library/Caches";
-    if (isInside(path, libraryCaches, false)) return libraryCaches;
-    if (!kLinuxLocations) return std::nullopt;
-    if (isInside(path, cacheHome, true)) return std::string(cacheHome);
+    if (isInside(path, base + "/Library/Caches", false)) return true;
+    if (!kLinuxLocations) return false;
+    if (isInside(path, cacheHome, true)) return true;
 
     // Flatpak and snap give each application a caches folder of its own: one name between the
     // fixed parts.
@@ -66,15 +64,18 @@ std::optional<std::string> enclosingCachesFolder(std::string_view path, std::str
         if (nameEnd == std::string_view::npos) continue;
         const std::string_view name = path.substr(prefix.size(), nameEnd - prefix.size());
         if (name.empty() || name == "." || name == "..") continue;
-        std::string root = std::string(path.substr(0, nameEnd)) + std::string(tail);
-        if (isInside(path, root, true)) return root;
+        if (isInside(path, std::string(path.substr(0, nameEnd)) + std::string(tail), true)) {
+            return true;
+        }
     }
-    return std::nullopt;
+    return false;
 }
+
+}  // namespace
 
 bool isSafeCachePath(std::string_view path, std::string_view home, std::string_view cacheHome) {
     if (path == homePrefix(home) + "/Library/Caches") return true;
-    if (enclosingCachesFolder(path, home, cacheHome)) return true;
+    if (insideCachesFolder(path, home, cacheHome)) return true;
     return containsCache(lastComponent(path));
 }
 

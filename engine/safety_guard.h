@@ -1,7 +1,6 @@
 #pragma once
 // The textual guard every removed path passes.
 
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,12 +13,7 @@ namespace sweepkin {
 // counts as inside. Reads the home directory afresh; never touches the disk.
 bool isSafeCachePath(std::string_view path);
 
-// The same against a given home folder and XDG cache home.
+// The same against a given home folder and XDG cache home (empty: none).
 bool isSafeCachePath(std::string_view path, std::string_view home, std::string_view cacheHome);
-
-// The caches folder whose inside `path` is, by the guard's text rules (the path may also be
-// ~/Library/Caches itself, or that folder followed by "/"); nullopt when there is none.
-std::optional<std::string> enclosingCachesFolder(std::string_view path, std::string_view home,
-                                                 std::string_view cacheHome);
 
 }  // namespace sweepkin

@@ -8,19 +8,13 @@
 #include <limits>
 
 #include "engine/home.h"
+#include "engine/path_opener.h"
 #include "engine/tree_walk.h"
 #include "engine/unique_fd.h"
 
 namespace sweepkin {
 
 namespace {
-
-// "a/b/" names the same item as "a/b"; without the slash a final link is not followed.
-std::string withoutTrailingSlashes(const std::string& path) {
-    std::size_t end = path.size();
-    while (end > 1 && path[end - 1] == '/') --end;
-    return path.substr(0, end);
-}
 
 // printf's "%.<precision>f" in the C locale: correctly rounded, ties to even, "." always.
 std::string fixed(double value, int precision) {
@@ -31,25 +25,30 @@ std::string fixed(double value, int precision) {
     return std::string(buffer, end);
 }
 
+// The folder `name` inside `parentFd`, itself not followed when it is a link.
+std::int64_t folderBytes(int parentFd, const char* name) {
+    UniqueFd fd(::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    return fd ? walkTree(fd.get(), WalkMode::Measure, 2).bytes : 0;
+}
+
 }  // namespace
 
 std::int64_t directorySize(const std::string& folder) {
-    if (folder.empty()) return 0;
-    UniqueFd fd(::open(withoutTrailingSlashes(folder).c_str(),
-                       O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd) return 0;
-    return walkTree(fd.get(), WalkMode::Measure, 2).bytes;
+    const OpenedParent parent = openParent(folder, currentTrustedRoots());
+    return parent.reach == Reach::Reached ? folderBytes(parent.fd.get(), parent.leaf.c_str()) : 0;
 }
 
 std::int64_t itemSize(const std::string& path) {
-    if (path.empty()) return 0;
-    const std::string item = withoutTrailingSlashes(path);
+    // Reached by the same rules as the deletion uses, so what is counted is what a clean frees.
+    const OpenedParent parent = openParent(path, currentTrustedRoots());
+    if (parent.reach != Reach::Reached) return 0;
     struct stat st;
-    if (::stat(item.c_str(), &st) != 0) return 0;  // missing, or a link to nothing
-    if (::lstat(item.c_str(), &st) != 0) return 0;
+    const char* leaf = parent.leaf.c_str();
+    if (::fstatat(parent.fd.get(), leaf, &st, 0) != 0) return 0;  // missing, or a link to nothing
+    if (::fstatat(parent.fd.get(), leaf, &st, AT_SYMLINK_NOFOLLOW) != 0) return 0;
     // A link is removed as itself, which frees nothing worth counting; its target stays.
     if (S_ISLNK(st.st_mode)) return 0;
-    if (S_ISDIR(st.st_mode)) return directorySize(item);
+    if (S_ISDIR(st.st_mode)) return folderBytes(parent.fd.get(), leaf);
     return st.st_size > 0 ? static_cast<std::int64_t>(st.st_size) : 0;
 }
 

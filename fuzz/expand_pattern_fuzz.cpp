@@ -59,6 +59,11 @@ const std::string& scratchFolder() {
             std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/sweepkin-fuzz-XXXXXX";
         if (::mkdtemp(templ.data()) == nullptr)
             sweepkin::fuzz::fail("cannot create a scratch folder");
+        // Its real path: a link on the way (a TMPDIR behind one) would not be followed.
+        char* real = ::realpath(templ.c_str(), nullptr);
+        if (real == nullptr) sweepkin::fuzz::fail("cannot resolve the scratch folder");
+        templ = real;
+        std::free(real);
         std::atexit([] { removeTree(scratchFolder()); });
         return templ;
     }();
@@ -121,9 +126,25 @@ std::vector<std::string> componentsOf(std::string_view path) {
     return parts;
 }
 
+// The scratch folder lies outside every folder whose links only the user makes, so no link on
+// the way is followed, and no "." or ".." component is passed; only a final link counts when
+// what it names is there.
+bool plainWay(const std::string& path, bool lastToo) {
+    const auto parts = componentsOf(path);
+    std::string way;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (parts[i] == "." || parts[i] == "..") return false;
+        if (i + 1 == parts.size() && !lastToo) break;
+        way += "/" + parts[i];
+        struct stat st {};
+        if (::lstat(way.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    }
+    return true;
+}
+
 bool existsFollowing(const std::string& path) {
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0;
+    return plainWay(path, false) && ::stat(path.c_str(), &st) == 0;
 }
 
 std::string join(const std::string& base, const std::string& name) {
@@ -147,6 +168,7 @@ std::vector<std::string> referenceExpand(const std::string& pattern) {
                 }
                 continue;
             }
+            if (!plainWay(candidate, true)) continue;
             DIR* dir = ::opendir(candidate.c_str());
             if (dir == nullptr) continue;
             while (const dirent* entry = ::readdir(dir)) {

@@ -3,9 +3,10 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QVariant>
 #include <algorithm>
+
+#include "engine/base_dirs.h"
 
 namespace sweepkin {
 
@@ -59,10 +60,10 @@ struct SettingsStore::Impl {
 #ifdef __APPLE__
         return std::make_unique<QSettings>(QStringLiteral("Sweepkin"), QStringLiteral("Sweepkin"));
 #else
-        // ~/.config/Sweepkin/Sweepkin.conf (or under $XDG_CONFIG_HOME), worked out on each use:
-        // QSettings' own user scope fixes its folder at its first use in the process.
-        const QString config =
-            QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+        // ~/.config/Sweepkin/Sweepkin.conf (or under $XDG_CONFIG_HOME when it passes the same
+        // checks as everywhere else), worked out on each use: QSettings' own user scope fixes
+        // its folder at its first use in the process.
+        const QString config = QString::fromStdString(currentBaseDirs().configHome);
         return std::make_unique<QSettings>(config + QStringLiteral("/Sweepkin/Sweepkin.conf"),
                                            QSettings::IniFormat);
 #endif

@@ -6,6 +6,7 @@
 #include <QSaveFile>
 #include <QStringDecoder>
 
+#include "engine/base_dirs.h"
 #include "shell/icons.h"
 
 namespace sweepkin {
@@ -73,11 +74,8 @@ QString desktopExecArgument(const QString& argument) {
 }
 
 QString defaultAutostartEntryPath() {
-    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (base.isEmpty() || !QDir::isAbsolutePath(base)) {
-        base = QDir::homePath() + QStringLiteral("/.config");
-    }
-    return base + QStringLiteral("/autostart/sweepkin.desktop");
+    return QString::fromStdString(currentBaseDirs().configHome) +
+           QStringLiteral("/autostart/sweepkin.desktop");
 }
 
 QString autostartEntryText(const QString& program) {

@@ -12,8 +12,8 @@ namespace sweepkin {
 // them, "%" doubled, then the string escapes of the file format applied to the whole value.
 QString desktopExecArgument(const QString& argument);
 
-// "$XDG_CONFIG_HOME/autostart/sweepkin.desktop", with ~/.config when the variable is unset,
-// empty or not an absolute path.
+// "autostart/sweepkin.desktop" in the validated XDG config home (~/.config when
+// $XDG_CONFIG_HOME is unset or unusable).
 QString defaultAutostartEntryPath();
 
 // The full text of the entry that starts `program` at login.

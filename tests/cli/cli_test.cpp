@@ -20,6 +20,7 @@ namespace sweepkin::fixtures {
 namespace {
 
 using namespace std::chrono_literals;
+using namespace std::string_literals;
 
 const std::string kReport = ".local/state/Sweepkin/last_cleanup_report.md";
 const std::string kCloudKit = "Library/Caches/CloudKit";
@@ -43,24 +44,49 @@ std::string localNow() {
     return {text, std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", std::localtime(&now))};
 }
 
-// The self-test output: `found` targets with their text, the others none, `failing` guard lines.
+// The guard lines for the Linux folders in use, as printed ("~/.cache"; no cache home: "").
+std::vector<std::pair<std::string, bool>> linuxGuardLines(const std::string& cache,
+                                                          const std::string& config) {
+    std::vector<std::pair<std::string, bool>> lines;
+    for (const auto& [folder, below] : std::vector<std::pair<std::string, std::string>>{
+             {cache, "/google-chrome"}, {config, "/Claude/Cache"}, {cache, "/spotify"},
+             {config, "/Slack/Cache"}, {cache, "/microsoft-edge"}, {config, "/Code/CachedData"},
+             {cache, "/mozilla/firefox"}, {cache, "/chromium"}}) {
+        if (!folder.empty()) lines.emplace_back(folder + below, true);
+    }
+    for (const std::string& path :
+         {config + "/google-chrome/Default/Cookies", config + "/google-chrome/Local State",
+          config + "/Code/User", config + "/Slack/storage", config + "/spotify",
+          config + "/Claude/config.json", "~/.var/app/com.spotify.Client/config/spotify"s, config,
+          "~/.mozilla/firefox"s, config + "/mozilla/firefox", config + "/chromium/Default/Cookies"}) {
+        lines.emplace_back(path, false);
+    }
+    return lines;
+}
+
+// The self-test output: `found` targets with their text, the others none, `failing` guard lines,
+// the Linux lines for the given cache and config homes.
 std::string selfTestOutput(const std::map<std::string, std::string>& found = {},
-                           const std::set<std::string>& failing = {}) {
+                           const std::set<std::string>& failing = {},
+                           const std::string& cache = "~/.cache",
+                           const std::string& config = "~/.config") {
     std::string text = "Sweepkin — self test (DRY RUN, deletes nothing)\n" + std::string(56, '=') +
                        "\nCaches found (only those > 1 MB are shown in the panel):\n";
     for (const char* name :
          {"iCloud (CloudKit) cache", "Google Chrome", "Claude (desktop app)", "Safari", "Spotify",
-          "Slack", "Microsoft Edge", "Visual Studio Code"}) {
+          "Slack", "Microsoft Edge", "Visual Studio Code", "Mozilla Firefox", "Chromium"}) {
         const auto it = found.find(name);
         text += std::string("  · ") + name + ": " +
                 (it == found.end() ? "not installed / no cache" : it->second) + "\n";
     }
     text += "\nSAFETY GUARD (isSafeCachePath) — must ALLOW caches, must REFUSE data:\n";
-    for (const auto* list : {&kMustAllow, &kMustRefuse}) {
-        for (const std::string& path : *list) {
-            text += std::string("  ") + (failing.contains(path) ? "FAIL ✗" : "PASS") +
-                    (list == &kMustAllow ? "  allow   " : "  refuse  ") + path + "\n";
-        }
+    std::vector<std::pair<std::string, bool>> lines;
+    for (const std::string& path : kMustAllow) lines.emplace_back(path, true);
+    for (const std::string& path : kMustRefuse) lines.emplace_back(path, false);
+    for (const auto& line : linuxGuardLines(cache, config)) lines.push_back(line);
+    for (const auto& [path, allow] : lines) {
+        text += std::string("  ") + (failing.contains(path) ? "FAIL ✗" : "PASS") +
+                (allow ? "  allow   " : "  refuse  ") + path + "\n";
     }
     return text + "\n  PASS  license text bundled\n\n" +
            (failing.empty() ? "✓ ALL SAFETY CHECKS PASSED\n" : "✗ SAFETY CHECKS FAILED\n");
@@ -91,17 +117,25 @@ class CliTest : public ::testing::Test {
     std::vector<std::string> extraEnv_;  // VAR=value, added to every run
 };
 
-// A home folder named like a cache is admitted by the guard's name rule: the self-test fails.
-TEST_F(CliTest, SelfTestFailsWhenTheGuardAdmitsTheHomeFolder) {
-    home_ = tmp_ / "mycache";
-    makeDirs(home_);
-    const RunResult result = sweepkin({"--selftest"});
-    EXPECT_EQ(result.out, selfTestOutput({}, {"~"}));
-    EXPECT_EQ(result.status, 1);
+// A home or config folder named like a cache is admitted by the guard's name rule: the self-test
+// fails, and says which line.
+TEST_F(CliTest, SelfTestFailsWhenTheGuardAdmitsTheHomeOrTheConfigFolder) {
+    const std::tuple<std::string, std::vector<std::string>, std::string, std::string> rows[] = {
+        {"mycache", {}, "~", "~/.config"},
+        {"home", {"XDG_CONFIG_HOME=" + (tmp_ / "CacheConf")}, "", tmp_ / "CacheConf"}};
+    for (const auto& [homeName, env, failing, config] : rows) {
+        home_ = tmp_ / homeName;
+        makeDirs(home_);
+        extraEnv_ = env;
+        const RunResult result = sweepkin({"--selftest"});
+        EXPECT_EQ(result.out, selfTestOutput({}, {failing.empty() ? config : failing}, "~/.cache",
+                                             config));
+        EXPECT_EQ(result.status, 1);
+    }
 }
 
-// --selftest wins wherever it stands, then --clear-cloudkit-now; only exact arguments count. No
-// mode changes anything on disk. In the self-test, a size of exactly 1 MB is listed and one byte
+// Asking for help or the version wins wherever it stands, then --selftest, then
+// --clear-cloudkit-now; only exact arguments count. No mode changes anything on disk. In the self-test, a size of exactly 1 MB is listed and one byte
 // less is not; a file is measured as a file, an empty folder counts, links are not followed.
 TEST_F(CliTest, OnlyExactFlagsChooseACommandLineModeAndTheDryRunChangesNothing) {
     enum Mode { SelfTest, Help, Version, Tray };
@@ -109,8 +143,9 @@ TEST_F(CliTest, OnlyExactFlagsChooseACommandLineModeAndTheDryRunChangesNothing) 
     const std::pair<std::vector<std::string>, Mode> cases[] = {
         {{"--selftest"}, SelfTest}, {{"--selftest", "--clear-cloudkit-now"}, SelfTest},
         {{"--clear-cloudkit-now", "--selftest"}, SelfTest}, {{"-v", "--selftest", "x"}, SelfTest},
-        {{"--help", "--selftest"}, SelfTest}, {{"--version", "--selftest"}, SelfTest},
-        {{"--help"}, Help}, {{"x", "-h"}, Help}, {{"--version"}, Version}, {{}, Tray},
+        {{"--selftest", "--help"}, Help}, {{"--clear-cloudkit-now", "--help"}, Help},
+        {{"-h", "--clear-cloudkit-now"}, Help}, {{"--clear-cloudkit-now", "--version"}, Version},
+        {{"--version", "--selftest"}, Version}, {{"--help"}, Help}, {{"x", "-h"}, Help}, {{"--version"}, Version}, {{}, Tray},
         {{"--SELFTEST"}, Tray}, {{"--selftest=1"}, Tray}, {{" --selftest"}, Tray},
         {{"--clear-cloudkit-now=yes"}, Tray}, {{"--Clear-CloudKit-Now"}, Tray},
         {{"--help=all"}, Tray}, {{"-V"}, Tray}};
@@ -227,23 +262,30 @@ TEST_F(CliTest, ClearFinishesItsReportWhenTheOutputReaderHasGone) {
 // never be touched: the dry run finds each application's folders, and removing what every entry
 // expands to takes exactly those folders and leaves every other file byte-identical.
 TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
-    // The XDG cache ("C/") and config ("F/") folders, and the variables that put them there.
+    // The XDG cache ("C/") and config ("F/") folders, and the variables that put them there; a
+    // cache home that is the config home or the home folder, by text or through a link, is
+    // not used.
     const std::tuple<std::string, std::string, std::vector<std::string>> rows[] = {
         {"home/.cache/", "home/.config/", {}},
         {"xdg/cache/",
          "xdg/config/",
          {"XDG_CACHE_HOME=" + (tmp_ / "xdg/cache/"), "XDG_CONFIG_HOME=" + (tmp_ / "xdg/config")}},
-        {"home/.cache/", "home/.config/", {"XDG_CACHE_HOME=" + home_, "XDG_CONFIG_HOME=/"}}};
+        {"home/.cache/", "home/.config/", {"XDG_CACHE_HOME=" + home_, "XDG_CONFIG_HOME=/"}},
+        {"home/.cache/", "home/.config/", {"XDG_CACHE_HOME=" + home_ + "/.config/"}},
+        {"home/.cache/", "home/.config/", {"XDG_CACHE_HOME=" + (tmp_ / "config-alias")}},
+        {"home/.cache/", "home/.config/", {"XDG_CACHE_HOME=" + (tmp_ / "home-alias")}}};
     // Cache folders, each with a 250,000-byte file (at the path after ':'). Snap's "current" links
     // lead the catalogue to the revision folders named here.
     const std::string chrome = "F/google-chrome/", flatChrome = "~/.var/app/com.google.Chrome/";
-    const std::string flatEdge = "~/.var/app/com.microsoft.Edge/";
+    const std::string flatEdge = "~/.var/app/com.microsoft.Edge/", fox = "/mozilla/firefox/p.esr/";
+    const std::string flatChromium = "~/.var/app/org.chromium.Chromium/";
     // clang-format off
     const std::vector<std::string> caches = {
         "C/google-chrome:Default/Cache/data_0", "C/google-chrome-beta:Profile 1/Code Cache/js/i",
         chrome + "GrShaderCache", chrome + "GraphiteDawnCache", chrome + "GPUPersistentCache",
         chrome + "ShaderCache", chrome + "Default/GPUCache", chrome + "Guest Profile/GPUCache",
-        chrome + "Default/Service Worker/CacheStorage",
+        chrome + "Default/Service Worker/CacheStorage", chrome + "Default/DawnGraphiteCache",
+        "F/google-chrome-unstable/Profile 2/DawnWebGPUCache",
         flatChrome + "cache/google-chrome:D/Cache/f",
         flatChrome + "config/google-chrome/Default/GPUCache", "F/Claude/Cache",
         "F/Claude/Code Cache", "F/Claude/GPUCache", "F/Claude/DawnGraphiteCache",
@@ -253,14 +295,28 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
         "F/Slack/Service Worker/CacheStorage", "~/.var/app/com.slack.Slack/config/Slack/Cache",
         "~/snap/slack/123/.config/Slack/GPUCache", "C/microsoft-edge:Default/Cache/f",
         "F/microsoft-edge/Default/GPUCache", flatEdge + "cache/microsoft-edge-beta",
-        flatEdge + "config/microsoft-edge/Profile 1/Code Cache", "F/Code/Cache",
+        flatEdge + "config/microsoft-edge/Profile 1/Code Cache",
+        "F/microsoft-edge-dev/Default/DawnWebGPUCache", "F/Code/Cache",
         "F/Code/CachedData", "F/Code/Code Cache", "F/Code/GPUCache",
         "~/.var/app/com.visualstudio.code/config/Code/CachedData",
-        "~/snap/code/7/.config/Code/Cache"};
+        "~/snap/code/7/.config/Code/Cache", "C" + fox + "cache2:entries/E1",
+        "C" + fox + "startupCache", "C" + fox + "thumbnails",
+        "~/.var/app/org.mozilla.firefox/cache" + fox + "cache2",
+        "~/snap/firefox/common/.cache" + fox + "startupCache", "C/chromium:Default/Cache/f",
+        "F/chromium/GrShaderCache", "F/chromium/Default/GPUCache",
+        "F/chromium/Default/DawnGraphiteCache", flatChromium + "cache/chromium",
+        flatChromium + "config/chromium/Default/Service Worker/CacheStorage",
+        "~/snap/chromium/common/.cache/chromium",
+        "~/snap/chromium/common/chromium/Default/Code Cache"};
     // clang-format on
     // Data beside and above every cache folder stays, as do a macOS folder's data and ~/.cache's
     // content when another caches folder is in use.
-    std::vector<std::string> kept = {"~/.cache/spotify/not-the-cache-in-use", kChrome + "/Cookies"};
+    // Firefox's profiles, Safe Browsing lists and sites' offline storage stay, and so does a
+    // folder whose name only starts like a channel's.
+    std::vector<std::string> kept = {
+        "~/.cache/spotify/not-the-cache-in-use", kChrome + "/Cookies", "F/mozilla/firefox/profiles.ini",
+        "C" + fox + "safebrowsing/google4/x", "F" + fox + "storage/default/https+++a/cache/f",
+        "~/.mozilla/firefox/old.default/cache2/f", "F/google-chrome-extension-src/lib/GPUCache/f"};
     for (const std::string& entry : caches) {
         const std::string folder = entry.substr(0, entry.find(':'));
         for (const char* data : {"/../Cookies", "/../Local Storage/leveldb/LOG",
@@ -275,7 +331,8 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
         const std::map<char, std::string> roots = {
             {'C', cacheDir}, {'F', configDir}, {'~', "home/"}};
         const auto at = [&](const std::string& path) { return roots.at(path[0]) + path.substr(2); };
-        makeTree(tmp_.path(), {"home/snap/slack/current->123", "home/snap/code/current->7"});
+        makeTree(tmp_.path(), {"home/snap/slack/current->123", "home/snap/code/current->7",
+                               "config-alias->home/.config", "home-alias->home"});
         for (const std::string& path : kept) {
             // Where the cache folder in use is elsewhere, ~/.cache is only another folder.
             if (!path.starts_with("~/.cache/") || cacheDir != "home/.cache/") {
@@ -292,17 +349,23 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
         const RunResult selfTest = sweepkin({"--selftest"});
         EXPECT_EQ(selfTest.status, 0);
         EXPECT_EQ(selfTest.out,
-                  selfTestOutput({{"Google Chrome", "3 MB  [WOULD LIST]  — 11 folder(s)"},
+                  selfTestOutput({{"Google Chrome", "3 MB  [WOULD LIST]  — 13 folder(s)"},
                                   {"Claude (desktop app)", "1 MB  [WOULD LIST]  — 5 folder(s)"},
                                   {"Spotify", "750 KB  [hidden (<1 MB)]  — 3 folder(s)"},
                                   {"Slack", "2 MB  [WOULD LIST]  — 6 folder(s)"},
-                                  {"Microsoft Edge", "1 MB  [WOULD LIST]  — 4 folder(s)"},
-                                  {"Visual Studio Code", "2 MB  [WOULD LIST]  — 6 folder(s)"}}));
+                                  {"Microsoft Edge", "1 MB  [WOULD LIST]  — 5 folder(s)"},
+                                  {"Visual Studio Code", "2 MB  [WOULD LIST]  — 6 folder(s)"},
+                                  {"Mozilla Firefox", "1 MB  [WOULD LIST]  — 5 folder(s)"},
+                                  {"Chromium", "2 MB  [WOULD LIST]  — 8 folder(s)"}},
+                                 {}, cacheDir == "home/.cache/" ? "~/.cache" : tmp_ / "xdg/cache",
+                                 configDir == "home/.config/" ? "~/.config" : tmp_ / "xdg/config"));
         EXPECT_EQ(fingerprint(tmp_.path()), before) << "the dry run changed something";
         EXPECT_EQ(sweepkin({"--every-target"}, {SWEEPKIN_DELETION_DRIVER}).out,
-                  "iCloud (CloudKit) cache 0 0\nGoogle Chrome 2750000 0\n"
-                  "Claude (desktop app) 1250000 0\nSafari 0 0\nSpotify 750000 0\n"
-                  "Slack 1500000 0\nMicrosoft Edge 1000000 0\nVisual Studio Code 1500000 0\n");
+                  "iCloud (CloudKit) cache 0 0 0\nGoogle Chrome 3250000 3250000 0\n"
+                  "Claude (desktop app) 1250000 1250000 0\nSafari 0 0 0\n"
+                  "Spotify 750000 750000 0\nSlack 1500000 1500000 0\n"
+                  "Microsoft Edge 1250000 1250000 0\nVisual Studio Code 1500000 1500000 0\n"
+                  "Mozilla Firefox 1250000 1250000 0\nChromium 2000000 2000000 0\n");
         for (const std::string& entry : caches) {
             const std::string folder = at(entry.substr(0, entry.find(':')));
             EXPECT_FALSE(exists(tmp_ / folder)) << folder;

@@ -1,6 +1,7 @@
 // Removes the paths given as arguments (HOME from the environment) as one guarded deletion and
-// prints "freed anyFailed", for a tracer to watch. With "--every-target" instead, removes what
-// every catalogue entry expands to, as a clean of all rows does: "name freed anyFailed" per entry.
+// prints "freed anyFailed", for a tracer to watch. With "--every-target" instead, measures as a
+// scan does, then removes, what every catalogue entry expands to, as a clean of all rows does:
+// "name measured freed anyFailed" per entry.
 
 #include <cstdio>
 #include <string>
@@ -8,6 +9,7 @@
 #include "engine/deletion.h"
 #include "engine/pattern.h"
 #include "engine/process_values.h"
+#include "engine/sizes.h"
 
 int main(int argc, char** argv) {
     using namespace sweepkin;
@@ -16,9 +18,12 @@ int main(int argc, char** argv) {
     if (everyTarget) targets = processValues().cacheTargets;
     for (AppTarget& target : targets) {
         if (!everyTarget) target.paths.assign(argv + 1, argv + argc);
-        const DeleteResult result =
-            deleteCachePaths(everyTarget ? expandPatterns(target.paths) : target.paths);
-        std::printf("%s%s%lld %d\n", target.name.c_str(), everyTarget ? " " : "",
-                    static_cast<long long>(result.freed), result.anyFailed ? 1 : 0);
+        const std::vector<std::string> paths =
+            everyTarget ? expandPatterns(target.paths) : target.paths;
+        long long measured = 0;
+        for (const std::string& path : paths) measured += everyTarget ? itemSize(path) : 0;
+        const DeleteResult result = deleteCachePaths(paths);
+        if (everyTarget) std::printf("%s %lld ", target.name.c_str(), measured);
+        std::printf("%lld %d\n", static_cast<long long>(result.freed), result.anyFailed ? 1 : 0);
     }
 }

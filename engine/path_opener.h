@@ -1,0 +1,60 @@
+#pragma once
+// The one way a catalogue path is reached, for measuring and for deleting alike: from a folder
+// only the user controls, down one component at a time by descriptor, following exactly the links
+// that only the user can have made. Whoever could have made a link decides whether it is followed:
+// - followed: the home folder's own path, the XDG cache and config homes themselves, ~/.var,
+//   ~/.var/app, ~/snap, a snap's "current" link to a plain revision name beside it, and an
+//   application's top folder right under the cache or config home (when it is not the item);
+// - never: anything else at or below ~/.var/app/<id> or ~/snap/<name>, below an application's
+//   top folder, on the way to ~/Library on Linux, anywhere outside these folders, and the last
+//   component of a path, which is taken as itself.
+// Folders on the way are opened with O_PATH, so search permission is enough, as for `rm -rf`.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "engine/unique_fd.h"
+
+namespace sweepkin {
+
+// The folders the catalogue's paths start from.
+struct TrustedRoots {
+    std::string home;
+    std::string cacheHome;  // empty when there is none
+    std::string configHome;
+};
+
+// The current home folder and its validated XDG folders.
+TrustedRoots currentTrustedRoots();
+
+enum class Reach {
+    Reached,
+    Absent,  // missing on the way, not a folder, or behind a link that is not followed
+    Failed,  // there but out of reach: permissions, I/O errors
+};
+
+struct Opened {
+    Reach reach = Reach::Absent;
+    UniqueFd fd;  // an O_PATH descriptor of the folder
+};
+
+// The folder that holds `path` (fd) and the path's last component (leaf); a "." or ".." leaf,
+// an empty one, or one on the way, counts as absent.
+struct OpenedParent : Opened {
+    std::string leaf;
+};
+OpenedParent openParent(std::string_view path, const TrustedRoots& roots);
+
+// Something is at `path`, reached by these rules (a final link counts when what it names is
+// there).
+bool existsByRules(std::string_view path, const TrustedRoots& roots);
+
+// `path` itself, as a folder on the way down to something below it (to be listed).
+Opened openFolderOnTheWay(std::string_view path, const TrustedRoots& roots);
+
+// How many leading components of `path` are a trusted root's own text: those are literal, even
+// when the home folder's or an XDG folder's name holds a "*".
+std::size_t rootComponents(std::string_view path, const TrustedRoots& roots);
+
+}  // namespace sweepkin
