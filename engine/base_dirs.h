@@ -19,10 +19,10 @@ inline constexpr bool kLinuxLocations = true;
 
 // The variables as the environment held them at start-up (absent when unset).
 struct BaseDirVariables {
-    std::optional<std::string> cacheHome;   // XDG_CACHE_HOME
-    std::optional<std::string> configHome;  // XDG_CONFIG_HOME
-    std::optional<std::string> stateHome;   // XDG_STATE_HOME
-    std::optional<std::string> dataHome;    // XDG_DATA_HOME
+    std::optional<std::string> cacheHome = {};   // XDG_CACHE_HOME
+    std::optional<std::string> configHome = {};  // XDG_CONFIG_HOME
+    std::optional<std::string> stateHome = {};   // XDG_STATE_HOME
+    std::optional<std::string> dataHome = {};    // XDG_DATA_HOME
 };
 
 struct BaseDirs {

@@ -377,6 +377,105 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
     }
 }
 
+// Links a sandboxed application could plant at each level of its own folders, links and names in
+// the user's own folders, and hostile HOME and XDG values: only the folders a row names as gone
+// go (a link as itself), everything else stays byte-identical, and every target frees exactly
+// what it measured.
+TEST_F(CliTest, LinksAndValuesLeadingOutOfTheCachesTakeNothingElse) {
+    struct Row {
+        std::vector<std::string> tree, env, gone;  // paths below the scratch folder
+        std::string home = "home";
+    };
+    const std::string v = tmp_ / "v", disk = tmp_ / "disk", me = tmp_ / "home";
+    std::vector<Row> rows = {
+        // The user's own links: the home's XDG folders, ~/.var, ~/.var/app, a top folder.
+        {{"home/.cache->" + disk + "/c", "disk/c/spotify/f=9"}, {}, {"disk/c/spotify"}},
+        {{"home/.config->" + disk + "/f", "disk/f/Code/CachedData/f=9"}, {}, {"disk/f/Code/CachedData"}},
+        {{"home/.var->" + disk, "disk/app/com.spotify.Client/cache/spotify/f=9"}, {},
+         {"disk/app/com.spotify.Client/cache/spotify"}},
+        {{"home/.var/app->" + disk, "disk/com.slack.Slack/config/Slack/Cache/f=9"}, {},
+         {"disk/com.slack.Slack/config/Slack/Cache"}},
+        {{"home/.config/google-chrome->" + disk, "disk/Default/Cache/f=9", "disk/Default/Cookies=9"},
+         {}, {"disk/Default/Cache"}},
+        {{"home/.cache/mozilla->" + disk, "disk/firefox/p/cache2/f=9"}, {}, {"disk/firefox/p/cache2"}},
+        // Links at a profile, below a top folder, or where the item itself is the top folder.
+        {{"home/.config/google-chrome/Linked->" + v, "v/Cache/f=9", "v/GPUCache/f=9"}},
+        {{"home/.config/google-chrome/Default/Service Worker->" + v, "v/CacheStorage/f=9"}},
+        {{"home/.cache/mozilla/firefox->" + v, "v/p/cache2/f=9"}},
+        {{"home/.cache/google-chrome->" + v, "v/f=9"}, {}, {"home/.cache/google-chrome"}},
+        // On Linux the macOS folders mean nothing: no link on the way to them is followed.
+        {{"home/Library/Caches->../Documents", "home/Documents/Google/Chrome/f=9",
+          "home/Documents/com.spotify.client/f=9", "home/Documents/CloudKit/f=9"}},
+        {{"home/Library->Documents", "home/Documents/Caches/CloudKit/f=9",
+          "home/Documents/Application Support/Code/CachedData/f=9"}},
+        // A "*" in a value is a name, "//" and "/./" change nothing, and a cache home that
+        // contains the home (through a link), or shares with the data home, is not used.
+        {{"home/Projects/Code/Cache/f=9"}, {"XDG_CONFIG_HOME=" + me + "/*"}},
+        {{"u*/.cache/spotify/f=9", "u2/.cache/spotify/f=9", "u2/Library/Caches/CloudKit/f=9"},
+         {}, {"u*/.cache/spotify"}, "u*"},
+        {{"home/.cache/spotify/f=9", "home/Library/Caches/CloudKit/f=9"}, {},
+         {"home/.cache/spotify", "home/Library/Caches/CloudKit"}, "/./home//"},
+        {{"up->.", "home/.cache/spotify/f=9", "spotify/f=9"}, {"XDG_CACHE_HOME=" + (tmp_ / "up")},
+         {"home/.cache/spotify"}},
+        {{"home/.cache/spotify/f=9", "home/.cache/google-chrome/Default/Cache/f=9"},
+         {"XDG_CONFIG_HOME=" + me + "/.cache"}, {"home/.cache/google-chrome/Default/Cache"}},
+        {{"home/.cache/spotify/f=9"}, {"XDG_DATA_HOME=" + me + "/.cache/data"}}};
+    // A link in place of each folder of a sandbox's cache location, from the application's own
+    // folder down to the cache folder itself (removed as a link), to a copy of what lies below.
+    for (std::string location : {".var/app/com.google.Chrome/cache/google-chrome",
+                                 ".var/app/com.google.Chrome/config/google-chrome/Default/Cache",
+                                 ".var/app/com.spotify.Client/cache/spotify",
+                                 ".var/app/org.mozilla.firefox/cache/mozilla/firefox/p/cache2",
+                                 "snap/spotify/common/.cache/spotify",
+                                 "snap/slack/current/.config/Slack/Service Worker/CacheStorage",
+                                 "snap/chromium/common/chromium/Default/GPUCache"}) {
+        const bool revision = location.find("/current/") != std::string::npos;
+        for (std::size_t at = location.find('/', location.starts_with("snap") ? 5 : 9);
+             at != std::string::npos;) {
+            const std::size_t next = location.find('/', at + 1);
+            const std::string below = next == std::string::npos ? "" : location.substr(next);
+            std::string linked = location.substr(0, next);
+            // Behind "current" lies the revision it names.
+            if (revision && !linked.ends_with("/current")) {
+                linked = std::regex_replace(linked, std::regex("/current/"), "/1/");
+            }
+            const std::string copy = "v/" + std::to_string(rows.size());
+            rows.push_back({{"home/" + linked + "->" + (tmp_ / copy), copy + below + "/f=9",
+                             copy + "/Cookies=9"},
+                            {},
+                            {below.empty() ? "home/" + linked : ""}});
+            if (revision) rows.back().tree.push_back("home/snap/slack/current->1");
+            at = next;
+        }
+    }
+    for (const Row& row : rows) {
+        SCOPED_TRACE(::testing::PrintToString(row.tree));
+        resetHome();
+        removeTree(tmp_ / "u*");
+        removeTree(tmp_ / "u2");
+        for (const char* gone : {"v", "disk", "up", "spotify"}) removeTree(tmp_ / gone);
+        makeTree(tmp_.path(), row.tree);
+        home_ = tmp_.path() + "/" + row.home;
+        extraEnv_ = row.env;
+        Fingerprint expected = fingerprint(tmp_.path(), false);
+        for (const std::string& gone : row.gone) {
+            std::erase_if(expected, [&](const auto& e) {
+                return !gone.empty() && (e.first == gone || e.first.starts_with(gone + "/"));
+            });
+        }
+        std::istringstream lines(sweepkin({"--every-target"}, {SWEEPKIN_DELETION_DRIVER}).out);
+        int targets = 0;
+        for (std::string line; std::getline(lines, line); ++targets) {
+            std::smatch m;
+            ASSERT_TRUE(std::regex_search(line, m, std::regex(" (\\d+) (\\d+) 0$"))) << line;
+            EXPECT_EQ(m.str(1), m.str(2)) << line;
+        }
+        EXPECT_EQ(targets, 10);
+        EXPECT_EQ(fingerprint(tmp_.path(), false), expected);
+        home_ = me;
+    }
+}
+
 // The earlier report stays whole when the new one finds no room or its writer is killed at any
 // moment; the next write clears the temporary files of killed writers.
 TEST(CleanupReport, IsAlwaysTheOldOrTheNewOneUnderFaults) {

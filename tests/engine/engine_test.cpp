@@ -150,9 +150,22 @@ TEST(BaseDirs, UnusableValuesFallBackToTheDefaults) {
     EXPECT_EQ(validatedBaseDir(std::nullopt, "/home/tester/", ".local/state"),
               "/home/tester/.local/state");
     EXPECT_EQ(validatedBaseDir(std::nullopt, "/", ".config"), "/.config");
-    const BaseDirs dirs = resolveBaseDirs("/home/tester", {"/c", std::nullopt, "/s"});
-    EXPECT_EQ(dirs.cacheHome + " " + dirs.configHome + " " + dirs.stateHome,
-              "/c /home/tester/.config /s");
+    const BaseDirs dirs = resolveBaseDirs("/home/tester", {"/c", std::nullopt, "/s", "/d"});
+    EXPECT_EQ(dirs.cacheHome + " " + dirs.configHome + " " + dirs.stateHome + " " + dirs.dataHome,
+              "/c /home/tester/.config /s /d");
+    // A cache home that shares folders with another XDG folder falls back; where the default
+    // shares too, there is none. The others never lie in an application's sandbox.
+    const std::pair<BaseDirVariables, std::string> caches[] = {
+        {{"/x/c", std::nullopt, "/x"}, "/home/tester/.cache"},
+        {{"/x", "/x/config"}, "/home/tester/.cache"},
+        {{std::nullopt, "/home/tester/.cache"}, ""},
+        {{std::nullopt, std::nullopt, std::nullopt, "/home/tester/.cache/share"}, ""},
+        {{"/home/tester/.var/app/a/cache"}, "/home/tester/.cache"}};
+    for (const auto& [variables, cache] : caches) {
+        EXPECT_EQ(resolveBaseDirs("/home/tester", variables).cacheHome, cache);
+    }
+    EXPECT_EQ(resolveBaseDirs("/home/tester", {std::nullopt, "/home/tester/snap/x"}).configHome,
+              "/home/tester/.config");
 }
 
 // Decimal units and printf's rounding: a tie goes to the even neighbour; 1.005 is just below the

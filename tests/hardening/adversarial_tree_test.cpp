@@ -168,24 +168,31 @@ TEST_F(AdversarialTree, DeepChainBeyondPathMaxWithSixtyFourDescriptors) {
 }
 
 // As an ordinary user: measuring passes over what it cannot read and counts the rest; the
-// removal takes what it can, fails, and adds nothing for a path it could not remove whole.
+// removal takes what it can, fails, and adds nothing for a path it could not remove whole. A
+// caches folder that may be searched but not read is no obstacle; one that may not be searched
+// is a failure, not "nothing to do".
 TEST_F(AdversarialTree, UnreadableAndReadOnlyFoldersAsAnOrdinaryUser) {
     const std::string locked = caches_ + "/locked", readOnly = caches_ + "/readonly";
     makeTree(caches_, {"locked/ok.bin=100", "locked/sealed/secret.bin=200", "locked/z/after=20",
-                       "readonly/ro/f1=300", "plain/c.bin=500", "empty-sealed/"});
+                       "readonly/ro/f1=300", "plain/c.bin=500", "empty-sealed/",
+                       "unsearchable/in/Cache/f=7"});
     giveToNobody(root_);  // decoys included: only the program's care keeps them intact
     const std::pair<std::string, mode_t> modes[] = {
-        {locked + "/sealed", 0}, {readOnly + "/ro", 0500}, {caches_ + "/empty-sealed", 0}};
+        {locked + "/sealed", 0}, {readOnly + "/ro", 0500}, {caches_ + "/empty-sealed", 0},
+        {caches_ + "/unsearchable", 0600}, {caches_, 0300}};
     for (const auto& [folder, mode] : modes) ASSERT_EQ(::chmod(folder.c_str(), mode), 0);
     before_ = decoys();
     const std::string outcome = runInChild([&] {
         if (::geteuid() == 0 && !dropPrivileges()) return "cannot drop privileges"s;
         const std::string clean = measureThenDelete(
             locked, {locked, readOnly, caches_ + "/plain", caches_ + "/empty-sealed"});
-        return clean + " " + std::to_string(itemSize(locked));
+        const std::string cache = caches_ + "/unsearchable/in/Cache";
+        return clean + " " + std::to_string(itemSize(locked)) + " " +
+               measureThenDelete(cache, {cache});
     });
-    EXPECT_EQ(outcome, "120 500 1 0");
+    EXPECT_EQ(outcome, "120 500 1 0 0 0 1");
     ::chmod((locked + "/sealed").c_str(), 0700);  // to look inside as its owner
+    ::chmod(caches_.c_str(), 0700);
     for (const char* gone : {"locked/ok.bin", "locked/z", "plain", "empty-sealed"}) {
         EXPECT_FALSE(exists(caches_ + "/" + gone)) << gone;
     }
