@@ -118,7 +118,9 @@ TEST(SafetyGuard, AdmitsOnlyPathsStrictlyInsideTheLinuxCachesFolders) {
         "~/snap/spotify/current/.cache/spotify", "~/snap/spotify/common/spotify",
         "~/snap/./common/.cache/spotify", "~/snap/spotify/common/.cache/../../../.ssh",
         "/other/.var/app/x/cache/spotify", "~/.config/google-chrome/Default/Cookies",
-        "~/.config/Claude/claude_desktop_config.json"};
+        "~/.config/Claude/claude_desktop_config.json", "~/.config/spotify", "~/.config/Code/User",
+        "~/.config/Slack/storage", "~/.var/app/com.spotify.Client/config/spotify",
+        "~/.config/google-chrome/Local State", "~/.mozilla/firefox/p/cache2/../cookies.sqlite"};
     // clang-format on
     for (const std::string& path : allowed) {
         EXPECT_TRUE(isSafeCachePath(expanded(path), "/home/tester", "/data/xdg")) << path;
