@@ -29,8 +29,7 @@ std::string targetLine(const AppTarget& target) {
     const std::vector<std::string> paths = expandPatterns(target.paths);
     if (paths.empty()) return "  · " + target.name + ": not installed / no cache";
 
-    std::int64_t total = 0;
-    for (const std::string& path : paths) total += itemSize(path);
+    const std::int64_t total = pathsSize(paths);
     return "  · " + target.name + ": " + formatBytes(total) + "  [" +
            (total >= kListThreshold ? "WOULD LIST" : "hidden (<1 MB)") + "]  — " +
            std::to_string(paths.size()) + " folder(s)";

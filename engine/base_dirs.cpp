@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/home.h"
+#include "engine/path_opener.h"
 #include "engine/unique_fd.h"
 
 namespace sweepkin {
@@ -33,15 +34,19 @@ struct Place {
     std::string text;
     std::vector<Identity> chain;  // deepest existing folder first
     bool exists = false;          // the whole path is a folder
+    bool refused = false;         // a link on its way that is not followed
     uid_t owner = 0;              // when it exists
 };
 
-Place place(std::string text) {
-    Place out{std::move(text), {}, false, 0};
+// Opened as the catalogue's paths will be opened, links on the way taken by the same rules.
+Place place(std::string text, const Sandboxes& sandboxes) {
+    Place out{std::move(text), {}, false, false, 0};
     std::string prefix = out.text;
     UniqueFd fd;
     for (;;) {
-        fd.reset(::open(prefix.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        Opened opened = openUsersFolder(prefix, sandboxes);
+        out.refused = out.refused || opened.reach == Reach::Refused;
+        fd = std::move(opened.fd);
         if (fd || prefix == "/" || prefix.empty()) break;
         const std::size_t slash = prefix.rfind('/');
         prefix = slash == 0 || slash == std::string::npos ? "/" : prefix.substr(0, slash);
@@ -94,14 +99,17 @@ std::string validatedBaseDir(const std::optional<std::string>& value, std::strin
 
 BaseDirs resolveBaseDirs(std::string_view home, const BaseDirVariables& variables) {
     const std::string base = homePrefix(normalizedPath(home));
+    const Sandboxes links = sandboxesOf(base.empty() ? "/" : base);
+    const auto place = [&](std::string text) { return sweepkin::place(std::move(text), links); };
     const Place homePlace = place(base.empty() ? "/" : base);
     // Whatever lies there is an application's to write, links included.
     const Place sandboxes[] = {place(base + "/.var/app"), place(base + "/snap")};
     const uid_t me = ::geteuid();
 
-    // The place unusable for any XDG folder: the home folder or above, an application's sandbox.
+    // The place unusable for any XDG folder: behind a link someone else could have made, the home
+    // folder or above, an application's sandbox.
     const auto misplaced = [&](const Place& p) {
-        return within(homePlace, p) ||
+        return p.refused || within(homePlace, p) ||
                std::any_of(std::begin(sandboxes), std::end(sandboxes),
                            [&](const Place& s) { return within(p, s); });
     };

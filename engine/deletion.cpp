@@ -49,6 +49,9 @@ Outcome removeOne(const std::string& path, const DescendHook* hook, std::int64_t
         return removeNonFolder(parentFd, target.leaf, S_ISREG(st.st_mode) ? st.st_size : 0, freed);
     }
 
+    // Another file system mounted there is not the cache's to empty; it was not counted either.
+    if (isMountPoint(parentFd, leaf)) return Outcome::Skipped;
+
     if (hook != nullptr && *hook) (*hook)(parentFd, leaf);
     UniqueFd dir(::openat(parentFd, leaf, kDirFlags));
     if (!dir) {

@@ -63,13 +63,22 @@ Root rootOf(const std::vector<std::string_view>& parts, std::size_t count,
         candidates.push_back({base + "/Library/Caches", RootKind::Plain});
     }
 
+    const auto startsWith = [&](const std::vector<std::string_view>& own) {
+        if (own.size() > count) return false;
+        for (std::size_t i = 0; i < own.size(); ++i) {
+            if (own[i] != parts[i]) return false;
+        }
+        return true;
+    };
+    // On Linux the macOS folders mean nothing: no link on the way to them is followed, even where
+    // an XDG folder was set inside ~/Library.
+    const bool library = kLinuxLocations && startsWith(components(base + "/Library"));
+
     Root best{"/", kLinuxLocations ? RootKind::Plain : RootKind::FollowAll, 0};
     for (Root& candidate : candidates) {
         const std::vector<std::string_view> own = components(candidate.text);
-        if (own.size() > count || own.size() < best.count) continue;
-        bool prefix = true;
-        for (std::size_t i = 0; prefix && i < own.size(); ++i) prefix = own[i] == parts[i];
-        if (!prefix) continue;
+        if (own.size() < best.count || !startsWith(own)) continue;
+        if (library && candidate.kind == RootKind::Xdg) continue;
         candidate.count = own.size();
         best = std::move(candidate);
     }
@@ -78,9 +87,73 @@ Root rootOf(const std::vector<std::string_view>& parts, std::size_t count,
 }
 
 Reach unreachable(int error) {
-    // Missing, not a folder, or a link where none is followed (O_NOFOLLOW's ELOOP or ENOTDIR).
-    if (error == ENOENT || error == ENOTDIR || error == ELOOP) return Reach::Absent;
+    if (error == ENOENT || error == ENOTDIR) return Reach::Absent;
+    if (error == ELOOP) return Reach::Refused;  // O_NOFOLLOW met a link
     return Reach::Failed;
+}
+
+// `dirFd` lies strictly inside a sandbox root: what it holds, a sandboxed application can write.
+bool inSandbox(int dirFd, const Sandboxes& sandboxes) {
+    if (sandboxes.roots.empty()) return false;
+    UniqueFd up(::openat(dirFd, "..", kWayFlags));
+    struct stat st;
+    std::pair<dev_t, ino_t> previous{};
+    // Bounded, in case a file system reports ".." strangely.
+    for (int depth = 0; up && depth < 4096 && ::fstat(up.get(), &st) == 0; ++depth) {
+        const std::pair<dev_t, ino_t> id{st.st_dev, st.st_ino};
+        if (id == previous) break;  // "/" is its own parent
+        for (const auto& root : sandboxes.roots) {
+            if (root == id) return true;
+        }
+        previous = id;
+        up.reset(::openat(up.get(), "..", kWayFlags));
+    }
+    return false;
+}
+
+// Enters `name` in `dirFd`. A link is followed only when it belongs to the user or to root and
+// does not lie in a sandbox; its target is walked one component at a time by the same rule, so
+// no link that someone else could have made is ever taken. `hops` bounds the links followed.
+Opened enterUsers(int dirFd, const std::string& name, const Sandboxes& sandboxes, int& hops) {
+    struct stat st;
+    if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return Opened{unreachable(errno), {}};
+    }
+    if (!S_ISLNK(st.st_mode)) {
+        UniqueFd fd(::openat(dirFd, name.c_str(), kWayFlags | O_NOFOLLOW));
+        return fd ? Opened{Reach::Reached, std::move(fd)} : Opened{unreachable(errno), {}};
+    }
+    if (--hops < 0 || (st.st_uid != ::geteuid() && st.st_uid != 0) || inSandbox(dirFd, sandboxes)) {
+        return Opened{Reach::Refused, {}};
+    }
+    char buffer[4096];
+    const ssize_t n = ::readlinkat(dirFd, name.c_str(), buffer, sizeof buffer);
+    if (n <= 0 || static_cast<std::size_t>(n) == sizeof buffer) return Opened{Reach::Refused, {}};
+    const std::string target(buffer, static_cast<std::size_t>(n));
+    Opened at{Reach::Reached, UniqueFd(target.front() == '/' ? ::open("/", kWayFlags)
+                                                             : ::openat(dirFd, ".", kWayFlags))};
+    for (const std::string_view part : components(target)) {
+        if (!at.fd) return Opened{unreachable(errno), {}};
+        if (part == ".") continue;
+        if (part == "..") {
+            at.fd.reset(::openat(at.fd.get(), "..", kWayFlags));
+            continue;
+        }
+        at = enterUsers(at.fd.get(), std::string(part), sandboxes, hops);
+        if (at.reach != Reach::Reached) return at;
+    }
+    return at.fd ? std::move(at) : Opened{unreachable(errno), {}};
+}
+
+Opened openUsersFolderFrom(const std::vector<std::string_view>& parts, std::size_t count,
+                           const Sandboxes& sandboxes) {
+    Opened at{Reach::Reached, UniqueFd(::open("/", kWayFlags))};
+    int hops = 40;
+    for (std::size_t i = 0; i < count && at.reach == Reach::Reached; ++i) {
+        if (parts[i] == "." || parts[i] == "..") return Opened{Reach::Refused, {}};
+        at = enterUsers(at.fd.get(), std::string(parts[i]), sandboxes, hops);
+    }
+    return at;
 }
 
 // A snap's "current" link, when it names a revision folder beside it: that name.
@@ -95,7 +168,7 @@ std::optional<std::string> snapRevision(int snapFd, Reach& reach) {
     const std::string name(target, static_cast<std::size_t>(n));
     if (static_cast<std::size_t>(n) == sizeof target || name.empty() || name == "." ||
         name == ".." || name.find('/') != std::string::npos) {
-        reach = Reach::Absent;
+        reach = Reach::Refused;
         return std::nullopt;
     }
     return name;
@@ -106,31 +179,47 @@ Opened walkDown(const std::vector<std::string_view>& parts, std::size_t count,
                 const TrustedRoots& roots) {
     const Root root = rootOf(parts, count, roots);
     Opened out;
-    out.fd.reset(::open(root.text.c_str(), kWayFlags));
-    if (!out.fd) {
-        out.reach = unreachable(errno);
+    if (root.kind == RootKind::FollowAll) {
+        out.fd.reset(::open(root.text.c_str(), kWayFlags));
+        out.reach = out.fd ? Reach::Reached : unreachable(errno);
         return out;
     }
-    for (std::size_t i = root.count; i < count; ++i) {
+    out = openUsersFolderFrom(parts, root.count, roots.sandboxes);
+    for (std::size_t i = root.count; i < count && out.reach == Reach::Reached; ++i) {
         const std::size_t depth = i - root.count;  // 0: right below the root
         std::string name(parts[i]);
-        if (name == "." || name == "..") return Opened{Reach::Absent, {}};
+        if (name == "." || name == "..") return Opened{Reach::Refused, {}};
         if (root.kind == RootKind::Snap && depth == 1 && name == "current") {
             Reach reach = Reach::Absent;
             const std::optional<std::string> revision = snapRevision(out.fd.get(), reach);
             if (!revision) return Opened{reach, {}};
             name = *revision;
         }
-        const bool follow = root.kind == RootKind::Xdg && depth == 0;
-        UniqueFd next(::openat(out.fd.get(), name.c_str(), kWayFlags | (follow ? 0 : O_NOFOLLOW)));
+        if (root.kind == RootKind::Xdg && depth == 0) {  // an application's top folder
+            int hops = 40;
+            out = enterUsers(out.fd.get(), name, roots.sandboxes, hops);
+            continue;
+        }
+        UniqueFd next(::openat(out.fd.get(), name.c_str(), kWayFlags | O_NOFOLLOW));
         if (!next) return Opened{unreachable(errno), {}};
         out.fd = std::move(next);
     }
-    out.reach = Reach::Reached;
     return out;
 }
 
 }  // namespace
+
+Sandboxes sandboxesOf(std::string_view home) {
+    Sandboxes out;
+    if constexpr (kLinuxLocations) {
+        const std::string base = homePrefix(home);
+        for (const std::string& folder : {base + "/.var/app", base + "/snap"}) {
+            struct stat st;
+            if (::stat(folder.c_str(), &st) == 0) out.roots.emplace_back(st.st_dev, st.st_ino);
+        }
+    }
+    return out;
+}
 
 TrustedRoots currentTrustedRoots() {
     TrustedRoots roots;
@@ -139,8 +228,14 @@ TrustedRoots currentTrustedRoots() {
         const BaseDirs dirs = currentBaseDirs(roots.home);
         roots.cacheHome = dirs.cacheHome;
         roots.configHome = dirs.configHome;
+        roots.sandboxes = sandboxesOf(roots.home);
     }
     return roots;
+}
+
+Opened openUsersFolder(std::string_view path, const Sandboxes& sandboxes) {
+    const std::vector<std::string_view> parts = components(path);
+    return openUsersFolderFrom(parts, parts.size(), sandboxes);
 }
 
 OpenedParent openParent(std::string_view path, const TrustedRoots& roots) {
@@ -148,7 +243,10 @@ OpenedParent openParent(std::string_view path, const TrustedRoots& roots) {
     OpenedParent out;
     if (parts.empty() || path.front() != '/') return out;
     out.leaf = std::string(parts.back());
-    if (out.leaf == "." || out.leaf == "..") return out;
+    if (out.leaf == "." || out.leaf == "..") {
+        out.reach = Reach::Refused;
+        return out;
+    }
     static_cast<Opened&>(out) = walkDown(parts, parts.size() - 1, roots);
     return out;
 }
@@ -170,6 +268,21 @@ std::size_t rootComponents(std::string_view path, const TrustedRoots& roots) {
     const std::vector<std::string_view> parts = components(path);
     const Root root = rootOf(parts, parts.size(), roots);
     return root.kind == RootKind::FollowAll ? 0 : root.count;
+}
+
+bool isMountPoint(int parentFd, const char* name) {
+    struct statx parent, item;
+    constexpr unsigned kMask = STATX_INO | STATX_MNT_ID;
+    if (::statx(parentFd, "", AT_EMPTY_PATH, kMask, &parent) != 0 ||
+        ::statx(parentFd, name, AT_SYMLINK_NOFOLLOW, kMask, &item) != 0) {
+        return false;  // gone, or unreadable: the caller's own checks decide
+    }
+    if (parent.stx_dev_major != item.stx_dev_major || parent.stx_dev_minor != item.stx_dev_minor) {
+        return true;
+    }
+    // A bind mount of the same file system shares the device number, hence the mount id.
+    return (parent.stx_mask & item.stx_mask & STATX_MNT_ID) != 0 &&
+           parent.stx_mnt_id != item.stx_mnt_id;
 }
 
 }  // namespace sweepkin

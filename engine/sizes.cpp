@@ -5,6 +5,9 @@
 #include <sys/statvfs.h>
 
 #include <charconv>
+#include <optional>
+#include <set>
+#include <utility>
 #include <limits>
 
 #include "engine/home.h"
@@ -31,6 +34,26 @@ std::int64_t folderBytes(int parentFd, const char* name) {
     return fd ? walkTree(fd.get(), WalkMode::Measure, 2).bytes : 0;
 }
 
+// The size of `path` (see itemSize), and what it is on disk when it counts at all.
+std::int64_t measure(const std::string& path, const TrustedRoots& roots,
+                     std::optional<std::pair<dev_t, ino_t>>& identity) {
+    // Reached by the same rules as the deletion uses, so what is counted is what a clean frees.
+    const OpenedParent parent = openParent(path, roots);
+    if (parent.reach != Reach::Reached) return 0;
+    struct stat st;
+    const char* leaf = parent.leaf.c_str();
+    if (::fstatat(parent.fd.get(), leaf, &st, 0) != 0) return 0;  // missing, or a link to nothing
+    if (::fstatat(parent.fd.get(), leaf, &st, AT_SYMLINK_NOFOLLOW) != 0) return 0;
+    // A link is removed as itself, which frees nothing worth counting; its target stays. Another
+    // file system mounted there is not removed either.
+    if (S_ISLNK(st.st_mode)) return 0;
+    identity.emplace(st.st_dev, st.st_ino);
+    if (S_ISDIR(st.st_mode)) {
+        return isMountPoint(parent.fd.get(), leaf) ? 0 : folderBytes(parent.fd.get(), leaf);
+    }
+    return st.st_size > 0 ? static_cast<std::int64_t>(st.st_size) : 0;
+}
+
 }  // namespace
 
 std::int64_t directorySize(const std::string& folder) {
@@ -39,17 +62,20 @@ std::int64_t directorySize(const std::string& folder) {
 }
 
 std::int64_t itemSize(const std::string& path) {
-    // Reached by the same rules as the deletion uses, so what is counted is what a clean frees.
-    const OpenedParent parent = openParent(path, currentTrustedRoots());
-    if (parent.reach != Reach::Reached) return 0;
-    struct stat st;
-    const char* leaf = parent.leaf.c_str();
-    if (::fstatat(parent.fd.get(), leaf, &st, 0) != 0) return 0;  // missing, or a link to nothing
-    if (::fstatat(parent.fd.get(), leaf, &st, AT_SYMLINK_NOFOLLOW) != 0) return 0;
-    // A link is removed as itself, which frees nothing worth counting; its target stays.
-    if (S_ISLNK(st.st_mode)) return 0;
-    if (S_ISDIR(st.st_mode)) return folderBytes(parent.fd.get(), leaf);
-    return st.st_size > 0 ? static_cast<std::int64_t>(st.st_size) : 0;
+    std::optional<std::pair<dev_t, ino_t>> identity;
+    return measure(path, currentTrustedRoots(), identity);
+}
+
+std::int64_t pathsSize(const std::vector<std::string>& paths) {
+    const TrustedRoots roots = currentTrustedRoots();
+    std::set<std::pair<dev_t, ino_t>> seen;
+    std::int64_t total = 0;
+    for (const std::string& path : paths) {
+        std::optional<std::pair<dev_t, ino_t>> identity;
+        const std::int64_t size = measure(path, roots, identity);
+        if (identity && seen.insert(*identity).second) total += size;
+    }
+    return total;
 }
 
 std::int64_t freeDiskSpace() {

@@ -13,8 +13,7 @@ void runScan(const std::vector<AppTarget>& targets, const Selection& previousSel
              const ScanPublisher& publish) {
     QVector<CacheRow> rows;
     for (const AppTarget& target : targets) {
-        std::int64_t total = 0;
-        for (const std::string& path : expandPatterns(target.paths)) total += itemSize(path);
+        const std::int64_t total = pathsSize(expandPatterns(target.paths));
         if (total < kScanRowThreshold) continue;
         const QString id = QString::fromStdString(target.name);
         // Rows the user has not seen before come ticked; an unticked row stays unticked.

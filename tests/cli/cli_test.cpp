@@ -384,7 +384,7 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
 TEST_F(CliTest, LinksAndValuesLeadingOutOfTheCachesTakeNothingElse) {
     struct Row {
         std::vector<std::string> tree, env, gone;  // paths below the scratch folder
-        std::string home = "home";
+        std::string home = "home", othersLink = "";  // a link that belongs to another user
     };
     const std::string v = tmp_ / "v", disk = tmp_ / "disk", me = tmp_ / "home";
     std::vector<Row> rows = {
@@ -419,7 +419,19 @@ TEST_F(CliTest, LinksAndValuesLeadingOutOfTheCachesTakeNothingElse) {
          {"home/.cache/spotify"}},
         {{"home/.cache/spotify/f=9", "home/.cache/google-chrome/Default/Cache/f=9"},
          {"XDG_CONFIG_HOME=" + me + "/.cache"}, {"home/.cache/google-chrome/Default/Cache"}},
-        {{"home/.cache/spotify/f=9"}, {"XDG_DATA_HOME=" + me + "/.cache/data"}}};
+        {{"home/.cache/spotify/f=9"}, {"XDG_DATA_HOME=" + me + "/.cache/data"}},
+        {{"home/Library/Caches->../Projects", "home/Projects/CloudKit/f=9"},
+         {"XDG_CACHE_HOME=" + me + "/Library"}},
+        // Another user's link, and a sandbox's link met while following the user's own.
+        {{"up/cache->" + me + "/Documents", "home/Documents/spotify/f=9"},
+         {"XDG_CACHE_HOME=" + (tmp_ / "up/cache")}, {}, "home", "up/cache"},
+        {{"home/.config/chromium->" + me + "/snap/chromium/common/chromium",
+          "home/snap/chromium/common/chromium->../../../Projects",
+          "home/Projects/GrShaderCache/f=9", "home/Projects/Default/Cache/f=9"}},
+        // The user's link into a sandbox: its caches go, each counted once.
+        {{"home/.config/google-chrome->" + me + "/.var/app/com.google.Chrome/config/google-chrome",
+          "home/.var/app/com.google.Chrome/config/google-chrome/Default/Cache/f=9"},
+         {}, {"home/.var/app/com.google.Chrome/config/google-chrome/Default/Cache"}}};
     // A link in place of each folder of a sandbox's cache location, from the application's own
     // folder down to the cache folder itself (removed as a link), to a copy of what lies below.
     for (std::string location : {".var/app/com.google.Chrome/cache/google-chrome",
@@ -455,6 +467,9 @@ TEST_F(CliTest, LinksAndValuesLeadingOutOfTheCachesTakeNothingElse) {
         removeTree(tmp_ / "u2");
         for (const char* gone : {"v", "disk", "up", "spotify"}) removeTree(tmp_ / gone);
         makeTree(tmp_.path(), row.tree);
+        if (!row.othersLink.empty() && ::geteuid() == 0) {
+            ASSERT_EQ(::lchown((tmp_ / row.othersLink).c_str(), 65534, 65534), 0);
+        }
         home_ = tmp_.path() + "/" + row.home;
         extraEnv_ = row.env;
         Fingerprint expected = fingerprint(tmp_.path(), false);

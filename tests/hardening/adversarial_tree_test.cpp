@@ -200,7 +200,8 @@ TEST_F(AdversarialTree, UnreadableAndReadOnlyFoldersAsAnOrdinaryUser) {
 }
 
 // Measuring stays on the cache's own file system, as the removal does: what is mounted inside
-// (the decoy bound, a tmpfs) is neither counted nor touched, and the path fails.
+// (the decoy bound, a tmpfs) is neither counted nor touched, and the path fails; a cache path
+// that is itself a mount point is neither counted nor emptied.
 TEST_F(AdversarialTree, MountsInsideACacheFolderAreLeftAlone) {
     if (::geteuid() != 0) GTEST_SKIP() << "mounting needs root (in a private mount namespace)";
     const std::string app = caches_ + "/mounted";
@@ -213,11 +214,12 @@ TEST_F(AdversarialTree, MountsInsideACacheFolderAreLeftAlone) {
             return "skip"s;
         }
         writeText(app + "/sub/tmp/t", "on another file system");
+        const std::string mountPoint = measureThenDelete(app + "/sub/tmp", {app + "/sub/tmp"});
         const std::string clean = measureThenDelete(app, {app});
-        return clean + " " + readText(app + "/sub/tmp/t");
+        return mountPoint + " " + clean + " " + readText(app + "/sub/tmp/t");
     });
     if (outcome == "skip") GTEST_SKIP() << "this machine refuses private mounts";
-    EXPECT_EQ(outcome, "100 0 1 on another file system");
+    EXPECT_EQ(outcome, "0 0 0 100 0 1 on another file system");
     EXPECT_TRUE(!exists(app + "/a.bin") && exists(app + "/sub/bound"));
 }
 

@@ -20,8 +20,7 @@ int main(int argc, char** argv) {
         if (!everyTarget) target.paths.assign(argv + 1, argv + argc);
         const std::vector<std::string> paths =
             everyTarget ? expandPatterns(target.paths) : target.paths;
-        long long measured = 0;
-        for (const std::string& path : paths) measured += everyTarget ? itemSize(path) : 0;
+        const long long measured = everyTarget ? pathsSize(paths) : 0;
         const DeleteResult result = deleteCachePaths(paths);
         if (everyTarget) std::printf("%s %lld ", target.name.c_str(), measured);
         std::printf("%lld %d\n", static_cast<long long>(result.freed), result.anyFailed ? 1 : 0);
