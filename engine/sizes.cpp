@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
+#include <algorithm>
 #include <charconv>
 #include <optional>
 #include <set>
@@ -68,9 +69,20 @@ std::int64_t itemSize(const std::string& path) {
 
 std::int64_t pathsSize(const std::vector<std::string>& paths) {
     const TrustedRoots roots = currentTrustedRoots();
+    std::vector<std::string> texts;
+    for (const std::string& path : paths) texts.push_back(normalizedPath(path));
+    // A path inside another one of the list (Chromium's "*/GPUCache" also names
+    // GPUPersistentCache/GPUCache) goes with it.
+    const auto nested = [&](const std::string& text) {
+        return std::any_of(texts.begin(), texts.end(), [&](const std::string& other) {
+            return text.size() > other.size() && text.starts_with(other) &&
+                   (other == "/" || text[other.size()] == '/');
+        });
+    };
     std::set<std::pair<dev_t, ino_t>> seen;
     std::int64_t total = 0;
     for (const std::string& path : paths) {
+        if (nested(normalizedPath(path))) continue;
         std::optional<std::pair<dev_t, ino_t>> identity;
         const std::int64_t size = measure(path, roots, identity);
         if (identity && seen.insert(*identity).second) total += size;

@@ -15,8 +15,8 @@ std::int64_t directorySize(const std::string& folder);
 // where another file system is mounted. Reached as the deletion reaches it.
 std::int64_t itemSize(const std::string& path);
 
-// The itemSize of every path, an item reached by two of them counted once: what removing them
-// all frees.
+// The itemSize of every path, an item reached by two of them, or lying inside another of them,
+// counted once: what removing them all frees.
 std::int64_t pathsSize(const std::vector<std::string>& paths);
 
 // Bytes the user can still use on the volume of the home folder; 0 when the query fails.

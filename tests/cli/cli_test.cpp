@@ -282,7 +282,8 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
     // clang-format off
     const std::vector<std::string> caches = {
         "C/google-chrome:Default/Cache/data_0", "C/google-chrome-beta:Profile 1/Code Cache/js/i",
-        chrome + "GrShaderCache", chrome + "GraphiteDawnCache", chrome + "GPUPersistentCache",
+        chrome + "GrShaderCache", chrome + "GraphiteDawnCache",
+        chrome + "GPUPersistentCache:GPUCache/data",  // "*/GPUCache" names it too
         chrome + "ShaderCache", chrome + "Default/GPUCache", chrome + "Guest Profile/GPUCache",
         chrome + "Default/Service Worker/CacheStorage", chrome + "Default/DawnGraphiteCache",
         "F/google-chrome-unstable/Profile 2/DawnWebGPUCache",
@@ -349,7 +350,7 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
         const RunResult selfTest = sweepkin({"--selftest"});
         EXPECT_EQ(selfTest.status, 0);
         EXPECT_EQ(selfTest.out,
-                  selfTestOutput({{"Google Chrome", "3 MB  [WOULD LIST]  — 13 folder(s)"},
+                  selfTestOutput({{"Google Chrome", "3 MB  [WOULD LIST]  — 14 folder(s)"},
                                   {"Claude (desktop app)", "1 MB  [WOULD LIST]  — 5 folder(s)"},
                                   {"Spotify", "750 KB  [hidden (<1 MB)]  — 3 folder(s)"},
                                   {"Slack", "2 MB  [WOULD LIST]  — 6 folder(s)"},
