@@ -1,11 +1,13 @@
 // Closing applications with stand-in processes: which ones are listed and asked to quit, and how
-// often closeApp checks (counted through the injected sleeper, never by the clock).
+// often closeApp checks (counted through the injected sleeper, never by the clock). Only this
+// test's own processes are ever asked: a developer's browser may be running beside it.
 
 #include <fcntl.h>
 #include <sys/stat.h>
 
 #include <QSignalSpy>
 #include <QTest>
+#include <filesystem>
 #include <thread>
 
 #include "engine/proc_running_apps.h"
@@ -20,28 +22,36 @@ namespace {
 // An executable name of this process's own: suites running side by side never meet.
 const std::string kName = "fakechrome-" + std::to_string(::getpid());
 const std::string kFake = "test.sweepkin.fakechrome";
-const ExecutableNames kFakeNames{{kFake, {kName}}};
+const ProcessRules kFakeRules{{kFake, {.names = {kName}}}};
 
 bool has(const std::vector<AppInstance>& listed, QProcess* p) {
     return std::any_of(listed.begin(), listed.end(),
                        [p](auto& i) { return i.pid == p->processId(); });
 }
 
-// closeApp on the real registry, recording how often it listed and slept and whom it asked.
+// closeApp on the real registry narrowed to the processes in `own`, recording how often it listed
+// and slept and whom it asked.
 struct Closing : RunningApps {
-    ProcRunningApps real{kFakeNames};
+    ProcRunningApps real;
+    std::vector<QProcess*> own;
     int listings = 0, sleeps = 0;
     std::vector<AppInstance> asked;
 
-    Closing() {
-        closeApp(kFake, *this, [this](std::chrono::milliseconds interval) {
+    Closing(std::vector<QProcess*> ownProcesses, const std::string& id = kFake,
+            const ProcessRules& rules = kFakeRules, const std::string& pathRoot = {})
+        : real(rules, pathRoot), own(std::move(ownProcesses)) {
+        closeApp(id, *this, [this](std::chrono::milliseconds interval) {
             QCOMPARE(interval, std::chrono::milliseconds(500));
             ++sleeps;
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
         });
     }
     std::vector<AppInstance> instances(const std::string& id) override {
-        return ++listings, real.instances(id);
+        auto listed = real.instances(id);
+        std::erase_if(listed, [this](const AppInstance& i) {
+            return std::none_of(own.begin(), own.end(), [&](QProcess* p) { return has({i}, p); });
+        });
+        return ++listings, listed;
     }
     void requestQuit(const AppInstance& instance) override {
         asked.push_back(instance);
@@ -59,6 +69,7 @@ class TestCloseApp : public QObject {
     QProcess* launch(const std::string& name = kName, const QString& mode = "quit",
                      const QString& extra = "app", bool asNobody = false) {
         processes_.push_back(std::make_unique<QProcess>());
+        fixtures::makeDirs(std::filesystem::path(dir_ / name).parent_path());
         const QString path = QString::fromStdString(dir_ / name);
         return startApp(*processes_.back(), path, mode, extra, asNobody) ? processes_.back().get()
                                                                          : nullptr;
@@ -90,10 +101,11 @@ class TestCloseApp : public QObject {
             const QString mode = p.mid(2);
             if (mode == "nobody" && ::geteuid() != 0) QSKIP("another user's process needs root");
             started.push_back(launch(kName, p[0] == 'u' ? "quit" : mode,
-                                     mode == "helper" ? "--type=gpu" : "app", mode == "nobody"));
+                                     mode == "helper" ? "--type=gpu --headless" : "app",
+                                     mode == "nobody"));
             QVERIFY(started.back());
         }
-        Closing c;
+        Closing c(started);
         QVERIFY(c.sleeps >= sleeps[0] && c.sleeps <= sleeps[1]);
         // The quit round, a check before each sleep, and a last one unless all ten sleeps ran out.
         QCOMPARE(c.listings, std::min(c.sleeps + 2, 11));
@@ -107,26 +119,59 @@ class TestCloseApp : public QObject {
     void replacedExecutableStillMatches() {
         QProcess* app = launch();
         QVERIFY(app && QFile::remove(QString::fromStdString(dir_ / kName)));
-        QVERIFY(has(ProcRunningApps(kFakeNames).instances(kFake), app));
+        QVERIFY(has(ProcRunningApps(kFakeRules).instances(kFake), app));
     }
 
-    // "claude" is also a terminal program; only the desktop app's executable belongs to Claude.
-    void terminalProgramNamedClaudeIsNeverListed() {
-        QProcess* terminal = launch("claude");
-        QProcess* desktop = launch("claude-desktop");
-        QVERIFY(terminal && desktop);
-        ProcRunningApps apps;
-        const auto found = apps.instances("com.anthropic.claudefordesktop");
-        for (const AppInstance& instance : found) apps.requestQuit(instance);
-        QVERIFY(has(found, desktop) && !has(found, terminal));
-        QVERIFY(quitNormally(desktop) && stillRunning(terminal));
+    // The built-in rules with their paths below the scratch folder. "chrome" is the executable
+    // of Chrome and of Chromium's snap, so only the path tells them apart; "claude" is also a
+    // terminal program; a Firefox child runs Firefox's executable with "-contentproc" (helpers'
+    // command lines are one space-separated argument, as both browsers rewrite them).
+    void closesOnlyItsOwnApp_data() {
+        QTest::addColumn<QString>("app");
+        QTest::addColumn<QStringList>("quit");  // the stand-ins asked to quit; the others run on
+        QTest::newRow("Chrome") << QString("com.google.Chrome")
+                                << QStringList{"opt/google/chrome/chrome"};
+        QTest::newRow("Chromium") << QString("org.chromium.Chromium")
+                                  << QStringList{
+                                         "snap/chromium/123/usr/lib/chromium-browser/chrome",
+                                         "usr/lib/chromium/chromium"};
+        QTest::newRow("Firefox") << QString("org.mozilla.firefox")
+                                 << QStringList{"usr/lib/firefox-esr/firefox-esr"};
+        QTest::newRow("Claude") << QString("com.anthropic.claudefordesktop")
+                                << QStringList{"bin/claude-desktop"};
+    }
+
+    void closesOnlyItsOwnApp() {
+        QFETCH(QString, app);
+        QFETCH(QStringList, quit);
+        const QStringList standIns{"opt/google/chrome/chrome",
+                                   "snap/chromium/123/usr/lib/chromium-browser/chrome",
+                                   "usr/lib/chromium/chromium",
+                                   "elsewhere/chrome",
+                                   "usr/lib/firefox-esr/firefox-esr",
+                                   "usr/lib/firefox-esr/firefox-esr -contentproc -isForBrowser",
+                                   "bin/claude",
+                                   "bin/claude-desktop"};
+        std::vector<QProcess*> started;
+        for (const QString& standIn : standIns) {
+            const QString path = standIn.section(' ', 0, 0), argument = standIn.section(' ', 1);
+            started.push_back(
+                launch(path.toStdString(), "quit", argument.isEmpty() ? "app" : argument));
+            QVERIFY(started.back());
+        }
+        Closing c(started, app.toStdString(), {}, dir_.path());
+        for (std::size_t i = 0; i < started.size(); ++i) {
+            const bool asked = quit.contains(standIns[int(i)]);
+            QVERIFY2(has(c.asked, started[i]) == asked, qPrintable(standIns[int(i)]));
+            QVERIFY(asked ? quitNormally(started[i]) : stillRunning(started[i]));
+        }
     }
 
     // Only a record the registry handed out is signalled. Its descriptor is opened afresh when
     // someone else closed it, and closed once the process has gone.
     void registryRecordsFollowTheProcess() {
         QProcess* app = launch();
-        ProcRunningApps apps(kFakeNames);
+        ProcRunningApps apps(kFakeRules);
         QVERIFY(app && apps.instances(kFake).size() == 1);
         apps.requestQuit(AppInstance{int(app->processId()), 0});
         QVERIFY(stillRunning(app));
