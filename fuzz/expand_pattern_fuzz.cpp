@@ -59,9 +59,11 @@ const std::string& scratchFolder() {
             std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/sweepkin-fuzz-XXXXXX";
         if (::mkdtemp(templ.data()) == nullptr)
             sweepkin::fuzz::fail("cannot create a scratch folder");
-        std::atexit([] { removeTree(scratchFolder()); });
         return templ;
     }();
+    // Registered once `folder` is complete, so it runs before `folder` is destroyed.
+    static const bool removedAtExit = std::atexit([] { removeTree(scratchFolder()); }) == 0;
+    (void)removedAtExit;
     return folder;
 }
 

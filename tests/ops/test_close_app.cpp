@@ -63,7 +63,7 @@ struct Closing : RunningApps {
 
 class TestCloseApp : public QObject {
     Q_OBJECT
-    fixtures::ScratchDir dir_;
+    fixtures::ScratchDir dir_{fixtures::Reach::anyUser};
     std::vector<std::unique_ptr<QProcess>> processes_;
 
     QProcess* launch(const std::string& name = kName, const QString& mode = "quit",
