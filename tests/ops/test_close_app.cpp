@@ -24,6 +24,14 @@ const std::string kName = "fakechrome-" + std::to_string(::getpid());
 const std::string kFake = "test.sweepkin.fakechrome";
 const ProcessRules kFakeRules{{kFake, {.names = {kName}}}};
 
+// Runs a stand-in the way Flatpak runs an application: in a root of its own (a tmpfs with /usr
+// bound in) as /app/chrome, with a /.flatpak-info naming its app id. Arguments: root, helper, id.
+const QString kSandboxed =
+    R"(mount -t tmpfs tmpfs "$1" && cd "$1" && mkdir usr app && mount --rbind /usr usr &&
+       ln -s usr/bin bin && ln -s usr/lib lib && ln -s usr/lib64 lib64 && cp "$2" app/chrome &&
+       printf '[Application]\nname=%s\n\n[Instance]\n' "$3" >.flatpak-info &&
+       exec chroot . /app/chrome quit app)";
+
 bool has(const std::vector<AppInstance>& listed, QProcess* p) {
     return std::any_of(listed.begin(), listed.end(),
                        [p](auto& i) { return i.pid == p->processId(); });
@@ -74,6 +82,15 @@ class TestCloseApp : public QObject {
         return startApp(*processes_.back(), path, mode, extra, asNobody) ? processes_.back().get()
                                                                          : nullptr;
     }
+    QProcess* launchSandboxed(const QString& appID) {  // in user and mount namespaces of its own
+        const std::string root = dir_ / ("root-" + appID.toStdString());
+        fixtures::makeDirs(root);
+        processes_.push_back(std::make_unique<QProcess>());
+        processes_.back()->start("unshare",
+                                 {"--map-root-user", "--mount", "sh", "-c", kSandboxed, "sh",
+                                  QString::fromStdString(root), QUIT_HELPER_PATH, appID});
+        return processes_.back()->waitForReadyRead(10'000) ? processes_.back().get() : nullptr;
+    }
 
   private slots:
     void initTestCase() { QCOMPARE(::chmod(dir_.path().c_str(), 0755), 0); }  // nobody's too
@@ -123,18 +140,21 @@ class TestCloseApp : public QObject {
     }
 
     // The built-in rules with their paths below the scratch folder. "chrome" is the executable
-    // of Chrome and of Chromium's snap, so only the path tells them apart; "claude" is also a
+    // of Chrome and of Chromium's snap and Flatpak, so only the path or the sandbox's app id
+    // tells them apart; "claude" is also a
     // terminal program; a Firefox child runs Firefox's executable with "-contentproc" (helpers'
     // command lines are one space-separated argument, as both browsers rewrite them).
     void closesOnlyItsOwnApp_data() {
         QTest::addColumn<QString>("app");
         QTest::addColumn<QStringList>("quit");  // the stand-ins asked to quit; the others run on
         QTest::newRow("Chrome") << QString("com.google.Chrome")
-                                << QStringList{"opt/google/chrome/chrome"};
+                                << QStringList{"opt/google/chrome/chrome",
+                                               "flatpak:com.google.Chrome"};
         QTest::newRow("Chromium") << QString("org.chromium.Chromium")
                                   << QStringList{
                                          "snap/chromium/123/usr/lib/chromium-browser/chrome",
-                                         "usr/lib/chromium/chromium"};
+                                         "usr/lib/chromium/chromium",
+                                         "flatpak:org.chromium.Chromium"};
         QTest::newRow("Firefox") << QString("org.mozilla.firefox")
                                  << QStringList{"usr/lib/firefox-esr/firefox-esr"};
         QTest::newRow("Claude") << QString("com.anthropic.claudefordesktop")
@@ -151,12 +171,19 @@ class TestCloseApp : public QObject {
                                    "usr/lib/firefox-esr/firefox-esr",
                                    "usr/lib/firefox-esr/firefox-esr -contentproc -isForBrowser",
                                    "bin/claude",
-                                   "bin/claude-desktop"};
+                                   "bin/claude-desktop",
+                                   "flatpak:com.google.Chrome",
+                                   "flatpak:org.chromium.Chromium"};
         std::vector<QProcess*> started;
         for (const QString& standIn : standIns) {
             const QString path = standIn.section(' ', 0, 0), argument = standIn.section(' ', 1);
-            started.push_back(
-                launch(path.toStdString(), "quit", argument.isEmpty() ? "app" : argument));
+            if (standIn.startsWith("flatpak:")) {
+                started.push_back(launchSandboxed(standIn.mid(8)));
+                if (!started.back()) QSKIP("no user namespaces here for a sandboxed stand-in");
+            } else {
+                started.push_back(
+                    launch(path.toStdString(), "quit", argument.isEmpty() ? "app" : argument));
+            }
             QVERIFY(started.back());
         }
         Closing c(started, app.toStdString(), {}, dir_.path());
