@@ -19,11 +19,7 @@ for dir in "${caches[@]}"; do fill "$dir/data_0" 1200000 && fill "$dir/sub/data_
 for file in "${decoys[@]}"; do fill "$file" 20000; done
 decoy_sums=$(sha256sum "${decoys[@]}")
 declare -A stand_in
-for name in spotify code chrome; do
-    cp /bin/sleep "$work/$name"
-    "$work/$name" 600 &
-    stand_in[$name]=$!
-done
+for name in spotify code chrome; do cp /bin/sleep "$work/$name" && { "$work/$name" 600 & stand_in[$name]=$!; }; done
 
 launch_app
 answer_alert "Sweepkin Beta — License Agreement" 01-agreement
@@ -58,9 +54,7 @@ answer_alert "Clean 4 selected caches ($total)?" 04-confirm
 answer_alert "Done — cleared " 05-done
 for dir in "${caches[@]}"; do [ ! -e "$dir" ] || fail "cache still there: $dir"; done
 [ "$(sha256sum "${decoys[@]}")" = "$decoy_sums" ] || fail "a profile file changed"
-for name in spotify code; do
-    wait_for 5 "$name to be closed" sh -c '! kill -0 "$1" 2>/dev/null' _ "${stand_in[$name]}"
-done
+for name in spotify code; do wait_for 5 "$name to close" sh -c '! kill -0 "$1" 2>/dev/null' _ "${stand_in[$name]}"; done
 kill -0 "${stand_in[chrome]}" || fail "a \"chrome\" outside Google's folder was closed"
 state=$HOME/.local/state/Sweepkin
 grep -q '^# Sweepkin — Cleanup Report$' "$state/last_cleanup_report.md" || fail "no cleanup report"

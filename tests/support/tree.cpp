@@ -26,24 +26,12 @@ RunResult runShell(const std::string& command, bool readerGoesAway = false) {
     return result;
 }
 
-// Can users other than the owners pass through `path` and every folder above it?
-bool openToOthers(const std::string& path) {
-    std::error_code error;
-    for (auto at = std::filesystem::canonical(path, error); !error; at = at.parent_path()) {
-        struct stat st {};
-        if (::stat(at.c_str(), &st) != 0 || (st.st_mode & S_IXOTH) == 0) return false;
-        if (at == at.root_path()) return true;
-    }
-    return false;
-}
-
 }  // namespace
 
 ScratchDir::ScratchDir(Reach reach) {
     const char* tmp = std::getenv("TMPDIR");
-    std::string base = tmp != nullptr && *tmp ? tmp : "/tmp";
-    if (reach == Reach::anyUser && ::geteuid() == 0 && !openToOthers(base)) base = "/tmp";
-    std::string name = base + "/sweepkin-test-XXXXXX";
+    const bool useTmpdir = tmp != nullptr && *tmp && (reach == Reach::owner || ::geteuid() != 0);
+    std::string name = std::string(useTmpdir ? tmp : "/tmp") + "/sweepkin-test-XXXXXX";
     if (::mkdtemp(name.data()) != nullptr) path_ = name;
 }
 

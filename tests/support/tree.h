@@ -14,7 +14,7 @@ namespace sweepkin::fixtures {
 void removeTree(const std::string& path);  // whatever the modes, depth and path lengths
 
 // Who must be able to reach a scratch folder: only its owner, or also the ordinary user a test
-// running as root switches to (then it goes under /tmp when $TMPDIR is closed to other users).
+// running as root switches to (then it goes under /tmp: $TMPDIR may be closed to that user).
 enum class Reach { owner, anyUser };
 
 // A fresh folder under $TMPDIR or /tmp, removed with everything below it on destruction.
