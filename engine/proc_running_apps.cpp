@@ -15,6 +15,10 @@
 #include <memory>
 #include <optional>
 #include <sstream>
+#include <string_view>
+
+#include "engine/pattern.h"
+#include "engine/unique_fd.h"
 
 namespace sweepkin {
 
@@ -87,38 +91,92 @@ std::optional<std::uint64_t> startTime(int pid) {
     return fields->startTime;
 }
 
-// The executable's file name; a replaced executable reads "name (deleted)". Falls back to the
-// kernel's command name when the link cannot be read.
-std::optional<std::string> executableName(int pid) {
+struct Executable {
+    std::string path;  // empty when the link cannot be read
+    std::string name;
+};
+
+// The executable's path and file name; a replaced executable reads "path (deleted)". Falls back
+// to the kernel's command name (and no path) when the link cannot be read.
+std::optional<Executable> executable(int pid) {
     const std::string base = "/proc/" + std::to_string(pid);
     char target[4096];
     const ssize_t n = ::readlink((base + "/exe").c_str(), target, sizeof target - 1);
     if (n > 0) {
         std::string path(target, static_cast<size_t>(n));
         static const std::string deleted = " (deleted)";
-        if (path.size() > deleted.size() &&
-            path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0) {
-            path.erase(path.size() - deleted.size());
-        }
+        if (path.ends_with(deleted)) path.erase(path.size() - deleted.size());
         const auto slash = path.rfind('/');
-        return slash == std::string::npos ? path : path.substr(slash + 1);
+        std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+        return Executable{std::move(path), std::move(name)};
     }
     auto comm = readSmallFile(base + "/comm");
     if (!comm) return std::nullopt;
     while (!comm->empty() && comm->back() == '\n') comm->pop_back();
-    return comm;
+    return Executable{{}, std::move(*comm)};
 }
 
-// Chromium and Electron helper processes carry "--type=..." among their arguments; only the
-// main process may be asked to quit, it takes its helpers with it.
+// Component by component; "*" matches within one component only, so a pattern for
+// "/snap/chromium/*/..." never reaches into another folder level.
+bool pathMatches(std::string_view pattern, std::string_view path) {
+    for (;;) {
+        const auto patternSlash = pattern.find('/'), pathSlash = path.find('/');
+        if (!wildcardMatch(pattern.substr(0, patternSlash), path.substr(0, pathSlash)))
+            return false;
+        if (patternSlash == std::string_view::npos || pathSlash == std::string_view::npos) {
+            return patternSlash == pathSlash;
+        }
+        pattern.remove_prefix(patternSlash + 1);
+        path.remove_prefix(pathSlash + 1);
+    }
+}
+
+// The "name=" of the "[Application]" section of the sandbox's /.flatpak-info. The sandbox's
+// files are the application's to shape, so only a regular file is read, never through a link
+// and never waiting on a fifo.
+std::optional<std::string> flatpakAppID(int pid) {
+    const std::string path = "/proc/" + std::to_string(pid) + "/root/.flatpak-info";
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    std::string info(16384, '\0');
+    const ssize_t n = ::read(fd.get(), info.data(), info.size());
+    if (n <= 0) return std::nullopt;
+    info.resize(static_cast<std::size_t>(n));
+    std::istringstream lines(info);
+    bool inApplication = false;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with('[')) {
+            inApplication = line == "[Application]";
+        } else if (inApplication && line.starts_with("name=")) {
+            return line.substr(5);
+        }
+    }
+    return std::nullopt;
+}
+
+bool contains(const std::vector<std::string>& list, const std::string& value) {
+    return std::find(list.begin(), list.end(), value) != list.end();
+}
+
+bool matchesByExecutable(const ProcessRule& rule, const Executable& exe) {
+    if (contains(rule.names, exe.name)) return true;
+    return !exe.path.empty() && std::any_of(rule.paths.begin(), rule.paths.end(),
+                                            [&](auto& p) { return pathMatches(p, exe.path); });
+}
+
+// Helper processes carry "--type=..." (Chromium, Electron) or "-contentproc" (Firefox) among
+// their arguments; only the main process may be asked to quit, it takes its helpers with it.
+// Both browsers rewrite a helper's command line into one string of space-separated words.
 bool isHelperProcess(int pid) {
     const auto cmdline = readSmallFile("/proc/" + std::to_string(pid) + "/cmdline");
     if (!cmdline) return false;
     std::size_t start = 0;
     while (start < cmdline->size()) {
-        std::size_t end = cmdline->find('\0', start);
+        std::size_t end = cmdline->find_first_of(std::string_view("\0 ", 2), start);
         if (end == std::string::npos) end = cmdline->size();
-        if (cmdline->compare(start, 7, "--type=") == 0) return true;
+        const std::string_view argument(cmdline->data() + start, end - start);
+        if (argument.starts_with("--type=") || argument == "-contentproc") return true;
         start = end + 1;
     }
     return false;
@@ -147,25 +205,43 @@ int pidfdSendSignal(int pidfd, int sig) {
 
 }  // namespace
 
-const ExecutableNames& builtInExecutableNames() {
-    static const ExecutableNames names = {
-        {"com.google.Chrome", {"chrome", "google-chrome", "google-chrome-stable"}},
-        {"com.microsoft.edgemac", {"msedge", "microsoft-edge", "microsoft-edge-stable"}},
-        {"com.microsoft.VSCode", {"code"}},
-        {"com.tinyspeck.slackmacgap", {"slack"}},
-        {"com.spotify.client", {"spotify"}},
+const ProcessRules& builtInProcessRules() {
+    static const ProcessRules rules = {
+        // Google's packages install the browser under /opt/google (one folder per channel);
+        // "google-chrome" there is a launcher script that replaces itself with it.
+        {"com.google.Chrome",
+         {.paths = {"/opt/google/chrome/chrome", "/opt/google/chrome-beta/chrome",
+                    "/opt/google/chrome-unstable/chrome"},
+          .flatpakIDs = {"com.google.Chrome"}}},
+        // Distribution packages name it "chromium" ("chromium-browser" on some); the snap's
+        // executable is "chrome" inside its revision folder.
+        {"org.chromium.Chromium",
+         {.names = {"chromium", "chromium-browser"},
+          .paths = {"/snap/chromium/*/usr/lib/chromium-browser/chrome"},
+          .flatpakIDs = {"org.chromium.Chromium"}}},
+        // Every Firefox process runs the same executable; its children carry "-contentproc".
+        {"org.mozilla.firefox",
+         {.names = {"firefox", "firefox-esr", "firefox-bin"},
+          .flatpakIDs = {"org.mozilla.firefox"}}},
+        {"com.microsoft.edgemac", {.names = {"msedge", "microsoft-edge", "microsoft-edge-stable"}}},
+        {"com.microsoft.VSCode", {.names = {"code"}}},
+        {"com.tinyspeck.slackmacgap", {.names = {"slack"}}},
+        {"com.spotify.client", {.names = {"spotify"}}},
         // Only the desktop app: "claude" is also an unrelated terminal program.
-        {"com.anthropic.claudefordesktop", {"claude-desktop"}},
+        {"com.anthropic.claudefordesktop", {.names = {"claude-desktop"}}},
         {"com.apple.Safari", {}},
     };
-    return names;
+    return rules;
 }
 
-ProcRunningApps::ProcRunningApps() : names_(builtInExecutableNames()) {}
+ProcRunningApps::ProcRunningApps() : rules_(builtInProcessRules()) {}
 
-ProcRunningApps::ProcRunningApps(const ExecutableNames& extraNames)
-    : names_(builtInExecutableNames()) {
-    for (const auto& [bundleID, names] : extraNames) names_[bundleID] = names;
+ProcRunningApps::ProcRunningApps(const ProcessRules& extraRules, const std::string& pathRoot)
+    : rules_(builtInProcessRules()) {
+    for (const auto& [bundleID, rule] : extraRules) rules_[bundleID] = rule;
+    for (auto& [bundleID, rule] : rules_) {
+        for (std::string& path : rule.paths) path.insert(0, pathRoot);
+    }
 }
 
 ProcRunningApps::~ProcRunningApps() {
@@ -185,9 +261,10 @@ void ProcRunningApps::pruneExited() {
 }
 
 std::vector<AppInstance> ProcRunningApps::instances(const std::string& bundleID) {
-    const auto entry = names_.find(bundleID);
-    if (entry == names_.end() || entry->second.empty()) return {};
-    const std::vector<std::string>& wanted = entry->second;
+    const auto entry = rules_.find(bundleID);
+    if (entry == rules_.end()) return {};
+    const ProcessRule& rule = entry->second;
+    if (rule.names.empty() && rule.paths.empty() && rule.flatpakIDs.empty()) return {};
     const uid_t me = ::getuid();
 
     std::vector<AppInstance> result;
@@ -199,10 +276,17 @@ std::vector<AppInstance> ProcRunningApps::instances(const std::string& bundleID)
         if (!isPidName(de->d_name)) continue;
         const int pid = std::atoi(de->d_name);
         if (pid <= 0 || pid == ::getpid()) continue;
-        // The name first: one readlink rules out almost every process before any file is read.
-        const auto name = executableName(pid);
-        if (!name || std::find(wanted.begin(), wanted.end(), *name) == wanted.end()) continue;
+        // The executable first: one readlink rules out almost every process before any file is
+        // read; the sandbox is looked at only for the user's own processes.
+        const auto exe = executable(pid);
+        if (!exe) continue;
+        const bool byExecutable = matchesByExecutable(rule, *exe);
+        if (!byExecutable && rule.flatpakIDs.empty()) continue;
         if (realUid(pid) != me) continue;
+        if (!byExecutable) {
+            const auto appID = flatpakAppID(pid);
+            if (!appID || !contains(rule.flatpakIDs, *appID)) continue;
+        }
         if (isHelperProcess(pid)) continue;
         const auto stat = statFields(pid);
         // A zombie has already quit; it only waits for its parent to collect it.

@@ -1,5 +1,6 @@
 #pragma once
-// Linux registry: the current user's processes in /proc, matched by executable name.
+// Linux registry: the current user's processes in /proc, matched by executable name, path or
+// Flatpak sandbox.
 
 #include <cstdint>
 #include <map>
@@ -11,24 +12,34 @@
 
 namespace sweepkin {
 
-// Executable names per bundle identifier.
-using ExecutableNames = std::map<std::string, std::vector<std::string>>;
+// How the processes of one application are recognised; any one entry is enough.
+struct ProcessRule {
+    std::vector<std::string> names{};       // the executable's file name, wherever it lies
+    std::vector<std::string> paths{};       // the executable's full path; "*" matches one component
+    std::vector<std::string> flatpakIDs{};  // the app id of the Flatpak sandbox it runs in
+};
 
-// The built-in table (Chrome, Edge, Code, Slack, Spotify, Claude; Safari has none on Linux).
-const ExecutableNames& builtInExecutableNames();
+// Process rules per bundle identifier.
+using ProcessRules = std::map<std::string, ProcessRule>;
+
+// The built-in table (Chrome, Chromium, Firefox, Edge, Code, Slack, Spotify, Claude; Safari has
+// none on Linux). "chrome" is the executable's name in both Chrome and Chromium's snap and
+// Flatpak, so those two are told apart only by path and sandbox.
+const ProcessRules& builtInProcessRules();
 
 class ProcRunningApps : public RunningApps {
   public:
     ProcRunningApps();
-    // `extraNames` adds names to (or replaces entries of) the built-in table.
-    explicit ProcRunningApps(const ExecutableNames& extraNames);
+    // `extraRules` adds entries to (or replaces entries of) the built-in table. Every path rule
+    // is looked up below `pathRoot` (tests place stand-in executables in a scratch folder).
+    explicit ProcRunningApps(const ProcessRules& extraRules, const std::string& pathRoot = {});
     ~ProcRunningApps() override;
 
     ProcRunningApps(const ProcRunningApps&) = delete;
     ProcRunningApps& operator=(const ProcRunningApps&) = delete;
 
-    // The main processes (no "--type=" helpers) of the current user whose executable name is one
-    // of the identifier's names. Each carries a pidfd opened for exactly that process, kept by
+    // The main processes (no "--type=" or "-contentproc" helpers) of the current user that the
+    // identifier's rule recognises. Each carries a pidfd opened for exactly that process, kept by
     // this registry until the process is no longer listed.
     std::vector<AppInstance> instances(const std::string& bundleID) override;
 
@@ -44,7 +55,7 @@ class ProcRunningApps : public RunningApps {
 
     void pruneExited();  // with mutex_ held
 
-    ExecutableNames names_;
+    ProcessRules rules_;
     std::mutex mutex_;
     std::vector<Tracked> tracked_;  // pidfds owned here, closed in the destructor
 };

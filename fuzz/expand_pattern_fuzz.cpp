@@ -64,9 +64,11 @@ const std::string& scratchFolder() {
         if (real == nullptr) sweepkin::fuzz::fail("cannot resolve the scratch folder");
         templ = real;
         std::free(real);
-        std::atexit([] { removeTree(scratchFolder()); });
         return templ;
     }();
+    // Registered once `folder` is complete, so it runs before `folder` is destroyed.
+    static const bool removedAtExit = std::atexit([] { removeTree(scratchFolder()); }) == 0;
+    (void)removedAtExit;
     return folder;
 }
 

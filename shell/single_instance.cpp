@@ -1,5 +1,6 @@
 #include "shell/single_instance.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,11 +15,26 @@
 #include <QLocalSocket>
 #include <QThread>
 
+#include "engine/unique_fd.h"
+
 namespace sweepkin {
 
 namespace {
 
 const QByteArray kShowRequest = QByteArrayLiteral("show\n");
+
+// A folder of this user's that others may enter (made under another umask, or copied) is set to
+// 0700 through a descriptor that cannot have followed a link put there since it was looked at,
+// and looked at again through that descriptor.
+bool makePrivate(const QByteArray& path) {
+    const UniqueFd folder(
+        ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
+    if (!folder || ::fstat(folder.get(), &st) != 0 || st.st_uid != ::geteuid()) return false;
+    if (::fchmod(folder.get(), 0700) != 0 || ::fstat(folder.get(), &st) != 0) return false;
+    return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+           (st.st_mode & (S_IRWXG | S_IRWXO)) == 0;
+}
 
 // Creates `dir` (0700) when it is missing. Anyone may create a name in the temporary folder first,
 // and whoever controls the folder could hold the lock and turn every launch away, so it is used
@@ -35,7 +51,7 @@ QString privateFolderProblem(const QString& dir) {
         return QStringLiteral("%1 is not a real folder").arg(dir);
     }
     if (st.st_uid != ::geteuid()) return QStringLiteral("%1 belongs to another user").arg(dir);
-    if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+    if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0 && !makePrivate(path)) {
         return QStringLiteral("%1 is open to other users").arg(dir);
     }
     return {};

@@ -112,7 +112,7 @@ class CliTest : public ::testing::Test {
         return runProgram(argv, env, readerGoesAway);
     }
 
-    ScratchDir tmp_;
+    ScratchDir tmp_{Reach::anyUser};  // the "locked" case runs the program as another user
     std::string home_ = tmp_ / "home";
     std::vector<std::string> extraEnv_;  // VAR=value, added to every run
 };

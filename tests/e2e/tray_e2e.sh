@@ -2,7 +2,9 @@
 # tray_e2e.sh PATH/TO/sweepkin ARTIFACTS_DIR: on a real X server, the first-run agreement, the
 # tray icon, the panel, a clean of four fake caches in a Linux home (native, snap, one macOS-style;
 # profile files beside them must survive), the report, the log, nothing written under ~/Library,
-# the empty panel after, and a second launch that opens the running copy's panel.
+# the empty panel after, and a second launch that opens the running copy's panel. Stand-in
+# applications run beside it: the clean closes Spotify's and Code's; a "chrome" outside Google's
+# folder is not Chrome and runs on.
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/x_session.sh"
 start_x tray
@@ -16,6 +18,8 @@ decoys=("$config/google-chrome/Default/Cookies" "$config/google-chrome/Local Sta
 for dir in "${caches[@]}"; do fill "$dir/data_0" 1200000 && fill "$dir/sub/data_1" 50000; done
 for file in "${decoys[@]}"; do fill "$file" 20000; done
 decoy_sums=$(sha256sum "${decoys[@]}")
+declare -A stand_in
+for name in spotify code chrome; do cp /bin/sleep "$work/$name" && { "$work/$name" 600 & stand_in[$name]=$!; }; done
 
 launch_app
 answer_alert "Sweepkin Beta — License Agreement" 01-agreement
@@ -50,6 +54,8 @@ answer_alert "Clean 4 selected caches ($total)?" 04-confirm
 answer_alert "Done — cleared " 05-done
 for dir in "${caches[@]}"; do [ ! -e "$dir" ] || fail "cache still there: $dir"; done
 [ "$(sha256sum "${decoys[@]}")" = "$decoy_sums" ] || fail "a profile file changed"
+for name in spotify code; do wait_for 5 "$name to close" sh -c '! kill -0 "$1" 2>/dev/null' _ "${stand_in[$name]}"; done
+kill -0 "${stand_in[chrome]}" || fail "a \"chrome\" outside Google's folder was closed"
 state=$HOME/.local/state/Sweepkin
 grep -q '^# Sweepkin — Cleanup Report$' "$state/last_cleanup_report.md" || fail "no cleanup report"
 [ "$(grep -c '^- .*: cleared ' "$state/last_cleanup_report.md")" = 4 ] || fail "report without four targets"

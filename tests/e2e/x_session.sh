@@ -3,9 +3,21 @@
 # stopped on exit. The program runs with SWEEPKIN_TEST_DUMP=FILE, so FILE holds the panel's texts
 # (rows as "[x] name — size"), "@visible 0|1", "@clean X Y ENABLED" (the clean button's centre on
 # screen), and FILE.alert the open alert's message and buttons: no need to read pixels.
+#
+# The program asks running applications it finds in /proc to quit before it cleans their caches.
+# So the whole run (X server, tray, program, stand-in applications) happens in a process namespace
+# of its own with its own /proc: the program sees, and can signal, this run's processes only, never
+# the developer's browser or editor (this script is its first process). Where no such namespace
+# can be made the run is skipped.
+if [ $$ != 1 ]; then
+    own_pids=(unshare --pid --mount-proc --kill-child)
+    [ "$(id -u)" = 0 ] || own_pids=(unshare --user --map-current-user --pid --mount-proc --kill-child)
+    "${own_pids[@]}" true 2>/dev/null || { echo "SKIP: no private process namespace here" >&2; exit 77; }
+    exec "${own_pids[@]}" "$0" "$@"
+fi
 app=$(readlink -f "${1:?usage: $0 PATH/TO/sweepkin ARTIFACTS_DIR}")
 mkdir -p "${2:?}" && artifacts=$(readlink -f "$2")
-work=$(mktemp -d /tmp/sweepkin-e2e.XXXXXX)
+work=$(mktemp -d "${TMPDIR:-/tmp}/sweepkin-e2e.XXXXXX")
 dump=$work/panel.txt
 trap 'kill $(jobs -p) 2>/dev/null; wait; rm -rf "$work"' EXIT
 

@@ -50,7 +50,7 @@ class AdversarialTree : public ::testing::Test {
         return {fingerprint(decoy_), fingerprint(documents_)};
     }
 
-    ScratchDir scratch_;
+    ScratchDir scratch_{Reach::anyUser};
     const std::string root_ = scratch_.path(), home_ = root_ + "/home",
                       caches_ = home_ + "/Library/Caches", decoy_ = root_ + "/decoy",
                       documents_ = home_ + "/Documents";

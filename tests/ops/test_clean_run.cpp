@@ -34,7 +34,7 @@ struct World {
     ScriptedDesktop desktop;
     SettingsStore settings{QString::fromStdString(at("Sweepkin.conf"))};
     const std::string appName = "fakechrome-" + std::to_string(::getpid());  // this run's own
-    ProcRunningApps apps{ExecutableNames{{"test.chrome", {appName}}}};
+    ProcRunningApps apps{ProcessRules{{"test.chrome", {.names = {appName}}}}};
     ActivityLog log{at("state/Sweepkin.log"), 5'242'880};
     Scanner scanner{model, targets};
     std::unique_ptr<CleanRun> run = std::make_unique<CleanRun>(CleanRunContext{

@@ -1,11 +1,14 @@
 // Closing applications with stand-in processes: which ones are listed and asked to quit, and how
-// often closeApp checks (counted through the injected sleeper, never by the clock).
+// often closeApp checks (counted through the injected sleeper, never by the clock). Only this
+// test's own processes are ever asked: a developer's browser may be running beside it.
 
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <QDir>
 #include <QSignalSpy>
 #include <QTest>
+#include <filesystem>
 #include <thread>
 
 #include "engine/proc_running_apps.h"
@@ -20,28 +23,61 @@ namespace {
 // An executable name of this process's own: suites running side by side never meet.
 const std::string kName = "fakechrome-" + std::to_string(::getpid());
 const std::string kFake = "test.sweepkin.fakechrome";
-const ExecutableNames kFakeNames{{kFake, {kName}}};
+const ProcessRules kFakeRules{{kFake, {.names = {kName}}}};
+
+// Runs a stand-in the way Flatpak runs an application: in a root of its own (a tmpfs with /usr
+// bound in) as /app/chrome, with a /.flatpak-info naming its app id. Arguments: root, helper, id.
+const QString kSandboxed =
+    R"(mount -t tmpfs tmpfs "$1" && cd "$1" && mkdir usr app && mount --rbind /usr usr &&
+       ln -s usr/bin bin && ln -s usr/lib lib && ln -s usr/lib64 lib64 && cp "$2" app/chrome &&
+       printf '[Application]\nname=%s\n' "$3" >.flatpak-info && exec chroot . /app/chrome quit app)";
+
+// Stand-ins for the built-in rules, and the application whose closing asks each to quit. "chrome"
+// is the executable of Chrome and of Chromium's snap and Flatpak: only the path or the sandbox's
+// app id tells them apart. "claude" is also a terminal program. A Firefox child runs Firefox's
+// executable; like a Chromium helper's, its command line is rewritten into one argument.
+const std::pair<const char*, const char*> kStandIns[] = {
+    {"opt/google/chrome/chrome", "com.google.Chrome"},
+    {"flatpak:com.google.Chrome", "com.google.Chrome"},
+    {"snap/chromium/123/usr/lib/chromium-browser/chrome", "org.chromium.Chromium"},
+    {"usr/lib/chromium/chromium", "org.chromium.Chromium"},
+    {"usr/lib/chromium/chromium --type=gpu-process --headless", ""},
+    {"flatpak:org.chromium.Chromium", "org.chromium.Chromium"},
+    {"elsewhere/chrome", ""},
+    {"usr/lib/firefox-esr/firefox-esr", "org.mozilla.firefox"},
+    {"usr/lib/firefox-esr/firefox-esr -contentproc -isForBrowser", ""},
+    {"bin/claude", ""},
+    {"bin/claude-desktop", "com.anthropic.claudefordesktop"},
+};
 
 bool has(const std::vector<AppInstance>& listed, QProcess* p) {
     return std::any_of(listed.begin(), listed.end(),
                        [p](auto& i) { return i.pid == p->processId(); });
 }
 
-// closeApp on the real registry, recording how often it listed and slept and whom it asked.
+// closeApp on the real registry narrowed to the processes in `own`, recording how often it listed
+// and slept and whom it asked.
 struct Closing : RunningApps {
-    ProcRunningApps real{kFakeNames};
+    ProcRunningApps real;
+    std::vector<QProcess*> own;
     int listings = 0, sleeps = 0;
     std::vector<AppInstance> asked;
 
-    Closing() {
-        closeApp(kFake, *this, [this](std::chrono::milliseconds interval) {
+    Closing(std::vector<QProcess*> ownProcesses, const std::string& id = kFake,
+            const ProcessRules& rules = kFakeRules, const std::string& pathRoot = {})
+        : real(rules, pathRoot), own(std::move(ownProcesses)) {
+        closeApp(id, *this, [this](std::chrono::milliseconds interval) {
             QCOMPARE(interval, std::chrono::milliseconds(500));
             ++sleeps;
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
         });
     }
     std::vector<AppInstance> instances(const std::string& id) override {
-        return ++listings, real.instances(id);
+        auto listed = real.instances(id);
+        std::erase_if(listed, [this](const AppInstance& i) {
+            return std::none_of(own.begin(), own.end(), [&](QProcess* p) { return has({i}, p); });
+        });
+        return ++listings, listed;
     }
     void requestQuit(const AppInstance& instance) override {
         asked.push_back(instance);
@@ -53,15 +89,28 @@ struct Closing : RunningApps {
 
 class TestCloseApp : public QObject {
     Q_OBJECT
-    fixtures::ScratchDir dir_;
+    fixtures::ScratchDir dir_{fixtures::Reach::anyUser};
     std::vector<std::unique_ptr<QProcess>> processes_;
 
     QProcess* launch(const std::string& name = kName, const QString& mode = "quit",
                      const QString& extra = "app", bool asNobody = false) {
         processes_.push_back(std::make_unique<QProcess>());
+        fixtures::makeDirs(std::filesystem::path(dir_ / name).parent_path());
         const QString path = QString::fromStdString(dir_ / name);
         return startApp(*processes_.back(), path, mode, extra, asNobody) ? processes_.back().get()
                                                                          : nullptr;
+    }
+    // "path [argument]" below the scratch folder, or "flatpak:<app id>" run by kSandboxed.
+    QProcess* launchStandIn(const QString& spec) {
+        if (!spec.startsWith("flatpak:")) {
+            return launch(spec.section(' ', 0, 0).toStdString(), "quit", spec.section(' ', 1));
+        }
+        const QString root = QString::fromStdString(dir_ / spec.toStdString());
+        QProcess& p = *processes_.emplace_back(std::make_unique<QProcess>());
+        QDir().mkpath(root);
+        p.start("unshare", {"--map-root-user", "--mount", "sh", "-c", kSandboxed, "sh", root,
+                            QUIT_HELPER_PATH, spec.mid(8)});
+        return p.waitForReadyRead(10'000) ? &p : nullptr;
     }
 
   private slots:
@@ -78,7 +127,6 @@ class TestCloseApp : public QObject {
         QTest::newRow("not running") << QStringList() << QList{0, 0};
         QTest::newRow("ignores the request") << QStringList{"s ignore"} << QList{10, 10};
         QTest::newRow("two, one slow") << QStringList{"q quit", "q slow"} << QList{1, 9};
-        QTest::newRow("helper process") << QStringList{"q quit", "u helper"} << QList{0, 9};
         QTest::newRow("another user's") << QStringList{"u nobody"} << QList{0, 0};
     }
 
@@ -89,11 +137,10 @@ class TestCloseApp : public QObject {
         for (const QString& p : processes) {
             const QString mode = p.mid(2);
             if (mode == "nobody" && ::geteuid() != 0) QSKIP("another user's process needs root");
-            started.push_back(launch(kName, p[0] == 'u' ? "quit" : mode,
-                                     mode == "helper" ? "--type=gpu" : "app", mode == "nobody"));
+            started.push_back(launch(kName, p[0] == 'u' ? "quit" : mode, "app", mode == "nobody"));
             QVERIFY(started.back());
         }
-        Closing c;
+        Closing c(started);
         QVERIFY(c.sleeps >= sleeps[0] && c.sleeps <= sleeps[1]);
         // The quit round, a check before each sleep, and a last one unless all ten sleeps ran out.
         QCOMPARE(c.listings, std::min(c.sleeps + 2, 11));
@@ -107,26 +154,41 @@ class TestCloseApp : public QObject {
     void replacedExecutableStillMatches() {
         QProcess* app = launch();
         QVERIFY(app && QFile::remove(QString::fromStdString(dir_ / kName)));
-        QVERIFY(has(ProcRunningApps(kFakeNames).instances(kFake), app));
+        QVERIFY(has(ProcRunningApps(kFakeRules).instances(kFake), app));
     }
 
-    // "claude" is also a terminal program; only the desktop app's executable belongs to Claude.
-    void terminalProgramNamedClaudeIsNeverListed() {
-        QProcess* terminal = launch("claude");
-        QProcess* desktop = launch("claude-desktop");
-        QVERIFY(terminal && desktop);
-        ProcRunningApps apps;
-        const auto found = apps.instances("com.anthropic.claudefordesktop");
-        for (const AppInstance& instance : found) apps.requestQuit(instance);
-        QVERIFY(has(found, desktop) && !has(found, terminal));
-        QVERIFY(quitNormally(desktop) && stillRunning(terminal));
+    // The built-in rules, with their paths below the scratch folder, on the stand-ins above.
+    void closesOnlyItsOwnApp_data() {
+        QTest::addColumn<QString>("app");
+        for (const char* app : {"com.google.Chrome", "org.chromium.Chromium", "org.mozilla.firefox",
+                                "com.anthropic.claudefordesktop"}) {
+            QTest::newRow(app) << QString(app);
+        }
+    }
+
+    void closesOnlyItsOwnApp() {
+        QFETCH(QString, app);
+        std::vector<QProcess*> started;
+        for (const auto& [standIn, owner] : kStandIns) {
+            started.push_back(launchStandIn(standIn));
+            if (!started.back() && QString(standIn).startsWith("flatpak:")) {
+                QSKIP("no user namespaces here for a sandboxed stand-in");
+            }
+            QVERIFY(started.back());
+        }
+        Closing c(started, app.toStdString(), {}, dir_.path());
+        for (std::size_t i = 0; i < started.size(); ++i) {
+            const bool asked = app == kStandIns[i].second;
+            QVERIFY2(has(c.asked, started[i]) == asked, kStandIns[i].first);
+            QVERIFY(asked ? quitNormally(started[i]) : stillRunning(started[i]));
+        }
     }
 
     // Only a record the registry handed out is signalled. Its descriptor is opened afresh when
     // someone else closed it, and closed once the process has gone.
     void registryRecordsFollowTheProcess() {
         QProcess* app = launch();
-        ProcRunningApps apps(kFakeNames);
+        ProcRunningApps apps(kFakeRules);
         QVERIFY(app && apps.instances(kFake).size() == 1);
         apps.requestQuit(AppInstance{int(app->processId()), 0});
         QVERIFY(stillRunning(app));

@@ -105,8 +105,9 @@ TEST_F(AutostartEntry, SwitchedOffByTheDesktopCountsAsOffAndTurningOnReplacesIt)
     EXPECT_TRUE(model.loginOn() && !read().contains("Hidden"));
 }
 
-// Without a runtime folder the lock lives in /tmp, where another user may create the name first:
-// such a folder is never used (both launches run, and nothing is written into it).
+// Without a runtime folder the lock lives in $TMPDIR, where another user may create the name first:
+// such a folder is never used (both launches run, and nothing is written into it). A folder of our
+// own that others may enter is made private and used.
 TEST(SingleInstance, FolderThatIsNotPrivatelyOursIsNotUsed) {
     QTemporaryDir dir;
     const QString rt = dir.path() + "/rt", real = dir.path() + "/real";
@@ -120,10 +121,10 @@ TEST(SingleInstance, FolderThatIsNotPrivatelyOursIsNotUsed) {
         bool usable;
     } cases[] = {
         {"missing: created private", [] {}, true},
-        {"a link to a private folder", [&] { make(real, 0700), QFile::link(real, rt); }, false},
+        {"a link to an open folder", [&] { make(real, 0770), QFile::link(real, rt); }, false},
         {"a private file", [&] { make(rt, 0700, false); }, false},
-        {"open to its group", [&] { make(rt, 0770); }, false},
-        {"open to other users", [&] { make(rt, 0707); }, false},
+        {"open to its group: made private", [&] { make(rt, 0770); }, true},
+        {"open to other users: made private", [&] { make(rt, 0707); }, true},
         {"owned by another user",
          [&] { make(rt, 0700), (void)!::chown(QFile::encodeName(rt).constData(), 65534, 65534); },
          ::geteuid() != 0},
@@ -140,6 +141,7 @@ TEST(SingleInstance, FolderThatIsNotPrivatelyOursIsNotUsed) {
         EXPECT_FALSE(QFile::exists(real + "/instance.lock"));
         EXPECT_TRUE(!c.usable || (QFileInfo(rt).permissions().toInt() & 0x77) == 0) << "private";
     }
+    EXPECT_EQ(QFileInfo(real).permissions().toInt() & 0x77, 0x70) << "changed through the link";
 }
 
 }  // namespace

@@ -28,10 +28,15 @@ RunResult runShell(const std::string& command, bool readerGoesAway = false) {
 
 }  // namespace
 
-ScratchDir::ScratchDir() {
+ScratchDir::ScratchDir(Reach reach) {
     const char* tmp = std::getenv("TMPDIR");
-    std::string name = std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/sweepkin-test-XXXXXX";
-    if (::mkdtemp(name.data()) != nullptr) path_ = name;
+    const bool useTmpdir = tmp != nullptr && *tmp && (reach == Reach::owner || ::geteuid() != 0);
+    std::string name = std::string(useTmpdir ? tmp : "/tmp") + "/sweepkin-test-XXXXXX";
+    if (::mkdtemp(name.data()) == nullptr) return;
+    // Its real path: no link on the way is followed below the folders a home's links start from.
+    char* real = ::realpath(name.c_str(), nullptr);
+    path_ = real != nullptr ? real : name;
+    std::free(real);
 }
 
 void makeDirs(const std::string& path) {
@@ -111,7 +116,7 @@ void giveToNobody(const std::string& root) {
 }
 
 std::string runInChild(const std::function<std::string()>& body, unsigned timeoutSeconds) {
-    ScratchDir tmp;
+    ScratchDir tmp(Reach::anyUser);
     ::chmod(tmp.path().c_str(), 0777);  // a child that becomes another user still reports back
     std::fflush(nullptr);
     if (const pid_t pid = ::fork(); pid == 0) {

@@ -13,9 +13,13 @@ namespace sweepkin::fixtures {
 
 void removeTree(const std::string& path);  // whatever the modes, depth and path lengths
 
+// Who must be able to reach a scratch folder: only its owner, or also the ordinary user a test
+// running as root switches to (then it goes under /tmp: $TMPDIR may be closed to that user).
+enum class Reach { owner, anyUser };
+
 // A fresh folder under $TMPDIR or /tmp, removed with everything below it on destruction.
 struct ScratchDir {
-    ScratchDir();
+    explicit ScratchDir(Reach reach = Reach::owner);
     ~ScratchDir() { removeTree(path_); }
     const std::string& path() const { return path_; }
     std::string operator/(const std::string& relative) const { return path_ + "/" + relative; }
