@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # tray_e2e.sh PATH/TO/sweepkin ARTIFACTS_DIR: on a real X server, the first-run agreement, the
 # tray icon, the panel, a clean of four fake caches in a Linux home (native, snap, one macOS-style;
-# profile files beside them must survive), the report, the log, nothing written under ~/Library,
+# profile files beside them, and behind links planted in Flatpak folders, must survive), the report, the log, nothing written under ~/Library,
 # the empty panel after, and a second launch that opens the running copy's panel. Stand-in
 # applications run beside it: the clean closes Spotify's and Code's; a "chrome" outside Google's
 # folder is not Chrome and runs on.
@@ -14,9 +14,13 @@ config=$HOME/.config
 caches=("$HOME/Library/Caches/CloudKit" "$HOME/.cache/google-chrome"
         "$HOME/snap/spotify/common/.cache/spotify" "$config/Code/CachedData")
 decoys=("$config/google-chrome/Default/Cookies" "$config/google-chrome/Local State"
-        "$config/Code/User/settings.json")
+        "$config/Code/User/settings.json" "$HOME/Music/spotify/track.ogg")
 for dir in "${caches[@]}"; do fill "$dir/data_0" 1200000 && fill "$dir/sub/data_1" 50000; done
 for file in "${decoys[@]}"; do fill "$file" 20000; done
+# Links that sandboxed applications could plant in their own folders: nothing behind them goes.
+mkdir -p "$HOME/.var/app/com.google.Chrome" "$HOME/.var/app/com.spotify.Client"
+ln -s "$config" "$HOME/.var/app/com.google.Chrome/cache"
+ln -s "$HOME/Music" "$HOME/.var/app/com.spotify.Client/cache"
 decoy_sums=$(sha256sum "${decoys[@]}")
 declare -A stand_in
 for name in spotify code chrome; do cp /bin/sleep "$work/$name" && { "$work/$name" 600 & stand_in[$name]=$!; }; done
