@@ -25,43 +25,39 @@ std::optional<std::string> variable(const char* name) {
     return std::string(value);
 }
 
-using Identity = std::pair<dev_t, ino_t>;
-
 // A folder by its text and by what it is on disk: the identities of the deepest part of it that
 // exists and of every real ancestor of that part up to "/" (found through "..", so links in the
 // text do not matter).
 struct Place {
     std::string text;
-    std::vector<Identity> chain;  // deepest existing folder first
+    std::vector<FolderID> chain;  // deepest existing folder first
     bool exists = false;          // the whole path is a folder
     bool refused = false;         // a link on its way that is not followed
     uid_t owner = 0;              // when it exists
 };
 
-// Opened as the catalogue's paths will be opened, links on the way taken by the same rules.
-Place place(std::string text, const Sandboxes& sandboxes) {
+// With `sandboxes`, opened as the catalogue's paths will be opened, links on the way taken by the
+// same rules; without, as any application opens it, following every link.
+Place place(std::string text, const Sandboxes* sandboxes) {
     Place out{std::move(text), {}, false, false, 0};
     std::string prefix = out.text;
     UniqueFd fd;
     for (;;) {
-        Opened opened = openUsersFolder(prefix, sandboxes);
-        out.refused = out.refused || opened.reach == Reach::Refused;
-        fd = std::move(opened.fd);
+        if (sandboxes != nullptr) {
+            Opened opened = openUsersFolder(prefix, *sandboxes);
+            out.refused = out.refused || opened.reach == Reach::Refused;
+            fd = std::move(opened.fd);
+        } else {
+            fd.reset(::open(prefix.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        }
         if (fd || prefix == "/" || prefix.empty()) break;
         const std::size_t slash = prefix.rfind('/');
         prefix = slash == 0 || slash == std::string::npos ? "/" : prefix.substr(0, slash);
     }
     out.exists = fd && prefix == out.text;
-    // Bounded, in case a file system reports ".." strangely.
-    for (int depth = 0; fd && depth < 4096; ++depth) {
-        struct stat st;
-        if (::fstat(fd.get(), &st) != 0) break;
-        if (depth == 0) out.owner = st.st_uid;
-        const Identity id{st.st_dev, st.st_ino};
-        if (!out.chain.empty() && out.chain.back() == id) break;  // "/" is its own parent
-        out.chain.push_back(id);
-        fd.reset(::openat(fd.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
-    }
+    struct stat st;
+    if (fd && ::fstat(fd.get(), &st) == 0) out.owner = st.st_uid;
+    if (fd) out.chain = folderChain(fd.get());
     return out;
 }
 
@@ -76,6 +72,25 @@ bool within(const Place& a, const Place& b) {
 
 bool overlaps(const Place& a, const Place& b) {
     return within(a, b) || within(b, a);
+}
+
+// `path` with "." and ".." taken as text: where an application that builds on the value puts
+// its folders when no link is in the way.
+std::string lexicalPath(std::string_view path) {
+    std::vector<std::string_view> parts;
+    while (!path.empty()) {
+        const std::size_t slash = path.find('/');
+        const std::string_view part = path.substr(0, slash);
+        path.remove_prefix(slash == std::string_view::npos ? path.size() : slash + 1);
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+    }
+    std::string out;
+    for (const std::string_view part : parts) out.append("/").append(part);
+    return out.empty() ? "/" : out;
 }
 
 }  // namespace
@@ -100,10 +115,12 @@ std::string validatedBaseDir(const std::optional<std::string>& value, std::strin
 BaseDirs resolveBaseDirs(std::string_view home, const BaseDirVariables& variables) {
     const std::string base = homePrefix(normalizedPath(home));
     const Sandboxes links = sandboxesOf(base.empty() ? "/" : base);
-    const auto place = [&](std::string text) { return sweepkin::place(std::move(text), links); };
-    const Place homePlace = place(base.empty() ? "/" : base);
+    const auto place = [&](std::string text) { return sweepkin::place(std::move(text), &links); };
+    // Where the home and the sandboxes really are, whatever links lead there.
+    const auto seen = [](std::string text) { return sweepkin::place(std::move(text), nullptr); };
+    const Place homePlace = seen(base.empty() ? "/" : base);
     // Whatever lies there is an application's to write, links included.
-    const Place sandboxes[] = {place(base + "/.var/app"), place(base + "/snap")};
+    const Place sandboxes[] = {seen(base + "/.var/app"), seen(base + "/snap")};
     const uid_t me = ::geteuid();
 
     // The place unusable for any XDG folder: behind a link someone else could have made, the home
@@ -126,9 +143,19 @@ BaseDirs resolveBaseDirs(std::string_view home, const BaseDirVariables& variable
     const Place data = resolve(variables.dataHome, ".local/share");
 
     // Everything below the cache home may be removed, so it must not share a single folder with
-    // the user's settings, state or data; when even the default does, there is no cache home.
+    // the user's settings, state or data in use here; nor may it hold the folders that the
+    // applications take from the variables as they stand (a value refused here is still theirs).
+    // When even the default fails, there is no cache home.
+    std::vector<Place> theirs;
+    for (const auto* value : {&variables.configHome, &variables.stateHome, &variables.dataHome}) {
+        if (!*value || (*value)->empty() || (*value)->front() != '/') continue;
+        theirs.push_back(seen(lexicalPath(**value)));
+        theirs.push_back(seen(**value));
+    }
     const auto unusableCache = [&](const Place& p) {
-        return misplaced(p) || overlaps(p, config) || overlaps(p, state) || overlaps(p, data);
+        return misplaced(p) || overlaps(p, config) || overlaps(p, state) || overlaps(p, data) ||
+               std::any_of(theirs.begin(), theirs.end(),
+                           [&](const Place& other) { return within(other, p); });
     };
     Place cache = resolve(variables.cacheHome, ".cache");
     if (unusableCache(cache)) cache = place(base + "/.cache");

@@ -39,6 +39,8 @@ Outcome removeOne(const std::string& path, const DescendHook* hook, std::int64_t
     if (::fstatat(parentFd, leaf, &st, AT_SYMLINK_NOFOLLOW) != 0) {
         return errno == ENOENT || errno == ENOTDIR ? Outcome::Skipped : Outcome::Failed;
     }
+    // What is mounted there is not the cache's to empty or remove; it was not counted either.
+    if (isMountPoint(parentFd, leaf)) return Outcome::Skipped;
     if (S_ISLNK(st.st_mode)) {
         // The existence test follows a final link: a link to nothing counts as missing.
         struct stat named;
@@ -48,9 +50,6 @@ Outcome removeOne(const std::string& path, const DescendHook* hook, std::int64_t
     if (!S_ISDIR(st.st_mode)) {
         return removeNonFolder(parentFd, target.leaf, S_ISREG(st.st_mode) ? st.st_size : 0, freed);
     }
-
-    // Another file system mounted there is not the cache's to empty; it was not counted either.
-    if (isMountPoint(parentFd, leaf)) return Outcome::Skipped;
 
     if (hook != nullptr && *hook) (*hook)(parentFd, leaf);
     UniqueFd dir(::openat(parentFd, leaf, kDirFlags));

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <optional>
 #include <vector>
@@ -95,27 +96,28 @@ Reach unreachable(int error) {
 // `dirFd` lies strictly inside a sandbox root: what it holds, a sandboxed application can write.
 bool inSandbox(int dirFd, const Sandboxes& sandboxes) {
     if (sandboxes.roots.empty()) return false;
-    UniqueFd up(::openat(dirFd, "..", kWayFlags));
-    struct stat st;
-    std::pair<dev_t, ino_t> previous{};
-    // Bounded, in case a file system reports ".." strangely.
-    for (int depth = 0; up && depth < 4096 && ::fstat(up.get(), &st) == 0; ++depth) {
-        const std::pair<dev_t, ino_t> id{st.st_dev, st.st_ino};
-        if (id == previous) break;  // "/" is its own parent
-        for (const auto& root : sandboxes.roots) {
-            if (root == id) return true;
-        }
-        previous = id;
-        up.reset(::openat(up.get(), "..", kWayFlags));
-    }
-    return false;
+    const std::vector<FolderID> chain = folderChain(dirFd);
+    return std::any_of(chain.begin() + (chain.empty() ? 0 : 1), chain.end(), [&](const FolderID& id) {
+        return std::find(sandboxes.roots.begin(), sandboxes.roots.end(), id) !=
+               sandboxes.roots.end();
+    });
 }
 
-// Enters `name` in `dirFd`. A link is followed only when it belongs to the user or to root and
-// does not lie in a sandbox; its target is walked one component at a time by the same rule, so
-// no link that someone else could have made is ever taken. `hops` bounds the links followed.
+// Enters `name` in `dirFd`, a folder that only the user or root may change. A link is followed
+// only when it belongs to the user or to root and does not lie in a sandbox; its target is walked
+// one component at a time by the same rule, so no link or folder that someone else could have
+// made or moved there is ever taken. `hops` bounds the links followed.
 Opened enterUsers(int dirFd, const std::string& name, const Sandboxes& sandboxes, int& hops) {
     struct stat st;
+    // Another user who may rename entries of this folder could put any folder of ours in place
+    // of this one at any time; a sticky folder (/tmp) lets each keep their own.
+    if (::fstat(dirFd, &st) != 0) return Opened{Reach::Failed, {}};
+    const bool othersMayRename = (st.st_mode & S_ISVTX) == 0 &&
+                                 ((st.st_mode & S_IWOTH) != 0 ||
+                                  ((st.st_mode & S_IWGRP) != 0 && st.st_gid != ::getegid()));
+    if ((st.st_uid != ::geteuid() && st.st_uid != 0) || othersMayRename) {
+        return Opened{Reach::Refused, {}};
+    }
     if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         return Opened{unreachable(errno), {}};
     }
@@ -208,6 +210,21 @@ Opened walkDown(const std::vector<std::string_view>& parts, std::size_t count,
 }
 
 }  // namespace
+
+std::vector<FolderID> folderChain(int fd) {
+    std::vector<FolderID> chain;
+    UniqueFd up;
+    struct stat st;
+    // Bounded, in case a file system reports ".." strangely.
+    for (int at = fd; at >= 0 && chain.size() < 4096 && ::fstat(at, &st) == 0;) {
+        const FolderID id{st.st_dev, st.st_ino};
+        if (!chain.empty() && chain.back() == id) break;  // "/" is its own parent
+        chain.push_back(id);
+        up.reset(::openat(at, "..", kWayFlags));
+        at = up.get();
+    }
+    return chain;
+}
 
 Sandboxes sandboxesOf(std::string_view home) {
     Sandboxes out;

@@ -6,7 +6,8 @@
 //   ~/.var/app, ~/snap, a snap's "current" link to a plain revision name beside it, and an
 //   application's top folder right under the cache or config home (when it is not the item);
 //   a link met on the way there is taken only when it belongs to the user or to root and does
-//   not lie in an application's sandbox (below ~/.var/app or ~/snap);
+//   not lie in an application's sandbox (below ~/.var/app or ~/snap), and no folder on that way
+//   may be another user's or one where others may rename entries (unless sticky);
 // - never: anything else at or below ~/.var/app/<id> or ~/snap/<name>, below an application's
 //   top folder, on the way to ~/Library on Linux, anywhere outside these folders, and the last
 //   component of a path, which is taken as itself.
@@ -24,10 +25,16 @@
 
 namespace sweepkin {
 
+// A folder's device and inode.
+using FolderID = std::pair<dev_t, ino_t>;
+
+// The identities of the open folder `fd` and of each real ancestor (through ".."), up to "/".
+std::vector<FolderID> folderChain(int fd);
+
 // Where sandboxed applications write (~/.var/app and ~/snap), by device and inode: a link in a
 // folder below either is theirs to make.
 struct Sandboxes {
-    std::vector<std::pair<dev_t, ino_t>> roots;
+    std::vector<FolderID> roots;
 };
 Sandboxes sandboxesOf(std::string_view home);
 
@@ -76,7 +83,7 @@ Opened openFolderOnTheWay(std::string_view path, const TrustedRoots& roots);
 // when the home folder's or an XDG folder's name holds a "*".
 std::size_t rootComponents(std::string_view path, const TrustedRoots& roots);
 
-// The folder `name` in `parentFd` is not on its parent's mount: another file system, or a bind
+// The item `name` in `parentFd` is not on its parent's mount: another file system, or a bind
 // mount, mounted there. Neither measured nor removed.
 bool isMountPoint(int parentFd, const char* name);
 

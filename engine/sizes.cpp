@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <charconv>
 #include <optional>
-#include <set>
 #include <utility>
 #include <limits>
 
@@ -35,24 +34,35 @@ std::int64_t folderBytes(int parentFd, const char* name) {
     return fd ? walkTree(fd.get(), WalkMode::Measure, 2).bytes : 0;
 }
 
-// The size of `path` (see itemSize), and what it is on disk when it counts at all.
-std::int64_t measure(const std::string& path, const TrustedRoots& roots,
-                     std::optional<std::pair<dev_t, ino_t>>& identity) {
+// One measured path: its size, and where it is on disk.
+struct Measured {
+    std::int64_t bytes = 0;
+    std::optional<FolderID> item;  // absent when it counts nothing (missing, a link)
+    std::vector<FolderID> above;   // the folders it lies in, its own parent first
+};
+
+// The size of `path` (see itemSize). With `where`, also where it is.
+Measured measure(const std::string& path, const TrustedRoots& roots, bool where) {
+    Measured out;
     // Reached by the same rules as the deletion uses, so what is counted is what a clean frees.
     const OpenedParent parent = openParent(path, roots);
-    if (parent.reach != Reach::Reached) return 0;
+    if (parent.reach != Reach::Reached) return out;
     struct stat st;
+    const int parentFd = parent.fd.get();
     const char* leaf = parent.leaf.c_str();
-    if (::fstatat(parent.fd.get(), leaf, &st, 0) != 0) return 0;  // missing, or a link to nothing
-    if (::fstatat(parent.fd.get(), leaf, &st, AT_SYMLINK_NOFOLLOW) != 0) return 0;
-    // A link is removed as itself, which frees nothing worth counting; its target stays. Another
-    // file system mounted there is not removed either.
-    if (S_ISLNK(st.st_mode)) return 0;
-    identity.emplace(st.st_dev, st.st_ino);
+    if (::fstatat(parentFd, leaf, &st, 0) != 0) return out;  // missing, or a link to nothing
+    if (::fstatat(parentFd, leaf, &st, AT_SYMLINK_NOFOLLOW) != 0) return out;
+    // A link is removed as itself, which frees nothing worth counting; its target stays. What is
+    // mounted there is not removed either.
+    if (S_ISLNK(st.st_mode) || isMountPoint(parentFd, leaf)) return out;
+    out.item.emplace(st.st_dev, st.st_ino);
+    if (where) out.above = folderChain(parentFd);
     if (S_ISDIR(st.st_mode)) {
-        return isMountPoint(parent.fd.get(), leaf) ? 0 : folderBytes(parent.fd.get(), leaf);
+        out.bytes = folderBytes(parentFd, leaf);
+    } else if (st.st_size > 0) {
+        out.bytes = static_cast<std::int64_t>(st.st_size);
     }
-    return st.st_size > 0 ? static_cast<std::int64_t>(st.st_size) : 0;
+    return out;
 }
 
 }  // namespace
@@ -63,29 +73,26 @@ std::int64_t directorySize(const std::string& folder) {
 }
 
 std::int64_t itemSize(const std::string& path) {
-    std::optional<std::pair<dev_t, ino_t>> identity;
-    return measure(path, currentTrustedRoots(), identity);
+    return measure(path, currentTrustedRoots(), false).bytes;
 }
 
 std::int64_t pathsSize(const std::vector<std::string>& paths) {
     const TrustedRoots roots = currentTrustedRoots();
-    std::vector<std::string> texts;
-    for (const std::string& path : paths) texts.push_back(normalizedPath(path));
-    // A path inside another one of the list (Chromium's "*/GPUCache" also names
-    // GPUPersistentCache/GPUCache) goes with it.
-    const auto nested = [&](const std::string& text) {
-        return std::any_of(texts.begin(), texts.end(), [&](const std::string& other) {
-            return text.size() > other.size() && text.starts_with(other) &&
-                   (other == "/" || text[other.size()] == '/');
-        });
-    };
-    std::set<std::pair<dev_t, ino_t>> seen;
+    std::vector<Measured> items;
+    for (const std::string& path : paths) items.push_back(measure(path, roots, true));
+    // An item reached a second time, or lying inside another item of the list (Chromium's
+    // "*/GPUCache" also names GPUPersistentCache/GPUCache; a link may lead into another), goes
+    // with the first or the enclosing one.
     std::int64_t total = 0;
-    for (const std::string& path : paths) {
-        if (nested(normalizedPath(path))) continue;
-        std::optional<std::pair<dev_t, ino_t>> identity;
-        const std::int64_t size = measure(path, roots, identity);
-        if (identity && seen.insert(*identity).second) total += size;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const Measured& item = items[i];
+        if (!item.item) continue;
+        const bool counted = std::any_of(items.begin(), items.end(), [&](const Measured& other) {
+            return other.item && ((&other < &item && *other.item == *item.item) ||
+                                  std::find(item.above.begin(), item.above.end(), *other.item) !=
+                                      item.above.end());
+        });
+        if (!counted) total += item.bytes;
     }
     return total;
 }

@@ -385,7 +385,7 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
 TEST_F(CliTest, LinksAndValuesLeadingOutOfTheCachesTakeNothingElse) {
     struct Row {
         std::vector<std::string> tree, env, gone;  // paths below the scratch folder
-        std::string home = "home", othersLink = "";  // a link that belongs to another user
+        std::string home = "home", others = "";  // a link or folder that is another user's
     };
     const std::string v = tmp_ / "v", disk = tmp_ / "disk", me = tmp_ / "home";
     std::vector<Row> rows = {
@@ -429,7 +429,19 @@ TEST_F(CliTest, LinksAndValuesLeadingOutOfTheCachesTakeNothingElse) {
         {{"home/.config/chromium->" + me + "/snap/chromium/common/chromium",
           "home/snap/chromium/common/chromium->../../../Projects",
           "home/Projects/GrShaderCache/f=9", "home/Projects/Default/Cache/f=9"}},
-        // The user's link into a sandbox: its caches go, each counted once.
+        // A cache home in another user's folder, who could move any folder there at any time;
+        // a config value refused here that the applications still use; a cache home that is
+        // the home spelled with "..".
+        {{"up/cache/spotify/f=9", "home/.cache/spotify/f=9"},
+         {"XDG_CACHE_HOME=" + (tmp_ / "up/cache")}, {"home/.cache/spotify"}, "home", "up"},
+        {{"home/.cache/google-chrome/Default/Cookies=9", "home/.cache/spotify/prefs=9"},
+         {"XDG_CONFIG_HOME=" + me + "/.cache/."}},
+        {{"up/", "home/spotify/f=9", "home/chromium/Default/Cache/f=9"},
+         {"XDG_CACHE_HOME=" + me}, {}, "up/../home"},
+        // The user's links into a sandbox or into a cache folder: the caches go, counted once.
+        {{"home/.config/google-chrome->" + me + "/.cache/google-chrome",
+          "home/.cache/google-chrome/Default/Cache/f=9", "home/.cache/google-chrome/x=9"},
+         {}, {"home/.cache/google-chrome"}},
         {{"home/.config/google-chrome->" + me + "/.var/app/com.google.Chrome/config/google-chrome",
           "home/.var/app/com.google.Chrome/config/google-chrome/Default/Cache/f=9"},
          {}, {"home/.var/app/com.google.Chrome/config/google-chrome/Default/Cache"}}};
@@ -468,8 +480,8 @@ TEST_F(CliTest, LinksAndValuesLeadingOutOfTheCachesTakeNothingElse) {
         removeTree(tmp_ / "u2");
         for (const char* gone : {"v", "disk", "up", "spotify"}) removeTree(tmp_ / gone);
         makeTree(tmp_.path(), row.tree);
-        if (!row.othersLink.empty() && ::geteuid() == 0) {
-            ASSERT_EQ(::lchown((tmp_ / row.othersLink).c_str(), 65534, 65534), 0);
+        if (!row.others.empty() && ::geteuid() == 0) {
+            ASSERT_EQ(::lchown((tmp_ / row.others).c_str(), 65534, 65534), 0);
         }
         home_ = tmp_.path() + "/" + row.home;
         extraEnv_ = row.env;
