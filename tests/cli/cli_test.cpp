@@ -273,6 +273,7 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
         {"home/.cache/", "home/.config/", {"XDG_CACHE_HOME=" + home_, "XDG_CONFIG_HOME=/"}},
         {"home/.cache/", "home/.config/", {"XDG_CACHE_HOME=" + home_ + "/.config/"}},
         {"home/.cache/", "home/.config/", {"XDG_CACHE_HOME=" + (tmp_ / "config-alias")}},
+        {"home/.cache/", "home/.config/", {"XDG_CACHE_HOME=" + (tmp_ / "config-alias/new")}},
         {"home/.cache/", "home/.config/", {"XDG_CACHE_HOME=" + (tmp_ / "home-alias")}}};
     // Cache folders, each with a 250,000-byte file (at the path after ':'). Snap's "current" links
     // lead the catalogue to the revision folders named here.
@@ -421,6 +422,8 @@ TEST_F(CliTest, LinksAndValuesLeadingOutOfTheCachesTakeNothingElse) {
         {{"home/.cache/spotify/f=9", "home/.cache/google-chrome/Default/Cache/f=9"},
          {"XDG_CONFIG_HOME=" + me + "/.cache"}, {"home/.cache/google-chrome/Default/Cache"}},
         {{"home/.cache/spotify/f=9"}, {"XDG_DATA_HOME=" + me + "/.cache/data"}},
+        {{"home/snap/slack/current->.", "home/snap/slack/.config/Slack/Cache/f=9",
+          "home/snap/code/current->..", "home/snap/.config/Code/Cache/f=9"}},
         {{"home/Library/Caches->../Projects", "home/Projects/CloudKit/f=9"},
          {"XDG_CACHE_HOME=" + me + "/Library"}},
         // Another user's link, and a sandbox's link met while following the user's own.

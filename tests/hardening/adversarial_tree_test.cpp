@@ -201,7 +201,8 @@ TEST_F(AdversarialTree, UnreadableAndReadOnlyFoldersAsAnOrdinaryUser) {
 
 // Measuring stays on the cache's own file system, as the removal does: what is mounted inside
 // (the decoy bound, a tmpfs) is neither counted nor touched, and the path fails; a cache path
-// that is itself a mount point is neither counted nor emptied.
+// that is itself a mount point (the decoy bound there, on the same file system) is neither
+// counted nor emptied.
 TEST_F(AdversarialTree, MountsInsideACacheFolderAreLeftAlone) {
     if (::geteuid() != 0) GTEST_SKIP() << "mounting needs root (in a private mount namespace)";
     const std::string app = caches_ + "/mounted";
@@ -214,7 +215,7 @@ TEST_F(AdversarialTree, MountsInsideACacheFolderAreLeftAlone) {
             return "skip"s;
         }
         writeText(app + "/sub/tmp/t", "on another file system");
-        const std::string mountPoint = measureThenDelete(app + "/sub/tmp", {app + "/sub/tmp"});
+        const std::string mountPoint = measureThenDelete(app + "/sub/bound", {app + "/sub/bound"});
         const std::string clean = measureThenDelete(app, {app});
         return mountPoint + " " + clean + " " + readText(app + "/sub/tmp/t");
     });
