@@ -317,19 +317,8 @@ bg_exec() {          # like clean_env, but replaces the background subshell: $! 
         USER="$(id -un)" LOGNAME="$(id -un)" LANG=C.UTF-8 TMPDIR="$VTMP" ${XDISPLAY:+DISPLAY=$XDISPLAY} "$@"
 }
 
-have_report() {      # have_report KIND BROWSER PHASE
-    "$PYTHON" - "$REPORT" "$1" "$2" "$3" <<'PY'
-import json, sys
-rep, kind, b, phase = sys.argv[1:5]
-for line in open(rep):
-    try:
-        d = json.loads(line)
-    except ValueError:
-        continue
-    if d.get("kind") == kind and d.get("b") == b and d.get("phase") == phase:
-        sys.exit(0)
-sys.exit(1)
-PY
+have_report() {      # have_report KIND BROWSER PHASE: a matching report arrived
+    [ -n "$(field "$1" "$2" "$3" kind)" ]
 }
 
 proc_snapshot() {    # proc_snapshot PID FILE : exe and command line of the tree
