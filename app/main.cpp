@@ -30,12 +30,12 @@ void ignoreClosedPipes() {
 int main(int argc, char** argv) {
     const sweepkin::ProcessValues& values = sweepkin::processValues();
     if (sweepkin::kLinuxLocations && values.baseDirs.cacheHome.empty()) {
-        std::fprintf(stderr,
-                     "Sweepkin: the cache folder %s shares folders with your settings, state or "
-                     "data; caches there are left alone.\n",
-                     sweepkin::abbreviateTilde(sweepkin::homePrefix(sweepkin::homeDirectory()) +
-                                               "/.cache")
-                         .c_str());
+        std::fprintf(
+            stderr,
+            "Sweepkin: the cache folder %s shares folders with your settings, state or "
+            "data; caches there are left alone.\n",
+            sweepkin::abbreviateTilde(sweepkin::homePrefix(sweepkin::homeDirectory()) + "/.cache")
+                .c_str());
     }
 
     // Asking what a flag does never runs it.

@@ -67,9 +67,8 @@ std::vector<GuardCase> guardCases(const ProcessValues& values) {
         const std::string& cache = values.baseDirs.cacheHome;
         const std::string& config = values.baseDirs.configHome;
         const std::pair<const std::string&, const char*> allowed[] = {
-            {cache, "/google-chrome"}, {config, "/Claude/Cache"},
-            {cache, "/spotify"},       {config, "/Slack/Cache"},
-            {cache, "/microsoft-edge"}, {config, "/Code/CachedData"},
+            {cache, "/google-chrome"},   {config, "/Claude/Cache"},  {cache, "/spotify"},
+            {config, "/Slack/Cache"},    {cache, "/microsoft-edge"}, {config, "/Code/CachedData"},
             {cache, "/mozilla/firefox"}, {cache, "/chromium"},
         };
         for (const auto& [folder, below] : allowed) {

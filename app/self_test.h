@@ -11,7 +11,8 @@ namespace sweepkin {
 using CachePathPredicate = std::function<bool(std::string_view path)>;
 
 // Prints the report to `out` and returns true when every guard check passed (the sixteen fixed
-// ones, and on Linux those for the folders in use). Deletes and writes nothing on disk. Uses the process-wide values, so `processValues()` sees the home directory.
+// ones, and on Linux those for the folders in use). Deletes and writes nothing on disk. Uses the
+// process-wide values, so `processValues()` sees the home directory.
 bool runSelfTest(std::FILE* out);
 
 // The same with the guard under test supplied by the caller.

@@ -34,7 +34,8 @@ void printUsage(std::FILE* out) {
              std::string("  -h, --help            print this text"),
              std::string("  --version             print the version"),
              std::string(),
-             std::string("-h, --help and --version win wherever they stand: they never run a mode."),
+             std::string(
+                 "-h, --help and --version win wherever they stand: they never run a mode."),
              std::string(),
              std::string("Files:"),
              "  last clean's report  " + abbreviateTilde(values.reportPath),

@@ -48,12 +48,19 @@ const Names kCodeCaches = {"Cache", "CachedData", "Code Cache", "GPUCache"};
 // In a Chromium browser's config folder; "*" is the profile. Each profile's Cache and Code Cache
 // normally live under the cache home, which the channel folder there covers as a whole.
 const Names kChromeConfigCaches = {
-    "GrShaderCache", "GraphiteDawnCache", "GPUPersistentCache", "ShaderCache",
-    "*/Cache",       "*/Code Cache",      "*/GPUCache",         "*/Service Worker/CacheStorage",
-    "*/DawnGraphiteCache", "*/DawnWebGPUCache",
+    "GrShaderCache",
+    "GraphiteDawnCache",
+    "GPUPersistentCache",
+    "ShaderCache",
+    "*/Cache",
+    "*/Code Cache",
+    "*/GPUCache",
+    "*/Service Worker/CacheStorage",
+    "*/DawnGraphiteCache",
+    "*/DawnWebGPUCache",
 };
-const Names kEdgeConfigCaches = {"*/Cache",           "*/Code Cache",       "*/GPUCache",
-                                 "*/DawnGraphiteCache", "*/DawnWebGPUCache"};
+const Names kEdgeConfigCaches = {"*/Cache", "*/Code Cache", "*/GPUCache", "*/DawnGraphiteCache",
+                                 "*/DawnWebGPUCache"};
 // Firefox keeps its HTTP cache apart from the profile, one folder per profile ("*"); the profile
 // itself, its offline site storage and the Safe Browsing lists stay.
 const Names kFirefoxCaches = {"*/cache2", "*/startupCache", "*/thumbnails"};
@@ -183,22 +190,23 @@ std::vector<AppTarget> buildCacheTargets(const std::string& cloudKitCachePath,
         const auto firefoxIn = [](const std::string& cacheFolder) {
             return cacheFolder.empty() ? cacheFolder : cacheFolder + "/mozilla/firefox";
         };
-        targets.push_back(Entry("Mozilla Firefox", "org.mozilla.firefox", {})
-                              .inside(firefoxIn(cache), kFirefoxCaches)
-                              .inside(firefoxIn(flatpak + "/org.mozilla.firefox/cache"),
-                                      kFirefoxCaches)
-                              .inside(firefoxIn(snap + "/firefox/common/.cache"), kFirefoxCaches)
-                              .done());
+        targets.push_back(
+            Entry("Mozilla Firefox", "org.mozilla.firefox", {})
+                .inside(firefoxIn(cache), kFirefoxCaches)
+                .inside(firefoxIn(flatpak + "/org.mozilla.firefox/cache"), kFirefoxCaches)
+                .inside(firefoxIn(snap + "/firefox/common/.cache"), kFirefoxCaches)
+                .done());
 
         // The snap points Chromium's config folder outside the config home, at common/chromium,
         // so that profile holds Cache and Code Cache itself.
         const std::string sandbox = flatpak + "/org.chromium.Chromium";
-        targets.push_back(Entry("Chromium", "org.chromium.Chromium", {})
-                              .chromium({{cache, config},
-                                         {sandbox + "/cache", sandbox + "/config"},
-                                         {snap + "/chromium/common/.cache", snap + "/chromium/common"}},
-                                        {"chromium"}, kChromeConfigCaches)
-                              .done());
+        targets.push_back(
+            Entry("Chromium", "org.chromium.Chromium", {})
+                .chromium({{cache, config},
+                           {sandbox + "/cache", sandbox + "/config"},
+                           {snap + "/chromium/common/.cache", snap + "/chromium/common"}},
+                          {"chromium"}, kChromeConfigCaches)
+                .done());
     }
     return targets;
 }

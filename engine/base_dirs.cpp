@@ -180,8 +180,9 @@ BaseDirs currentBaseDirs(std::string_view home) {
     std::lock_guard lock(mutex);
     auto found = resolved.find(home);
     if (found == resolved.end()) {
-        found = resolved.emplace(std::string(home), resolveBaseDirs(home, startupBaseDirVariables()))
-                    .first;
+        found =
+            resolved.emplace(std::string(home), resolveBaseDirs(home, startupBaseDirVariables()))
+                .first;
     }
     return found->second;
 }

@@ -12,8 +12,8 @@ std::string homeDirectory() {
     if (const char* env = std::getenv("HOME"); env != nullptr && *env == '/') {
         return normalizedPath(env);
     }
-    if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_dir != nullptr &&
-                                               *pw->pw_dir == '/') {
+    if (const passwd* pw = getpwuid(getuid());
+        pw != nullptr && pw->pw_dir != nullptr && *pw->pw_dir == '/') {
         return normalizedPath(pw->pw_dir);
     }
     return "/";

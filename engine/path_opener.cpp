@@ -97,10 +97,11 @@ Reach unreachable(int error) {
 bool inSandbox(int dirFd, const Sandboxes& sandboxes) {
     if (sandboxes.roots.empty()) return false;
     const std::vector<FolderID> chain = folderChain(dirFd);
-    return std::any_of(chain.begin() + (chain.empty() ? 0 : 1), chain.end(), [&](const FolderID& id) {
-        return std::find(sandboxes.roots.begin(), sandboxes.roots.end(), id) !=
-               sandboxes.roots.end();
-    });
+    return std::any_of(chain.begin() + (chain.empty() ? 0 : 1), chain.end(),
+                       [&](const FolderID& id) {
+                           return std::find(sandboxes.roots.begin(), sandboxes.roots.end(), id) !=
+                                  sandboxes.roots.end();
+                       });
 }
 
 // Enters `name` in `dirFd`, a folder that only the user or root may change. A link is followed
@@ -112,9 +113,9 @@ Opened enterUsers(int dirFd, const std::string& name, const Sandboxes& sandboxes
     // Another user who may rename entries of this folder could put any folder of ours in place
     // of this one at any time; a sticky folder (/tmp) lets each keep their own.
     if (::fstat(dirFd, &st) != 0) return Opened{Reach::Failed, {}};
-    const bool othersMayRename = (st.st_mode & S_ISVTX) == 0 &&
-                                 ((st.st_mode & S_IWOTH) != 0 ||
-                                  ((st.st_mode & S_IWGRP) != 0 && st.st_gid != ::getegid()));
+    const bool othersMayRename =
+        (st.st_mode & S_ISVTX) == 0 &&
+        ((st.st_mode & S_IWOTH) != 0 || ((st.st_mode & S_IWGRP) != 0 && st.st_gid != ::getegid()));
     if ((st.st_uid != ::geteuid() && st.st_uid != 0) || othersMayRename) {
         return Opened{Reach::Refused, {}};
     }

@@ -18,7 +18,7 @@ struct ProcessValues {
     std::string logPath;
     std::uint64_t maxLogBytes = 5u * 1024u * 1024u;
     std::string appVersion;  // the build's version, "4.0" when the build gives none
-    BaseDirs baseDirs;  // the validated XDG folders (Linux)
+    BaseDirs baseDirs;       // the validated XDG folders (Linux)
     std::vector<AppTarget> cacheTargets;
 };
 

@@ -6,9 +6,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <limits>
 #include <optional>
 #include <utility>
-#include <limits>
 
 #include "engine/home.h"
 #include "engine/path_opener.h"

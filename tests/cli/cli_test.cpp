@@ -48,6 +48,7 @@ std::string localNow() {
 std::vector<std::pair<std::string, bool>> linuxGuardLines(const std::string& cache,
                                                           const std::string& config) {
     std::vector<std::pair<std::string, bool>> lines;
+    // clang-format off
     for (const auto& [folder, below] : std::vector<std::pair<std::string, std::string>>{
              {cache, "/google-chrome"}, {config, "/Claude/Cache"}, {cache, "/spotify"},
              {config, "/Slack/Cache"}, {cache, "/microsoft-edge"}, {config, "/Code/CachedData"},
@@ -61,6 +62,7 @@ std::vector<std::pair<std::string, bool>> linuxGuardLines(const std::string& cac
           "~/.mozilla/firefox"s, config + "/mozilla/firefox", config + "/chromium/Default/Cookies"}) {
         lines.emplace_back(path, false);
     }
+    // clang-format on
     return lines;
 }
 
@@ -128,15 +130,16 @@ TEST_F(CliTest, SelfTestFailsWhenTheGuardAdmitsTheHomeOrTheConfigFolder) {
         makeDirs(home_);
         extraEnv_ = env;
         const RunResult result = sweepkin({"--selftest"});
-        EXPECT_EQ(result.out, selfTestOutput({}, {failing.empty() ? config : failing}, "~/.cache",
-                                             config));
+        EXPECT_EQ(result.out,
+                  selfTestOutput({}, {failing.empty() ? config : failing}, "~/.cache", config));
         EXPECT_EQ(result.status, 1);
     }
 }
 
 // Asking for help or the version wins wherever it stands, then --selftest, then
-// --clear-cloudkit-now; only exact arguments count. No mode changes anything on disk. In the self-test, a size of exactly 1 MB is listed and one byte
-// less is not; a file is measured as a file, an empty folder counts, links are not followed.
+// --clear-cloudkit-now; only exact arguments count. No mode changes anything on disk. In the
+// self-test, a size of exactly 1 MB is listed and one byte less is not; a file is measured as a
+// file, an empty folder counts, links are not followed.
 TEST_F(CliTest, OnlyExactFlagsChooseACommandLineModeAndTheDryRunChangesNothing) {
     enum Mode { SelfTest, Help, Version, Tray };
     // clang-format off
@@ -315,10 +318,12 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
     // content when another caches folder is in use.
     // Firefox's profiles, Safe Browsing lists and sites' offline storage stay, and so does a
     // folder whose name only starts like a channel's.
+    // clang-format off
     std::vector<std::string> kept = {
         "~/.cache/spotify/not-the-cache-in-use", kChrome + "/Cookies", "F/mozilla/firefox/profiles.ini",
         "C" + fox + "safebrowsing/google4/x", "F" + fox + "storage/default/https+++a/cache/f",
         "~/.mozilla/firefox/old.default/cache2/f", "F/google-chrome-extension-src/lib/GPUCache/f"};
+    // clang-format on
     for (const std::string& entry : caches) {
         const std::string folder = entry.substr(0, entry.find(':'));
         for (const char* data : {"/../Cookies", "/../Local Storage/leveldb/LOG",
@@ -386,9 +391,10 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
 TEST_F(CliTest, LinksAndValuesLeadingOutOfTheCachesTakeNothingElse) {
     struct Row {
         std::vector<std::string> tree, env, gone;  // paths below the scratch folder
-        std::string home = "home", others = "";  // a link or folder that is another user's
+        std::string home = "home", others = "";    // a link or folder that is another user's
     };
     const std::string v = tmp_ / "v", disk = tmp_ / "disk", me = tmp_ / "home";
+    // clang-format off
     std::vector<Row> rows = {
         // The user's own links: the home's XDG folders, ~/.var, ~/.var/app, a top folder.
         {{"home/.cache->" + disk + "/c", "disk/c/spotify/f=9"}, {}, {"disk/c/spotify"}},

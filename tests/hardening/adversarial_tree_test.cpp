@@ -177,9 +177,11 @@ TEST_F(AdversarialTree, UnreadableAndReadOnlyFoldersAsAnOrdinaryUser) {
                        "readonly/ro/f1=300", "plain/c.bin=500", "empty-sealed/",
                        "unsearchable/in/Cache/f=7"});
     giveToNobody(root_);  // decoys included: only the program's care keeps them intact
-    const std::pair<std::string, mode_t> modes[] = {
-        {locked + "/sealed", 0}, {readOnly + "/ro", 0500}, {caches_ + "/empty-sealed", 0},
-        {caches_ + "/unsearchable", 0600}, {caches_, 0300}};
+    const std::pair<std::string, mode_t> modes[] = {{locked + "/sealed", 0},
+                                                    {readOnly + "/ro", 0500},
+                                                    {caches_ + "/empty-sealed", 0},
+                                                    {caches_ + "/unsearchable", 0600},
+                                                    {caches_, 0300}};
     for (const auto& [folder, mode] : modes) ASSERT_EQ(::chmod(folder.c_str(), mode), 0);
     before_ = decoys();
     const std::string outcome = runInChild([&] {
