@@ -464,7 +464,7 @@ TEST_F(CliTest, LinksAndValuesLeadingOutOfTheCachesTakeNothingElse) {
                                  "snap/slack/current/.config/Slack/Service Worker/CacheStorage",
                                  "snap/chromium/common/chromium/Default/GPUCache"}) {
         const bool revision = location.find("/current/") != std::string::npos;
-        for (std::size_t at = location.find('/', location.starts_with("snap") ? 5 : 9);
+        for (std::size_t at = location.starts_with("snap") ? 4 : 8;
              at != std::string::npos;) {
             const std::size_t next = location.find('/', at + 1);
             const std::string below = next == std::string::npos ? "" : location.substr(next);
