@@ -78,13 +78,10 @@ bool overlaps(const Place& a, const Place& b) {
 // its folders when no link is in the way.
 std::string lexicalPath(std::string_view path) {
     std::vector<std::string_view> parts;
-    while (!path.empty()) {
-        const std::size_t slash = path.find('/');
-        const std::string_view part = path.substr(0, slash);
-        path.remove_prefix(slash == std::string_view::npos ? path.size() : slash + 1);
+    for (const std::string_view part : pathComponents(path)) {
         if (part == "..") {
             if (!parts.empty()) parts.pop_back();
-        } else if (!part.empty() && part != ".") {
+        } else if (part != ".") {
             parts.push_back(part);
         }
     }

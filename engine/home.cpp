@@ -19,15 +19,21 @@ std::string homeDirectory() {
     return "/";
 }
 
-std::string normalizedPath(std::string_view path) {
-    std::string out;
+std::vector<std::string_view> pathComponents(std::string_view path) {
+    std::vector<std::string_view> out;
     while (!path.empty()) {
         const std::size_t slash = path.find('/');
         const std::string_view component = path.substr(0, slash);
         path.remove_prefix(slash == std::string_view::npos ? path.size() : slash + 1);
-        if (component.empty() || component == ".") continue;
-        out.push_back('/');
-        out.append(component);
+        if (!component.empty()) out.push_back(component);
+    }
+    return out;
+}
+
+std::string normalizedPath(std::string_view path) {
+    std::string out;
+    for (const std::string_view component : pathComponents(path)) {
+        if (component != ".") out.append("/").append(component);
     }
     return out.empty() ? "/" : out;
 }
@@ -57,11 +63,8 @@ std::string abbreviateTilde(std::string_view path) {
 }
 
 bool hasDotComponent(std::string_view path) {
-    while (!path.empty()) {
-        const std::size_t slash = path.find('/');
-        const std::string_view component = path.substr(0, slash);
+    for (const std::string_view component : pathComponents(path)) {
         if (component == "." || component == "..") return true;
-        path.remove_prefix(slash == std::string_view::npos ? path.size() : slash + 1);
     }
     return false;
 }

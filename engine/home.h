@@ -3,12 +3,16 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace sweepkin {
 
 // $HOME when it is an absolute path, else the passwd entry of the current user, else "/";
 // normalized. Read afresh on every call.
 std::string homeDirectory();
+
+// The non-empty components of `path`, in order ("/a//b/" gives "a", "b").
+std::vector<std::string_view> pathComponents(std::string_view path);
 
 // An absolute path with single slashes, no "." component and no trailing slash ("/" stays "/").
 // ".." is kept: only the file system knows where it leads.

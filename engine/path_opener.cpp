@@ -31,17 +31,6 @@ struct Root {
     std::size_t count = 0;  // its components
 };
 
-std::vector<std::string_view> components(std::string_view path) {
-    std::vector<std::string_view> out;
-    while (!path.empty()) {
-        const std::size_t slash = path.find('/');
-        const std::string_view component = path.substr(0, slash);
-        path.remove_prefix(slash == std::string_view::npos ? path.size() : slash + 1);
-        if (!component.empty()) out.push_back(component);
-    }
-    return out;
-}
-
 std::string joined(const std::vector<std::string_view>& parts, std::size_t count) {
     std::string out;
     for (std::size_t i = 0; i < count; ++i) out.append("/").append(parts[i]);
@@ -73,11 +62,11 @@ Root rootOf(const std::vector<std::string_view>& parts, std::size_t count,
     };
     // On Linux the macOS folders mean nothing: no link on the way to them is followed, even where
     // an XDG folder was set inside ~/Library.
-    const bool library = kLinuxLocations && startsWith(components(base + "/Library"));
+    const bool library = kLinuxLocations && startsWith(pathComponents(base + "/Library"));
 
     Root best{"/", kLinuxLocations ? RootKind::Plain : RootKind::FollowAll, 0};
     for (Root& candidate : candidates) {
-        const std::vector<std::string_view> own = components(candidate.text);
+        const std::vector<std::string_view> own = pathComponents(candidate.text);
         if (own.size() < best.count || !startsWith(own)) continue;
         if (library && candidate.kind == RootKind::Xdg) continue;
         candidate.count = own.size();
@@ -135,7 +124,7 @@ Opened enterUsers(int dirFd, const std::string& name, const Sandboxes& sandboxes
     const std::string target(buffer, static_cast<std::size_t>(n));
     Opened at{Reach::Reached, UniqueFd(target.front() == '/' ? ::open("/", kWayFlags)
                                                              : ::openat(dirFd, ".", kWayFlags))};
-    for (const std::string_view part : components(target)) {
+    for (const std::string_view part : pathComponents(target)) {
         if (!at.fd) return Opened{unreachable(errno), {}};
         if (part == ".") continue;
         if (part == "..") {
@@ -252,12 +241,12 @@ TrustedRoots currentTrustedRoots() {
 }
 
 Opened openUsersFolder(std::string_view path, const Sandboxes& sandboxes) {
-    const std::vector<std::string_view> parts = components(path);
+    const std::vector<std::string_view> parts = pathComponents(path);
     return openUsersFolderFrom(parts, parts.size(), sandboxes);
 }
 
 OpenedParent openParent(std::string_view path, const TrustedRoots& roots) {
-    const std::vector<std::string_view> parts = components(path);
+    const std::vector<std::string_view> parts = pathComponents(path);
     OpenedParent out;
     if (parts.empty() || path.front() != '/') return out;
     out.leaf = std::string(parts.back());
@@ -278,12 +267,12 @@ bool existsByRules(std::string_view path, const TrustedRoots& roots) {
 
 Opened openFolderOnTheWay(std::string_view path, const TrustedRoots& roots) {
     if (path.empty() || path.front() != '/') return {};
-    const std::vector<std::string_view> parts = components(path);
+    const std::vector<std::string_view> parts = pathComponents(path);
     return walkDown(parts, parts.size(), roots);
 }
 
 std::size_t rootComponents(std::string_view path, const TrustedRoots& roots) {
-    const std::vector<std::string_view> parts = components(path);
+    const std::vector<std::string_view> parts = pathComponents(path);
     const Root root = rootOf(parts, parts.size(), roots);
     return root.kind == RootKind::FollowAll ? 0 : root.count;
 }
