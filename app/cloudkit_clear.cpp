@@ -4,28 +4,28 @@
 #include <string>
 
 #include "app/output.h"
-#include "engine/deletion.h"
-#include "engine/path_opener.h"
+#include "engine/fs/deletion.h"
+#include "engine/fs/resolver.h"
+#include "engine/fs/sizes.h"
 #include "engine/process_values.h"
-#include "engine/sizes.h"
 #include "ops/cleanup_report.h"
 
 namespace sweepkin {
 
 void clearCloudKitNow(std::FILE* out) {
     const ProcessValues& values = processValues();
-    const std::string& path = values.cloudKitCachePath;
-
     printLine(out, "Sweepkin — clearing iCloud (CloudKit) cache for real");
     const std::int64_t freeBefore = freeDiskSpace();
 
     DeleteResult result;
-    // Reached as the deletion reaches it; a dangling link is "nothing" there too.
-    if (!existsByRules(path, currentTrustedRoots())) {
+    // Reached as a clean reaches it; a dangling link is "nothing" there too.
+    Resolver resolver;
+    const std::vector<Item> items = resolver.items(values.cacheTargets.front().locations);
+    if (items.empty()) {
         printLine(out, "CloudKit cache: nothing to clear");
     } else {
-        printLine(out, "CloudKit cache size before: " + formatBytes(directorySize(path)));
-        result = deleteCachePaths({path});
+        printLine(out, "CloudKit cache size before: " + formatBytes(directorySize(items.front())));
+        result = deleteCachePaths(items);
         if (result.anyFailed) {
             printLine(out, "  could not fully clear — may need Full Disk Access");
         } else {

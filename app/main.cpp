@@ -1,11 +1,13 @@
 #include <csignal>
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 #include "app/cloudkit_clear.h"
 #include "app/self_test.h"
 #include "app/usage.h"
-#include "engine/home.h"
+#include "engine/fs/home.h"
+#include "engine/fs/resolver.h"
 #include "engine/process_values.h"
 #include "shell/menu_bar_mode.h"
 
@@ -19,6 +21,49 @@ bool hasArgument(int argc, char** argv, std::string_view flag) {
     return false;
 }
 
+// " is reached through /tmp, which is another user's": why `folder` is left alone.
+std::string refusedWay(const std::string& folder, const std::string& where, sweepkin::LeftOut why) {
+    using sweepkin::LeftOut;
+    if (where.empty() || where == folder) {
+        return why == LeftOut::OthersOwn        ? " is another user's"
+               : why == LeftOut::OthersMayWrite ? " may be changed by other users"
+                                                : " is a link Sweepkin does not follow";
+    }
+    return " is reached through " + sweepkin::abbreviateTilde(where) + ", which " +
+           (why == LeftOut::OthersOwn        ? "is another user's"
+            : why == LeftOut::OthersMayWrite ? "other users may change"
+                                             : "Sweepkin does not follow");
+}
+
+// One line on standard error when the home, or the cache folder in it, is left alone, with the
+// reason.
+void explainWhatIsLeftAlone(const sweepkin::ProcessValues& values) {
+    using namespace sweepkin;
+    Resolver resolver;
+    const Opened& home = resolver.home();
+    const std::string homeText = normalizedPath(homeDirectory());
+    if (home.reach == Reach::Refused) {
+        const LeftOut why = home.why == Refusal::OthersOwn        ? LeftOut::OthersOwn
+                            : home.why == Refusal::OthersMayWrite ? LeftOut::OthersMayWrite
+                                                                  : LeftOut::Unfollowed;
+        std::fprintf(stderr, "Sweepkin: your home folder %s%s; nothing is cleaned.\n",
+                     homeText.c_str(), refusedWay(homeText, home.where, why).c_str());
+        return;
+    }
+    const std::string cache = homePrefix(homeText) + "/.cache";
+    const LeftOut why = values.baseDirs.cacheLeftOut;
+    if (why == LeftOut::Overlap) {
+        std::fprintf(stderr,
+                     "Sweepkin: the cache folder %s shares folders with your settings, state or "
+                     "data; caches there are left alone.\n",
+                     abbreviateTilde(cache).c_str());
+    } else if (why != LeftOut::No) {
+        std::fprintf(stderr, "Sweepkin: the cache folder %s%s; caches there are left alone.\n",
+                     abbreviateTilde(cache).c_str(),
+                     refusedWay(cache, values.baseDirs.leftOutAt, why).c_str());
+    }
+}
+
 // A reader that goes away (`sweepkin --clear-cloudkit-now | head -1`) must not kill the process
 // between deleting the cache and writing the report; output errors are ignored instead.
 void ignoreClosedPipes() {
@@ -29,14 +74,7 @@ void ignoreClosedPipes() {
 
 int main(int argc, char** argv) {
     const sweepkin::ProcessValues& values = sweepkin::processValues();
-    if (sweepkin::kLinuxLocations && values.baseDirs.cacheHome.empty()) {
-        std::fprintf(
-            stderr,
-            "Sweepkin: the cache folder %s shares folders with your settings, state or "
-            "data; caches there are left alone.\n",
-            sweepkin::abbreviateTilde(sweepkin::homePrefix(sweepkin::homeDirectory()) + "/.cache")
-                .c_str());
-    }
+    explainWhatIsLeftAlone(values);
 
     // Asking what a flag does never runs it.
     if (hasArgument(argc, argv, "--help") || hasArgument(argc, argv, "-h")) {

@@ -5,13 +5,13 @@
 #include <vector>
 
 #include "app/output.h"
-#include "engine/base_dirs.h"
-#include "engine/home.h"
-#include "engine/pattern.h"
+#include "engine/fs/base_dirs.h"
+#include "engine/fs/home.h"
+#include "engine/fs/resolver.h"
+#include "engine/fs/safety_guard.h"
+#include "engine/fs/sizes.h"
 #include "engine/process_values.h"
 #include "engine/resources.h"
-#include "engine/safety_guard.h"
-#include "engine/sizes.h"
 
 namespace sweepkin {
 
@@ -25,14 +25,14 @@ struct GuardCase {
     bool mustAllow;
 };
 
-std::string targetLine(const AppTarget& target) {
-    const std::vector<std::string> paths = expandPatterns(target.paths);
-    if (paths.empty()) return "  · " + target.name + ": not installed / no cache";
+std::string targetLine(const AppTarget& target, Resolver& resolver) {
+    const std::vector<Item> items = resolver.items(target.locations);
+    if (items.empty()) return "  · " + target.name + ": not installed / no cache";
 
-    const std::int64_t total = pathsSize(paths);
+    const std::int64_t total = pathsSize(items);
     return "  · " + target.name + ": " + formatBytes(total) + "  [" +
            (total >= kListThreshold ? "WOULD LIST" : "hidden (<1 MB)") + "]  — " +
-           std::to_string(paths.size()) + " folder(s)";
+           std::to_string(items.size()) + " folder(s)";
 }
 
 std::vector<GuardCase> guardCases(const ProcessValues& values) {
@@ -105,7 +105,10 @@ bool runSelfTest(std::FILE* out, const CachePathPredicate& isSafe) {
     printLine(out, "Sweepkin — self test (DRY RUN, deletes nothing)");
     printLine(out, std::string(56, '='));
     printLine(out, "Caches found (only those > 1 MB are shown in the panel):");
-    for (const AppTarget& target : values.cacheTargets) printLine(out, targetLine(target));
+    Resolver resolver;
+    for (const AppTarget& target : values.cacheTargets) {
+        printLine(out, targetLine(target, resolver));
+    }
 
     printLine(out, "");
     printLine(out, "SAFETY GUARD (isSafeCachePath) — must ALLOW caches, must REFUSE data:");

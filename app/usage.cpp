@@ -3,8 +3,8 @@
 #include <string>
 
 #include "app/output.h"
-#include "engine/base_dirs.h"
-#include "engine/home.h"
+#include "engine/fs/base_dirs.h"
+#include "engine/fs/home.h"
 #include "engine/process_values.h"
 
 namespace sweepkin {

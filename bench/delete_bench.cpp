@@ -7,13 +7,14 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "bench/bench_args.h"
-#include "engine/deletion.h"
-#include "engine/tree_walk.h"
-#include "engine/unique_fd.h"
+#include "engine/fs/deletion.h"
+#include "engine/fs/tree_walk.h"
+#include "engine/fs/unique_fd.h"
 
 int main(int argc, char** argv) {
     sweepkin::bench::BenchArgs args;
@@ -23,7 +24,17 @@ int main(int argc, char** argv) {
     const std::vector<std::string> paths(argv + first, argv + argc);
     sweepkin::DeleteResult result;
     if (threads == 0) {
-        result = sweepkin::deleteCachePaths(paths);
+        // Each path as an item of the folder that holds it, as the resolver would reach it.
+        std::vector<sweepkin::Item> items;
+        for (const std::string& path : paths) {
+            const std::size_t slash = path.rfind('/');
+            if (slash == std::string::npos) continue;
+            const std::string parent = slash == 0 ? "/" : path.substr(0, slash);
+            auto fd = std::make_shared<const sweepkin::UniqueFd>(
+                ::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+            items.push_back({fd, path.substr(slash + 1), path});
+        }
+        result = sweepkin::deleteCachePaths(items);
     } else {
         for (const std::string& path : paths) {
             sweepkin::UniqueFd dir(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

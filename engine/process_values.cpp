@@ -1,7 +1,7 @@
 #include "engine/process_values.h"
 
-#include "engine/base_dirs.h"
-#include "engine/home.h"
+#include "engine/fs/base_dirs.h"
+#include "engine/fs/home.h"
 
 #ifndef SWEEPKIN_VERSION
 #define SWEEPKIN_VERSION ""
@@ -30,7 +30,7 @@ const ProcessValues& processValues() {
         }
         v.maxLogBytes = 5u * 1024u * 1024u;
         v.appVersion = versionOrFallback(SWEEPKIN_VERSION);
-        v.cacheTargets = buildCacheTargets(v.cloudKitCachePath, v.baseDirs);
+        v.cacheTargets = buildCacheTargets();
         return v;
     }();
     return values;

@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/app_target.h"
+#include "engine/catalogue/catalogue.h"
+#include "engine/fs/base_dirs.h"
 
 namespace sweepkin {
 

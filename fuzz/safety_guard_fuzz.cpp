@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/safety_guard.h"
+#include "engine/fs/safety_guard.h"
 #include "fuzz/fuzz_check.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/pattern.h"
+#include "engine/catalogue/pattern.h"
 #include "fuzz/fuzz_check.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "engine/unique_fd.h"
+#include "engine/fs/unique_fd.h"
 
 namespace sweepkin {
 

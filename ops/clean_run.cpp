@@ -7,9 +7,9 @@
 #include <QSet>
 #include <QThreadPool>
 
-#include "engine/deletion.h"
-#include "engine/pattern.h"
-#include "engine/sizes.h"
+#include "engine/fs/home.h"
+#include "engine/fs/sizes.h"
+#include "engine/platform.h"
 #include "ops/cleanup_report.h"
 #include "ops/report_dialogs.h"
 
@@ -39,12 +39,21 @@ Alert confirmationAlert(int count, std::int64_t total, const QStringList& runnin
     return alert;
 }
 
-std::string resultLine(const std::string& name, std::int64_t freed, bool failed) {
-    if (failed) {
-        return name + ": partly cleared " + formatBytes(freed) +
-               " — some items need Full Disk Access";
+std::string stayedText(const std::vector<Stayed>& stayed) {
+    std::string text;
+    for (const Stayed& item : stayed) {
+        text += (text.empty() ? "" : ", ") + abbreviateTilde(item.path) + " (" +
+                failureText(item.why) + ")";
     }
-    return name + ": cleared " + formatBytes(freed);
+    return text;
+}
+
+std::string resultLine(const std::string& name, const DeleteResult& result) {
+    if (!result.anyFailed) return name + ": cleared " + formatBytes(result.freed);
+    // Full Disk Access is a macOS setting; elsewhere the paths that stayed, and why.
+    return name + ": partly cleared " + formatBytes(result.freed) +
+           (kLinuxLocations ? " — could not remove " + stayedText(result.stayed)
+                            : " — some items need Full Disk Access");
 }
 
 CleanRun::CleanRun(CleanRunContext context, QObject* parent)
@@ -110,22 +119,29 @@ CleanOutcome CleanRun::runClean(const std::vector<AppTarget>& chosen, RunningApp
                                 const std::string& reportPath, const Sleeper& sleep) {
     CleanOutcome outcome;
     outcome.freeBefore = freeDiskSpace();
+    Resolver resolver;  // the roots, opened once for the whole clean
     for (const AppTarget& target : chosen) {
         // Every chosen application is closed, whether or not the dialog named it as running.
         if (target.bundleID) closeApp(*target.bundleID, runningApps, sleep);
-        const DeleteResult result = deleteCachePaths(expandPatterns(target.paths));
-        outcome.cleared += result.freed;
-        outcome.lines.push_back(resultLine(target.name, result.freed, result.anyFailed));
+        const DeleteResult result = deleteLocations(resolver, target.locations);
+        outcome.cleared = addBytes(outcome.cleared, result.freed);
+        outcome.lines.push_back(resultLine(target.name, result));
         outcome.anyFailed = outcome.anyFailed || result.anyFailed;
+        outcome.stayed.insert(outcome.stayed.end(), result.stayed.begin(), result.stayed.end());
     }
     outcome.freeAfter = freeDiskSpace();
 
     writeCleanupReport(reportPath, outcome.lines, outcome.cleared, outcome.freeBefore,
                        outcome.freeAfter);
     settings.setDate(keys::lastClean, QDateTime::currentDateTime());
-    log.logActivity(QStringLiteral("Cleaned %1 target(s), freed %2.")
-                        .arg(chosen.size())
-                        .arg(sizeText(outcome.cleared)));
+    QString line = QStringLiteral("Cleaned %1 target(s), freed %2.")
+                       .arg(chosen.size())
+                       .arg(sizeText(outcome.cleared));
+    if (kLinuxLocations && !outcome.stayed.empty()) {
+        line += QStringLiteral(" Could not remove ") +
+                QString::fromStdString(stayedText(outcome.stayed)) + QLatin1Char('.');
+    }
+    log.logActivity(line);
     return outcome;
 }
 
@@ -134,7 +150,7 @@ void CleanRun::finishClean(const CleanOutcome& outcome) {
     if (ctx_.refreshTexts) ctx_.refreshTexts();
     if (ctx_.startScan) ctx_.startScan();
     showCompletionDialog(ctx_.desktop, outcome.cleared, outcome.freeAfter, outcome.freeBefore,
-                         outcome.anyFailed);
+                         outcome.anyFailed, QString::fromStdString(stayedText(outcome.stayed)));
 }
 
 void CleanRun::waitForBody() {

@@ -13,8 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/app_target.h"
-#include "engine/running_apps.h"
+#include "engine/catalogue/app_target.h"
+#include "engine/fs/deletion.h"
+#include "engine/procs/running_apps.h"
 #include "ops/activity_log.h"
 #include "ops/desktop.h"
 #include "ops/settings.h"
@@ -29,6 +30,7 @@ struct CleanOutcome {
     std::int64_t freeBefore = 0;
     std::int64_t freeAfter = 0;
     bool anyFailed = false;
+    std::vector<Stayed> stayed;  // what could not be removed, and why
 };
 
 // The collaborators of a clean run; all of them outlive it.
@@ -48,9 +50,12 @@ struct CleanRunContext {
 // The confirmation dialog's texts for `count` targets holding `total` bytes.
 Alert confirmationAlert(int count, std::int64_t total, const QStringList& runningNames);
 
-// "Google Chrome: cleared 1.23 GB" or "Safari: partly cleared 0 B — some items need Full Disk
-// Access".
-std::string resultLine(const std::string& name, std::int64_t freed, bool failed);
+// "~/.cache/spotify (permission denied), ~/.config/Slack/Cache (in use)".
+std::string stayedText(const std::vector<Stayed>& stayed);
+
+// "Google Chrome: cleared 1.23 GB"; after a failure "Spotify: partly cleared 50 MB — could not
+// remove ~/.cache/spotify (permission denied)" (on macOS "… — some items need Full Disk Access").
+std::string resultLine(const std::string& name, const DeleteResult& result);
 
 class CleanRun : public QObject {
     Q_OBJECT

@@ -11,8 +11,8 @@
 #include <ctime>
 #include <random>
 
-#include "engine/sizes.h"
-#include "engine/unique_fd.h"
+#include "engine/fs/sizes.h"
+#include "engine/fs/unique_fd.h"
 
 namespace sweepkin {
 

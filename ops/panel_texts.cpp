@@ -1,6 +1,6 @@
 #include "ops/panel_texts.h"
 
-#include "engine/sizes.h"
+#include "engine/fs/sizes.h"
 
 namespace sweepkin {
 

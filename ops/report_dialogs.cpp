@@ -4,8 +4,9 @@
 #include <QUrl>
 #include <QtDebug>
 
+#include "engine/fs/sizes.h"
+#include "engine/platform.h"
 #include "engine/resources.h"
-#include "engine/sizes.h"
 
 namespace sweepkin {
 
@@ -16,13 +17,19 @@ QString sizeText(std::int64_t bytes) {
 }  // namespace
 
 Alert completionAlert(std::int64_t cleared, std::int64_t freeAfter, std::int64_t freeBefore,
-                      bool anyFailed) {
+                      bool anyFailed, const QString& stayed) {
     Alert alert;
     alert.message = QStringLiteral("Done — cleared ") + sizeText(cleared);
     alert.informative = QStringLiteral("Free disk space: ") + sizeText(freeAfter) +
                         QStringLiteral("  (was ") + sizeText(freeBefore) + QStringLiteral(").");
     alert.buttons << QStringLiteral("OK");
-    if (anyFailed) {
+    if (anyFailed && kLinuxLocations) {
+        alert.informative += QStringLiteral("\n\nCould not remove ") + stayed +
+                             QStringLiteral(
+                                 ". Quit the application and try again; the help "
+                                 "explains the other causes.");
+        alert.buttons << QStringLiteral("Show Help");
+    } else if (anyFailed) {
         alert.informative += QStringLiteral(
             "\n\nSome items (such as Safari or iCloud) couldn't be fully cleared. To allow them, "
             "give Sweepkin Full Disk Access, then run again.");
@@ -32,8 +39,8 @@ Alert completionAlert(std::int64_t cleared, std::int64_t freeAfter, std::int64_t
 }
 
 void showCompletionDialog(Desktop& desktop, std::int64_t cleared, std::int64_t freeAfter,
-                          std::int64_t freeBefore, bool anyFailed) {
-    const Alert alert = completionAlert(cleared, freeAfter, freeBefore, anyFailed);
+                          std::int64_t freeBefore, bool anyFailed, const QString& stayed) {
+    const Alert alert = completionAlert(cleared, freeAfter, freeBefore, anyFailed, stayed);
     if (desktop.runAlert(alert) == 1 && anyFailed) openFullDiskAccessSettings(desktop);
 }
 

@@ -12,13 +12,15 @@ namespace sweepkin {
 // The file shipped with the program that explains why a cache folder could not be removed.
 inline constexpr const char* kCacheRemovalHelpFileName = "cache-removal-help.html";
 
-// The completion dialog's texts and buttons ("OK", plus the settings button when any failed).
+// The completion dialog's texts and buttons: "OK", plus, when any failed, the Full Disk Access
+// settings button on macOS, or on Linux the paths that stayed with their reasons (`stayed`) and
+// a button to the help page.
 Alert completionAlert(std::int64_t cleared, std::int64_t freeAfter, std::int64_t freeBefore,
-                      bool anyFailed);
+                      bool anyFailed, const QString& stayed = {});
 
-// Shows the completion dialog; its second button opens the access settings.
+// Shows the completion dialog; its second button opens the access settings (the help page).
 void showCompletionDialog(Desktop& desktop, std::int64_t cleared, std::int64_t freeAfter,
-                          std::int64_t freeBefore, bool anyFailed);
+                          std::int64_t freeBefore, bool anyFailed, const QString& stayed = {});
 
 // Closes the panel and opens the report, or explains that there is none yet.
 void showLastReport(Desktop& desktop, const std::string& reportPath);

@@ -4,16 +4,16 @@
 #include <QMetaObject>
 #include <QPointer>
 
-#include "engine/pattern.h"
-#include "engine/sizes.h"
+#include "engine/fs/sizes.h"
 
 namespace sweepkin {
 
 void runScan(const std::vector<AppTarget>& targets, const Selection& previousSelection,
              const ScanPublisher& publish) {
     QVector<CacheRow> rows;
+    Resolver resolver;  // the roots, opened once for the whole scan
     for (const AppTarget& target : targets) {
-        const std::int64_t total = pathsSize(expandPatterns(target.paths));
+        const std::int64_t total = pathsSize(resolver.items(target.locations));
         if (total < kScanRowThreshold) continue;
         const QString id = QString::fromStdString(target.name);
         // Rows the user has not seen before come ticked; an unticked row stays unticked.

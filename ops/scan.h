@@ -10,7 +10,7 @@
 #include <functional>
 #include <vector>
 
-#include "engine/app_target.h"
+#include "engine/catalogue/app_target.h"
 #include "ops/ui_model.h"
 
 namespace sweepkin {
@@ -24,8 +24,9 @@ using Selection = QHash<QString, bool>;
 // Called with the rows found so far; `final` is true once, after the last target.
 using ScanPublisher = std::function<void(const QVector<CacheRow>& rows, bool final)>;
 
-// Measures the targets in catalogue order (expandPatterns + itemSize) and publishes after each row
-// found and once more at the end. A row's tick comes from `previousSelection`; new rows are ticked.
+// Measures the targets in catalogue order (their items, as a clean would remove them) and publishes
+// after each row found and once more at the end. A row's tick comes from `previousSelection`; new
+// rows are ticked.
 void runScan(const std::vector<AppTarget>& targets, const Selection& previousSelection,
              const ScanPublisher& publish);
 

@@ -6,7 +6,7 @@
 #include <QVariant>
 #include <algorithm>
 
-#include "engine/base_dirs.h"
+#include "engine/fs/base_dirs.h"
 
 namespace sweepkin {
 

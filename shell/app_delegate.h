@@ -7,7 +7,7 @@
 #include <QTimer>
 #include <memory>
 
-#include "engine/proc_running_apps.h"
+#include "engine/procs/proc_running_apps.h"
 #include "ops/activity_log.h"
 #include "ops/settings.h"
 #include "ops/ui_model.h"

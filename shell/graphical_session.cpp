@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-#include "engine/unique_fd.h"
+#include "engine/fs/unique_fd.h"
 
 namespace sweepkin {
 

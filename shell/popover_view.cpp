@@ -8,8 +8,8 @@
 #include <QSaveFile>
 #include <QVBoxLayout>
 
+#include "engine/fs/sizes.h"
 #include "engine/process_values.h"
-#include "engine/sizes.h"
 #include "shell/palette.h"
 #include "shell/panel_widgets.h"
 

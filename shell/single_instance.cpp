@@ -15,7 +15,7 @@
 #include <QLocalSocket>
 #include <QThread>
 
-#include "engine/unique_fd.h"
+#include "engine/fs/unique_fd.h"
 
 namespace sweepkin {
 

@@ -6,7 +6,7 @@
 #include <QSaveFile>
 #include <QStringDecoder>
 
-#include "engine/base_dirs.h"
+#include "engine/fs/base_dirs.h"
 #include "shell/icons.h"
 
 namespace sweepkin {

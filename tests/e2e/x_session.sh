@@ -9,14 +9,39 @@
 # of its own with its own /proc: the program sees, and can signal, this run's processes only, never
 # the developer's browser or editor (this script is its first process). Where no such namespace
 # can be made the run is skipped.
+#
+# An ordinary user gets that namespace inside a user namespace of its own (as its root), where
+# the real root's folders (/, /tmp) belong to no one the run knows: Sweepkin rightly leaves alone
+# a home below another user's folder. So such a run also gets a root folder of its own, a tmpfs
+# (mounted over /mnt, in its own mount namespace) with the system's folders bound into it and its
+# own /tmp: the home's way belongs to this user alone, and nothing is left behind.
 if [ $$ != 1 ]; then
     own_pids=(unshare --pid --mount-proc --kill-child)
-    [ "$(id -u)" = 0 ] || own_pids=(unshare --user --map-current-user --pid --mount-proc --kill-child)
+    [ "$(id -u)" = 0 ] || own_pids=(unshare --user --map-root-user --mount --pid --mount-proc --kill-child)
     "${own_pids[@]}" true 2>/dev/null || { echo "SKIP: no private process namespace here" >&2; exit 77; }
     exec "${own_pids[@]}" "$0" "$@"
 fi
 app=$(readlink -f "${1:?usage: $0 PATH/TO/sweepkin ARTIFACTS_DIR}")
 mkdir -p "${2:?}" && artifacts=$(readlink -f "$2")
+if [ "$(stat -c %u /)" != "$(id -u)" ] && [ "$(stat -c %u /)" != 0 ]; then
+    root=/mnt
+    mount -t tmpfs -o mode=755 none "$root" || { echo "SKIP: no root folder of our own" >&2; exit 77; }
+    for dir in /usr /bin /sbin /lib /lib32 /lib64 /libx32 /etc /opt /var /dev /sys; do
+        if [ -L "$dir" ]; then
+            ln -s "$(readlink "$dir")" "$root$dir"
+        elif [ -d "$dir" ]; then
+            mkdir "$root$dir" && mount --rbind "$dir" "$root$dir"
+        fi
+    done
+    # The program, its files, these scripts and the artifacts, where they are.
+    for dir in "$(dirname "$app")" "$artifacts" "$(readlink -f "$(dirname "${BASH_SOURCE[0]}")")"; do
+        mkdir -p "$root$dir" && mount --bind "$dir" "$root$dir"
+    done
+    mkdir -m 1777 "$root/tmp" "$root/run" && mkdir "$root/proc" "$root/.old" &&
+        mount -t proc proc "$root/proc" && cd "$root" && pivot_root . .old && umount -l /.old &&
+        rmdir /.old && cd / || { echo "FAIL: cannot move to a root folder of our own" >&2; exit 1; }
+    export TMPDIR=/tmp
+fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/sweepkin-e2e.XXXXXX")
 dump=$work/panel.txt
 trap 'kill $(jobs -p) 2>/dev/null; wait; rm -rf "$work"' EXIT

@@ -6,10 +6,11 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "engine/base_dirs.h"
-#include "engine/pattern.h"
-#include "engine/safety_guard.h"
-#include "engine/sizes.h"
+#include "engine/catalogue/pattern.h"
+#include "engine/fs/base_dirs.h"
+#include "engine/fs/resolver.h"
+#include "engine/fs/safety_guard.h"
+#include "engine/fs/sizes.h"
 #include "tests/support/tree.h"
 
 namespace sweepkin::fixtures {
@@ -34,38 +35,44 @@ TEST(WildcardMatch, ComponentAgainstEntryName) {
     for (const auto& [glob, name] : mismatches) EXPECT_FALSE(wildcardMatch(glob, name)) << glob;
 }
 
-TEST(ExpandPattern, WhatEachPatternNames) {
+// What a location names: each profile's folder in the order the file system lists them; a
+// literal item when something (not a link to nothing) is there; a wildcard item of any kind;
+// names are byte strings; each text once, where it was first found.
+TEST(Resolver, WhatALocationNames) {
     ScratchDir tmp;
     const std::string g = tmp / "G";
-    makeTree(tmp.path(), {"G/Default/Cache/", "G/Profile 1/Cache/", "G/Guest/Cache/",
-                          "G/Default/GPUCache/", "G/NoCacheHere/", "G/Local State=10",
-                          "one/Default/Cache/", "c/.hidden/", "c/file=1", "c/dangling->/none",
-                          "plain=1", "Cache/", "dangling->nowhere", "p/new\nline \xff/Cache/"});
-    Paths inListingOrder;  // what a wildcard yields, in the order the file system lists
+    makeTree(tmp.path(),
+             {"G/Default/Cache/", "G/Profile 1/Cache/", "G/Guest/Cache/", "G/Default/GPUCache/",
+              "G/NoCacheHere/", "G/Local State=10", "c/.hidden/", "c/file=1", "c/dangling->/none",
+              "plain=1", "dangling->nowhere", "p/new\nline \xff/Cache/"});
+    Paths inListingOrder;
     for (const auto& entry : std::filesystem::directory_iterator(g)) {
         if (exists(entry.path() / "Cache")) inListingOrder.push_back(entry.path() / "Cache");
     }
     ASSERT_EQ(inListingOrder.size(), 3u);
-    EXPECT_EQ(expandPattern(g + "/*/Cache"), inListingOrder);
-    // A literal comes back as written when something (not a dangling link) is there; wildcard
-    // results carry no trailing or doubled slash; a trailing star lists every kind.
+    Resolver resolver(Places{tmp.path()});
+    const auto texts = [&](const std::vector<Location>& locations) {
+        Paths out;
+        for (const Item& item : resolver.items(locations)) out.push_back(item.path);
+        return out;
+    };
+    using enum RootKind;
+    EXPECT_EQ(texts({{Home, {}, "G", {"*/Cache"}}}), inListingOrder);
     // clang-format off
-    const std::pair<std::string, Paths> cases[] = {
-        {tmp / "plain", {tmp / "plain"}}, {tmp / "Cache/", {tmp / "Cache/"}},
-        {tmp / "dangling", {}}, {tmp / "missing", {}},
-        {tmp.path() + "//one//*/Cache/", {tmp / "one/Default/Cache"}},
-        {tmp / "c/*", {tmp / "c/.hidden", tmp / "c/dangling", tmp / "c/file"}},
-        {tmp / "plain/*", {}}, {tmp / "missing/*", {}}, {g + "/*/Missing", {}},
-        {tmp / "p/*/Cache", {tmp / "p/new\nline \xff/Cache"}}};
+    const std::pair<Location, Paths> cases[] = {
+        {{Home, {}, "plain", {""}}, {tmp / "plain"}}, {{Home, {}, "dangling", {""}}, {}},
+        {{Home, {}, "missing", {""}}, {}},
+        {{Home, {}, "c", {"*"}}, {tmp / "c/.hidden", tmp / "c/dangling", tmp / "c/file"}},
+        {{Home, {}, "plain", {"*"}}, {}}, {{Home, {}, "G", {"*/Missing"}}, {}},
+        {{Home, {}, "p", {"*/Cache"}}, {tmp / "p/new\nline \xff/Cache"}}};
     // clang-format on
-    for (const auto& [pattern, expected] : cases) {
-        Paths got = expandPattern(pattern);
+    for (const auto& [location, expected] : cases) {
+        Paths got = texts({location});
         std::sort(got.begin(), got.end());
-        EXPECT_EQ(got, expected) << pattern;
+        EXPECT_EQ(got, expected) << location.folder;
     }
-    // Duplicates are dropped, keeping their first place.
-    const Paths all = expandPatterns({g + "/Default/GPUCache", g + "/*/Cache", g + "/Default/Cache",
-                                      g + "/*/*Cache", g + "/Missing"});
+    const Paths all = texts({{Home, {}, "G", {"Default/GPUCache", "*/Cache", "Default/Cache"}},
+                             {Home, {}, "G", {"*/*Cache", "Missing"}}});
     ASSERT_EQ(all.size(), 4u);
     EXPECT_EQ(Paths(all.begin() + 1, all.end()), inListingOrder);
 }
@@ -184,25 +191,29 @@ TEST(FormatBytes, DecimalUnitsAndPrintfRounding) {
     for (const auto& [bytes, text] : cases) EXPECT_EQ(formatBytes(bytes), text) << bytes;
 }
 
-// Sizes count hidden files and never follow links; free space is what the user may use.
-TEST(MeasureTest, SizesCountHiddenFilesButNotLinksAndFreeSpaceIsTheUsers) {
+// Sizes count hidden files and what the disk holds of each file, never follow links, and count
+// an item inside another once; free space is what the user may use.
+TEST(MeasureTest, SizesCountWhatTheDiskHoldsButNotLinks) {
     ScratchDir tmp;
-    makeTree(tmp.path(),
-             {"empty/", "file=123", "c/ten=10", "c/sub/.hidden=20", "folder-link->" + tmp / "c",
-              "file-link->" + tmp / "file", "dangling->" + tmp / "nowhere"});
-    // clang-format off
-    const std::tuple<std::string, std::int64_t, std::int64_t> cases[] = {  // item, directory size
-        {tmp / "c", 30, 30}, {tmp / "c/", 30, 30}, {tmp / "file", 123, 0}, {tmp / "missing", 0, 0},
-        {tmp / "empty", 0, 0}, {"", 0, 0}, {tmp / "folder-link", 0, 0}, {tmp / "file-link", 0, 0},
-        {tmp / "dangling", 0, 0}};
-    // clang-format on
-    for (const auto& [path, item, directory] : cases) {
-        EXPECT_EQ(itemSize(path), item) << path;
-        EXPECT_EQ(directorySize(path), directory) << path;
+    makeTree(tmp.path(), {"empty/", "file=123", "c/ten=10", "c/sub/.hidden=20",
+                          "folder-link->" + tmp / "c", "file-link->" + tmp / "file"});
+    // Files of 4 TB that hold nothing count nothing: no clean would give those bytes back.
+    for (const char* name : {"sparse/a", "sparse/b"}) {
+        writeFile(tmp / name, 0);
+        ASSERT_EQ(::truncate((tmp / name).c_str(), std::int64_t{1} << 42), 0);
     }
+    ::setenv("HOME", tmp.path().c_str(), 1);
+    const std::vector<Item> items =
+        homeItems({"c", "file", "empty", "folder-link", "file-link", "sparse", "missing"});
+    ASSERT_EQ(items.size(), 6u);
+    const std::int64_t sizes[][2] = {{30, 30}, {123, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}};
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        EXPECT_EQ(itemSize(items[i]), sizes[i][0]) << items[i].path;
+        EXPECT_EQ(directorySize(items[i]), sizes[i][1]) << items[i].path;
+    }
+    EXPECT_EQ(pathsSize(homeItems({"c/sub", "c", "file", "folder-link", "c"})), 153);
     struct statvfs vfs;
     ASSERT_EQ(::statvfs(tmp.path().c_str(), &vfs), 0);
-    ::setenv("HOME", tmp.path().c_str(), 1);
     EXPECT_NEAR(freeDiskSpace(), static_cast<double>(vfs.f_bavail * vfs.f_frsize), 64e6);
 }
 

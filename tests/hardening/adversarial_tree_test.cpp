@@ -15,8 +15,8 @@
 #include <regex>
 #include <sstream>
 
-#include "engine/deletion.h"
-#include "engine/sizes.h"
+#include "engine/fs/deletion.h"
+#include "engine/fs/sizes.h"
 #include "tests/support/tree.h"
 
 namespace sweepkin::fixtures {
@@ -24,11 +24,28 @@ namespace {
 
 using namespace std::string_literals;
 
+// Paths below $HOME as locations rooted at the home: no link below the home is followed.
+std::vector<Location> below(const std::vector<std::string>& paths) {
+    const std::string home = std::getenv("HOME");
+    std::vector<Location> out;
+    for (const std::string& path : paths) {
+        out.push_back({RootKind::Home, {}, path.substr(home.size() + 1), {""}});
+    }
+    return out;
+}
+
+std::int64_t sizeAt(const std::string& path) {
+    Resolver resolver;
+    const std::vector<Item> items = resolver.items(below({path}));
+    return items.empty() ? 0 : itemSize(items.front());
+}
+
 // "measured freed anyFailed": a measurement of one path, then a deletion.
 std::string measureThenDelete(const std::string& measured, const std::vector<std::string>& paths,
                               const DeletionHooks& hooks = {}) {
-    const std::int64_t size = itemSize(measured);
-    const DeleteResult result = deleteCachePaths(paths, hooks);
+    const std::int64_t size = measured.empty() ? 0 : sizeAt(measured);
+    Resolver resolver;
+    const DeleteResult result = deleteLocations(resolver, below(paths), hooks);
     return std::to_string(size) + " " + std::to_string(result.freed) + " " +
            std::to_string(result.anyFailed);
 }
@@ -87,7 +104,7 @@ TEST_F(AdversarialTree, HostileEntriesAtEveryLevelAreRemovedNotFollowed) {
                        "/" + std::to_string(i) + "-padding=" + std::to_string(i % 300));
     }
     const std::string bytes = std::to_string(makeTree(app, tree) + 2000);
-    EXPECT_EQ(directorySize(app + "/l1"), belowL1);
+    EXPECT_EQ(sizeAt(app + "/l1"), belowL1);
     ASSERT_EQ(::link((decoy_ + "/Profile/Cookies").c_str(), (app + "/hard-link").c_str()), 0);
     ASSERT_EQ(::mkfifo((app + "/pipe").c_str(), 0644) + ::mkfifo(fifo.c_str(), 0644), 0);
     if (::geteuid() == 0) ::mknod((app + "/zero").c_str(), S_IFCHR | 0644, ::makedev(1, 5));
@@ -98,7 +115,7 @@ TEST_F(AdversarialTree, HostileEntriesAtEveryLevelAreRemovedNotFollowed) {
     ASSERT_EQ(::bind(sock.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     ASSERT_EQ(::rename((root_ + "/s").c_str(), (app + "/socket").c_str()), 0);
     const std::string outcome = runInChild([&] {
-        const std::string sizes = std::to_string(directorySize(app) + itemSize(fifo));
+        const std::string sizes = std::to_string(sizeAt(app) + sizeAt(fifo));
         return sizes + " " + measureThenDelete(app, {app, fifo});
     });
     EXPECT_EQ(outcome, bytes + " " + bytes + " " + bytes + " 0");
@@ -135,7 +152,8 @@ TEST_F(AdversarialTree, LinksRefusedAndMissingPathsFreeNothing) {
 }
 
 // A chain far beyond PATH_MAX, walked with 64 descriptors. On a folder's second visit it is moved
-// out of the cache: all below it goes, but the way back up through ".." is not taken, and fails.
+// out of the cache: all below it goes (and counts), but the way back up through ".." is not
+// taken, and fails.
 TEST_F(AdversarialTree, DeepChainBeyondPathMaxWithSixtyFourDescriptors) {
     const std::string app = caches_ + "/deep", parked = root_ + "/parked";
     makeDirs(app);
@@ -162,13 +180,13 @@ TEST_F(AdversarialTree, DeepChainBeyondPathMaxWithSixtyFourDescriptors) {
         const rlimit limit{64, 64};
         return ::setrlimit(RLIMIT_NOFILE, &limit) == 0 ? measureThenDelete(app, {app}, hooks) : "";
     });
-    EXPECT_EQ(outcome, "3000 0 1");
+    EXPECT_EQ(outcome, "3000 3000 1");
     EXPECT_TRUE(exists(parked) && !exists(parked + "/d") && !exists(parked + "/f"));
     EXPECT_TRUE(exists(app + "/d/d"));
 }
 
 // As an ordinary user: measuring passes over what it cannot read and counts the rest; the
-// removal takes what it can, fails, and adds nothing for a path it could not remove whole. A
+// removal takes what it can, fails, and counts what went of a path it could not remove whole. A
 // caches folder that may be searched but not read is no obstacle; one that may not be searched
 // is a failure, not "nothing to do".
 TEST_F(AdversarialTree, UnreadableAndReadOnlyFoldersAsAnOrdinaryUser) {
@@ -189,10 +207,10 @@ TEST_F(AdversarialTree, UnreadableAndReadOnlyFoldersAsAnOrdinaryUser) {
         const std::string clean = measureThenDelete(
             locked, {locked, readOnly, caches_ + "/plain", caches_ + "/empty-sealed"});
         const std::string cache = caches_ + "/unsearchable/in/Cache";
-        return clean + " " + std::to_string(itemSize(locked)) + " " +
+        return clean + " " + std::to_string(sizeAt(locked)) + " " +
                measureThenDelete(cache, {cache});
     });
-    EXPECT_EQ(outcome, "120 500 1 0 0 0 1");
+    EXPECT_EQ(outcome, "120 620 1 0 0 0 1");
     ::chmod((locked + "/sealed").c_str(), 0700);  // to look inside as its owner
     ::chmod(caches_.c_str(), 0700);
     for (const char* gone : {"locked/ok.bin", "locked/z", "plain", "empty-sealed"}) {
@@ -202,17 +220,19 @@ TEST_F(AdversarialTree, UnreadableAndReadOnlyFoldersAsAnOrdinaryUser) {
 }
 
 // Measuring stays on the cache's own file system, as the removal does: what is mounted inside
-// (the decoy bound, a tmpfs) is neither counted nor touched, and the path fails; a cache path
-// that is itself a mount point (the decoy bound there, on the same file system) is neither
-// counted nor emptied.
+// (the decoy bound, a file of it bound, a tmpfs) is neither counted nor touched, and the path
+// fails after the rest went; a cache path that is itself a mount point (the decoy bound there,
+// on the same file system) is neither counted nor emptied.
 TEST_F(AdversarialTree, MountsInsideACacheFolderAreLeftAlone) {
     if (::geteuid() != 0) GTEST_SKIP() << "mounting needs root (in a private mount namespace)";
     const std::string app = caches_ + "/mounted";
-    makeTree(app, {"a.bin=100", "sub/bound/", "sub/tmp/"});
+    makeTree(app, {"a.bin=100", "sub/bound/", "sub/tmp/", "sub/bound-file=0"});
     const std::string outcome = runInChild([&] {
         if (::unshare(CLONE_NEWNS) != 0 ||
             ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
             ::mount(decoy_.c_str(), (app + "/sub/bound").c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+            ::mount((decoy_ + "/notes.txt").c_str(), (app + "/sub/bound-file").c_str(), nullptr,
+                    MS_BIND, nullptr) != 0 ||
             ::mount("tmpfs", (app + "/sub/tmp").c_str(), "tmpfs", 0, "size=1m") != 0) {
             return "skip"s;
         }
@@ -222,7 +242,7 @@ TEST_F(AdversarialTree, MountsInsideACacheFolderAreLeftAlone) {
         return mountPoint + " " + clean + " " + readText(app + "/sub/tmp/t");
     });
     if (outcome == "skip") GTEST_SKIP() << "this machine refuses private mounts";
-    EXPECT_EQ(outcome, "0 0 0 100 0 1 on another file system");
+    EXPECT_EQ(outcome, "0 0 0 100 100 1 on another file system");
     EXPECT_TRUE(!exists(app + "/a.bin") && exists(app + "/sub/bound"));
 }
 
@@ -234,7 +254,7 @@ TEST_F(AdversarialTree, FolderSwappedForALinkDuringTheRemoval) {
         {"app", 1, 1230}, {"level1", 1, 230}, {"level2", 1, 30}, {"level1", 2, 0}};
     for (const auto& [swapped, visit, moved] : cases) {
         SCOPED_TRACE(swapped + std::to_string(visit));
-        const std::string app = caches_ + "/app", movedTo = root_ + "/moved-away";
+        const std::string app = caches_ + "/app", movedTo = home_ + "/moved-away";
         makeTree(app, {"top.bin=1000", "level1/one.bin=200", "level1/level2/two.bin=30"});
         std::atomic<int> visits{0};
         DeletionHooks hooks;
@@ -247,7 +267,7 @@ TEST_F(AdversarialTree, FolderSwappedForALinkDuringTheRemoval) {
         EXPECT_EQ(measureThenDelete(app, {app}, hooks),
                   "1230 " + std::to_string(1230 - moved) + " 0");
         EXPECT_TRUE(visits >= visit && !exists(app));
-        EXPECT_EQ(itemSize(movedTo), moved) << "the folder moved away lost files";
+        EXPECT_EQ(sizeAt(movedTo), moved) << "the folder moved away lost files";
         removeTree(movedTo);
     }
 }

@@ -1,28 +1,36 @@
-// Removes the paths given as arguments (HOME from the environment) as one guarded deletion and
-// prints "freed anyFailed", for a tracer to watch. With "--every-target" instead, measures as a
-// scan does, then removes, what every catalogue entry expands to, as a clean of all rows does:
-// "name measured freed anyFailed" per entry.
+// Removes the paths given as arguments (below HOME, reached as a location rooted at the home) as
+// one guarded deletion and prints "freed anyFailed", for a tracer to watch. With "--every-target"
+// instead, measures as a scan does, then removes, what every catalogue entry names, as a clean of
+// all rows does: "name measured freed anyFailed" per entry.
 
 #include <cstdio>
 #include <string>
 
-#include "engine/deletion.h"
-#include "engine/pattern.h"
+#include "engine/fs/deletion.h"
+#include "engine/fs/home.h"
+#include "engine/fs/sizes.h"
 #include "engine/process_values.h"
-#include "engine/sizes.h"
 
 int main(int argc, char** argv) {
     using namespace sweepkin;
-    const bool everyTarget = argc == 2 && std::string(argv[1]) == "--every-target";
-    std::vector<AppTarget> targets(everyTarget ? 0 : 1);
-    if (everyTarget) targets = processValues().cacheTargets;
-    for (AppTarget& target : targets) {
-        if (!everyTarget) target.paths.assign(argv + 1, argv + argc);
-        const std::vector<std::string> paths =
-            everyTarget ? expandPatterns(target.paths) : target.paths;
-        const long long measured = everyTarget ? pathsSize(paths) : 0;
-        const DeleteResult result = deleteCachePaths(paths);
-        if (everyTarget) std::printf("%s %lld ", target.name.c_str(), measured);
-        std::printf("%lld %d\n", static_cast<long long>(result.freed), result.anyFailed ? 1 : 0);
+    Resolver resolver;
+    if (argc == 2 && std::string(argv[1]) == "--every-target") {
+        for (const AppTarget& target : processValues().cacheTargets) {
+            const long long measured = pathsSize(resolver.items(target.locations));
+            const DeleteResult result = deleteLocations(resolver, target.locations);
+            std::printf("%s %lld %lld %d\n", target.name.c_str(), measured,
+                        static_cast<long long>(result.freed), result.anyFailed ? 1 : 0);
+        }
+        return 0;
     }
+    const std::string home = homePrefix(homeDirectory()) + "/";
+    std::vector<Location> locations;
+    for (int i = 1; i < argc; ++i) {
+        const std::string path = argv[i];
+        if (path.starts_with(home)) {
+            locations.push_back({RootKind::Home, {}, path.substr(home.size()), {""}});
+        }
+    }
+    const DeleteResult result = deleteLocations(resolver, locations);
+    std::printf("%lld %d\n", static_cast<long long>(result.freed), result.anyFailed ? 1 : 0);
 }

@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "engine/proc_running_apps.h"
+#include "engine/procs/proc_running_apps.h"
 #include "tests/ops/fakes.h"
 #include "tests/support/tree.h"
 

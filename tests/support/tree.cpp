@@ -48,7 +48,9 @@ void makeDirs(const std::string& path) {
 std::int64_t writeFile(const std::string& path, std::int64_t bytes) {
     makeDirs(std::filesystem::path(path).parent_path());
     UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    return file.valid() && ::ftruncate(file.get(), bytes) == 0 ? bytes : -1;
+    // Allocated, not sparse: a file counts only what the disk holds of it.
+    return file.valid() && (bytes == 0 || ::posix_fallocate(file.get(), 0, bytes) == 0) ? bytes
+                                                                                        : -1;
 }
 
 void writeText(const std::string& path, const std::string& text) {
@@ -139,6 +141,15 @@ RunResult runProgram(const std::vector<std::string>& argv, const std::vector<std
     command += " timeout -s KILL 60";
     for (const std::string& argument : argv) command += " '" + argument + "'";
     return runShell(command, readerGoesAway);
+}
+
+std::vector<Item> homeItems(const std::vector<std::string>& relatives) {
+    Resolver resolver;
+    std::vector<Location> locations;
+    for (const std::string& relative : relatives) {
+        locations.push_back({RootKind::Home, {}, relative, {""}});
+    }
+    return resolver.items(locations);
 }
 
 }  // namespace sweepkin::fixtures

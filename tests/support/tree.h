@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/unique_fd.h"
+#include "engine/fs/resolver.h"
+#include "engine/fs/unique_fd.h"
 
 namespace sweepkin::fixtures {
 
@@ -27,13 +28,17 @@ struct ScratchDir {
 };
 
 void makeDirs(const std::string& path);  // with every missing folder above it
-// A sparse file of `bytes` bytes, missing folders made; returns `bytes`, or -1 on failure.
+// A file of `bytes` allocated bytes, missing folders made; returns `bytes`, or -1 on failure.
 std::int64_t writeFile(const std::string& path, std::int64_t bytes);
 void writeText(const std::string& path, const std::string& text);  // missing folders made
 std::string readText(const std::string& path);
 bool exists(const std::string& path);  // lstat: a dangling link exists
 // Builds "a/b=N" (N bytes), "a/b/" (folder), "a/b->target" (link) below `root`; returns the bytes.
 std::int64_t makeTree(const std::string& root, const std::vector<std::string>& entries);
+
+// The items at these paths below the home folder ($HOME), reached as a location rooted at the
+// home reaches them: no link below the home is followed.
+std::vector<Item> homeItems(const std::vector<std::string>& relatives);
 
 // Per relative path: kind, mode, size, modification time (of folders only with `folderTimes`),
 // link target and content checksum; never following links or opening fifos, sockets, devices.

@@ -1,4 +1,4 @@
-#include "engine/base_dirs.h"
+#include "engine/fs/base_dirs.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,9 +11,9 @@
 #include <utility>
 #include <vector>
 
-#include "engine/home.h"
-#include "engine/path_opener.h"
-#include "engine/unique_fd.h"
+#include "engine/fs/home.h"
+#include "engine/fs/resolver.h"
+#include "engine/fs/unique_fd.h"
 
 namespace sweepkin {
 
@@ -30,22 +30,28 @@ std::optional<std::string> variable(const char* name) {
 // text do not matter).
 struct Place {
     std::string text;
-    std::vector<FolderID> chain;  // deepest existing folder first
-    bool exists = false;          // the whole path is a folder
-    bool refused = false;         // a link on its way that is not followed
-    uid_t owner = 0;              // when it exists
+    std::vector<FolderID> chain = {};  // deepest existing folder first
+    bool exists = false;               // the whole path is a folder
+    uid_t owner = 0;                   // when it exists
+    LeftOut refused = LeftOut::No;     // something on its way that is not trusted
+    std::string where = {};
 };
 
-// With `sandboxes`, opened as the catalogue's paths will be opened, links on the way taken by the
+// With `rules`, opened as the catalogue's paths will be opened, links on the way taken by the
 // same rules; without, as any application opens it, following every link.
-Place place(std::string text, const Sandboxes* sandboxes) {
-    Place out{std::move(text), {}, false, false, 0};
+Place place(std::string text, const WayRules* rules) {
+    Place out{std::move(text)};
     std::string prefix = out.text;
     UniqueFd fd;
     for (;;) {
-        if (sandboxes != nullptr) {
-            Opened opened = openUsersFolder(prefix, *sandboxes);
-            out.refused = out.refused || opened.reach == Reach::Refused;
+        if (rules != nullptr) {
+            Opened opened = openWay(prefix, *rules);
+            if (opened.reach == Reach::Refused && out.refused == LeftOut::No) {
+                out.refused = opened.why == Refusal::OthersOwn        ? LeftOut::OthersOwn
+                              : opened.why == Refusal::OthersMayWrite ? LeftOut::OthersMayWrite
+                                                                      : LeftOut::Unfollowed;
+                out.where = opened.where;
+            }
             fd = std::move(opened.fd);
         } else {
             fd.reset(::open(prefix.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
@@ -58,6 +64,16 @@ Place place(std::string text, const Sandboxes* sandboxes) {
     struct stat st;
     if (fd && ::fstat(fd.get(), &st) == 0) out.owner = st.st_uid;
     if (fd) out.chain = folderChain(fd.get());
+    if (out.exists && out.owner != ::geteuid() && out.refused == LeftOut::No) {
+        // Named where it really is: "~/.cache" may lead to "/tmp".
+        char real[4096];
+        const std::string self = "/proc/self/fd/" + std::to_string(fd.get());
+        const ssize_t n = ::readlink(self.c_str(), real, sizeof real);
+        out.refused = LeftOut::OthersOwn;
+        out.where = n > 0 && static_cast<std::size_t>(n) < sizeof real
+                        ? std::string(real, static_cast<std::size_t>(n))
+                        : out.text;
+    }
     return out;
 }
 
@@ -111,28 +127,23 @@ std::string validatedBaseDir(const std::optional<std::string>& value, std::strin
 
 BaseDirs resolveBaseDirs(std::string_view home, const BaseDirVariables& variables) {
     const std::string base = homePrefix(normalizedPath(home));
-    const Sandboxes links = sandboxesOf(base.empty() ? "/" : base);
-    const auto place = [&](std::string text) { return sweepkin::place(std::move(text), &links); };
+    const WayRules rules = wayRulesFor(base.empty() ? "/" : base);
+    const auto place = [&](std::string text) { return sweepkin::place(std::move(text), &rules); };
     // Where the home and the sandboxes really are, whatever links lead there.
     const auto seen = [](std::string text) { return sweepkin::place(std::move(text), nullptr); };
     const Place homePlace = seen(base.empty() ? "/" : base);
     // Whatever lies there is an application's to write, links included.
     const Place sandboxes[] = {seen(base + "/.var/app"), seen(base + "/snap")};
-    const uid_t me = ::geteuid();
 
-    // The place unusable for any XDG folder: behind a link someone else could have made, the home
-    // folder or above, an application's sandbox.
+    // The place unusable for any XDG folder: the home folder or above, an application's sandbox.
     const auto misplaced = [&](const Place& p) {
-        return p.refused || within(homePlace, p) ||
-               std::any_of(std::begin(sandboxes), std::end(sandboxes),
-                           [&](const Place& s) { return within(p, s); });
+        return within(homePlace, p) || std::any_of(std::begin(sandboxes), std::end(sandboxes),
+                                                   [&](const Place& s) { return within(p, s); });
     };
+    const auto unusable = [&](const Place& p) { return p.refused != LeftOut::No || misplaced(p); };
     const auto resolve = [&](const std::optional<std::string>& value, std::string_view fallback) {
-        const std::string defaultDir = base + "/" + std::string(fallback);
         Place p = place(validatedBaseDir(value, home, fallback));
-        if (p.text != defaultDir && ((p.exists && p.owner != me) || misplaced(p))) {
-            p = place(defaultDir);
-        }
+        if (unusable(p)) p = place(base + "/" + std::string(fallback));
         return p;
     };
     const Place config = resolve(variables.configHome, ".config");
@@ -149,15 +160,25 @@ BaseDirs resolveBaseDirs(std::string_view home, const BaseDirVariables& variable
         theirs.push_back(seen(lexicalPath(**value)));
         theirs.push_back(seen(**value));
     }
-    const auto unusableCache = [&](const Place& p) {
+    const auto overlapping = [&](const Place& p) {
         return misplaced(p) || overlaps(p, config) || overlaps(p, state) || overlaps(p, data) ||
                std::any_of(theirs.begin(), theirs.end(),
                            [&](const Place& other) { return within(other, p); });
     };
     Place cache = resolve(variables.cacheHome, ".cache");
-    if (unusableCache(cache)) cache = place(base + "/.cache");
-    return BaseDirs{unusableCache(cache) ? std::string() : cache.text, config.text, state.text,
-                    data.text};
+    if (!unusable(cache) && overlapping(cache)) cache = place(base + "/.cache");
+
+    BaseDirs dirs{cache.text, config.text,       state.text,
+                  data.text,  !unusable(config), !unusable(data)};
+    if (cache.refused != LeftOut::No) {
+        dirs.cacheLeftOut = cache.refused;
+        dirs.leftOutAt = cache.where;
+    } else if (overlapping(cache)) {
+        dirs.cacheLeftOut = LeftOut::Overlap;
+        dirs.leftOutAt = cache.text;
+    }
+    if (dirs.cacheLeftOut != LeftOut::No) dirs.cacheHome.clear();
+    return dirs;
 }
 
 const BaseDirVariables& startupBaseDirVariables() {

@@ -1,4 +1,4 @@
-#include "engine/tree_walk.h"
+#include "engine/fs/tree_walk.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -16,7 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "engine/unique_fd.h"
+#include "engine/fs/ownership.h"
+#include "engine/fs/unique_fd.h"
 
 namespace sweepkin {
 
@@ -39,22 +40,39 @@ struct Identity {
     bool hasMountId = false;
 };
 
+constexpr unsigned kStatxMask = STATX_TYPE | STATX_MODE | STATX_UID | STATX_GID | STATX_INO |
+                                STATX_SIZE | STATX_BLOCKS | STATX_MNT_ID;
+
+// The parts of a statx result the walk uses, as a stat.
+struct stat asStat(const struct statx& sx) {
+    struct stat st {};
+    st.st_dev = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+    st.st_ino = sx.stx_ino;
+    st.st_mode = sx.stx_mode;
+    st.st_uid = sx.stx_uid;
+    st.st_gid = sx.stx_gid;
+    st.st_size = static_cast<off_t>(sx.stx_size);
+    st.st_blocks = static_cast<blkcnt_t>(sx.stx_blocks);
+    return st;
+}
+
+Identity identityOf(const struct statx& sx) {
+    return {makedev(sx.stx_dev_major, sx.stx_dev_minor), sx.stx_ino, sx.stx_mnt_id,
+            (sx.stx_mask & STATX_MNT_ID) != 0};
+}
+
 // Identity of an open folder; false when it cannot be read or is not a folder.
-bool identify(int fd, Identity& out) {
+bool identify(int fd, Identity& out, struct stat* status = nullptr) {
     struct statx sx;
-    if (::statx(fd, "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW, STATX_TYPE | STATX_INO | STATX_MNT_ID,
-                &sx) == 0) {
-        out.dev = makedev(sx.stx_dev_major, sx.stx_dev_minor);
-        out.ino = sx.stx_ino;
-        out.hasMountId = (sx.stx_mask & STATX_MNT_ID) != 0;
-        out.mountId = sx.stx_mnt_id;
+    if (::statx(fd, "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW, kStatxMask, &sx) == 0) {
+        out = identityOf(sx);
+        if (status != nullptr) *status = asStat(sx);
         return S_ISDIR(sx.stx_mode);
     }
     struct stat st;
     if (::fstat(fd, &st) != 0) return false;
-    out.dev = st.st_dev;
-    out.ino = st.st_ino;
-    out.hasMountId = false;
+    out = {st.st_dev, st.st_ino, 0, false};
+    if (status != nullptr) *status = st;
     return S_ISDIR(st.st_mode);
 }
 
@@ -91,7 +109,7 @@ class Shared {
     const Identity root;
     const DescendHook* const hook;
     std::atomic<std::int64_t> bytes{0};
-    std::atomic<bool> failed{false};
+    std::atomic<Failure> failure{Failure::None};
 
     void noteListed(std::size_t n) {
         if (parallel_) listed_.fetch_add(n, std::memory_order_relaxed);
@@ -159,8 +177,12 @@ class Walker {
     std::vector<Frame> stack_;
     std::vector<std::vector<char>> spareBuffers_;
     std::size_t lowestOpen_ = 1;  // frames [lowestOpen_, top] and the root hold descriptors
+    void fail(Failure failure) {
+        if (failure_ == Failure::None) failure_ = failure;
+    }
+
     std::int64_t bytes_ = 0;
-    bool failed_ = false;
+    Failure failure_ = Failure::None;
 };
 
 bool Shared::offer(Task& task, bool onlyWhenIdle) {
@@ -249,10 +271,16 @@ void Walker::run(Task& task) {
 }
 
 void Walker::flush() {
-    if (bytes_ != 0) shared_.bytes.fetch_add(bytes_, std::memory_order_relaxed);
-    if (failed_) shared_.failed.store(true, std::memory_order_relaxed);
+    std::int64_t total = shared_.bytes.load(std::memory_order_relaxed);
+    while (bytes_ != 0 && !shared_.bytes.compare_exchange_weak(total, addBytes(total, bytes_),
+                                                               std::memory_order_relaxed)) {
+    }
+    Failure none = Failure::None;
+    if (failure_ != Failure::None) {
+        shared_.failure.compare_exchange_strong(none, failure_, std::memory_order_relaxed);
+    }
     bytes_ = 0;
-    failed_ = false;
+    failure_ = Failure::None;
 }
 
 std::vector<char> Walker::takeBuffer() {
@@ -289,7 +317,7 @@ const dirent64* Walker::next(Frame& frame) {
         if (n <= 0) {
             // A folder that cannot be listed is passed over when measuring; when removing, the
             // removal of the folder itself will fail and say so.
-            if (n < 0 && shared_.mode == WalkMode::RemoveAll) failed_ = true;
+            if (n < 0 && shared_.mode == WalkMode::RemoveAll) fail(failureOf(errno));
             return nullptr;
         }
         frame.pos = 0;
@@ -319,12 +347,12 @@ void Walker::handle(const dirent64* entry) {
     const char* name = entry->d_name;
     const int dirFd = stack_.back().fd.get();
     unsigned char type = entry->d_type;
-    struct stat st;
+    struct statx sx;
     bool haveStat = false;
     if (type == DT_UNKNOWN) {
-        if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return;
+        if (::statx(dirFd, name, AT_SYMLINK_NOFOLLOW, kStatxMask, &sx) != 0) return;
         haveStat = true;
-        type = IFTODT(st.st_mode);
+        type = IFTODT(sx.stx_mode);
     }
     if (type == DT_DIR) {
         descend(name);
@@ -333,16 +361,20 @@ void Walker::handle(const dirent64* entry) {
 
     std::int64_t size = 0;
     if (type == DT_REG) {
-        if (haveStat || ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-            if (S_ISREG(st.st_mode) && st.st_size > 0) size = st.st_size;
+        if (!haveStat && ::statx(dirFd, name, AT_SYMLINK_NOFOLLOW, kStatxMask, &sx) != 0) return;
+        if (!sameMount(identityOf(sx), shared_.root)) {
+            // A file mounted here from elsewhere is not the cache's: neither counted nor removed.
+            if (removing()) fail(Failure::Mounted);
+            return;
         }
+        if (S_ISREG(sx.stx_mode)) size = countedSize(asStat(sx));
     }
     if (!removing()) {
-        bytes_ += size;
+        bytes_ = addBytes(bytes_, size);
         return;
     }
     if (::unlinkat(dirFd, name, 0) == 0) {
-        bytes_ += size;
+        bytes_ = addBytes(bytes_, size);
         ++stack_.back().removed;
         return;
     }
@@ -351,7 +383,7 @@ void Walker::handle(const dirent64* entry) {
         descend(name);
         return;
     }
-    failed_ = true;
+    fail(failureOf(errno));
 }
 
 void Walker::descend(const char* name) {
@@ -380,14 +412,20 @@ void Walker::descend(const char* name) {
         } else {
             return;  // the removal pass that follows tries again and reports
         }
-        failed_ = true;
+        fail(failureOf(errno));
         return;
     }
 
     Identity id;
-    if (!identify(child.get(), id) || !sameMount(id, shared_.root)) {
+    struct stat st;
+    if (!identify(child.get(), id, &st) || !sameMount(id, shared_.root)) {
         // Another file system mounted inside the cache: left alone, so its folder stays.
-        if (removing()) failed_ = true;
+        if (removing()) fail(Failure::Mounted);
+        return;
+    }
+    if (othersMayRename(child.get(), st)) {
+        // Another user may move anything of theirs in here at any moment.
+        if (removing()) fail(Failure::Shared);
         return;
     }
 
@@ -444,7 +482,7 @@ void Walker::finishFrame() {
         if (!verified) {
             // The tree was moved under us: the way up is not the way we came down. Give up on
             // this part and carry on from the nearest ancestor still held open.
-            if (removing()) failed_ = true;
+            if (removing()) fail(Failure::InUse);
             recycle(child);
             while (!stack_.back().fd) {
                 recycle(stack_.back());
@@ -464,7 +502,7 @@ void Walker::finishFrame() {
         if (::unlinkat(parent.fd.get(), child.name.c_str(), AT_REMOVEDIR) == 0) {
             ++parent.removed;
         } else if (errno != ENOENT) {
-            failed_ = true;
+            fail(failureOf(errno));
         }
     }
     recycle(child);
@@ -472,12 +510,41 @@ void Walker::finishFrame() {
 
 }  // namespace
 
+Failure failureOf(int error) {
+    switch (error) {
+        case EACCES:
+        case EPERM:
+            return Failure::PermissionDenied;
+        case EBUSY:
+        case ETXTBSY:
+            return Failure::InUse;
+        case EROFS:
+            return Failure::ReadOnly;
+        default:
+            return Failure::Other;
+    }
+}
+
+std::int64_t countedSize(const struct stat& st) {
+    if (!S_ISREG(st.st_mode) || st.st_size <= 0) return 0;
+    const std::int64_t onDisk =
+        st.st_blocks > INT64_MAX / 512 ? INT64_MAX : static_cast<std::int64_t>(st.st_blocks) * 512;
+    return std::min<std::int64_t>(st.st_size, onDisk);
+}
+
+std::int64_t addBytes(std::int64_t a, std::int64_t b) {
+    std::int64_t sum;
+    if (__builtin_add_overflow(a, b, &sum)) return b > 0 ? INT64_MAX : INT64_MIN;
+    return sum;
+}
+
 WalkResult walkTree(int dirFd, WalkMode mode, int maxThreads, const DescendHook* hook) {
     Task task;
     // A descriptor of its own: a duplicate would share (and move) the caller's listing position.
     task.dir.reset(::openat(dirFd, ".", kDirFlags));
     if (!task.dir || !identify(task.dir.get(), task.id)) {
-        return {0, mode != WalkMode::Measure};
+        if (mode == WalkMode::Measure) return {};
+        return {0, true, task.dir ? Failure::Other : failureOf(errno)};
     }
     const int threads = mode == WalkMode::RemoveAll ? 1 : std::clamp(maxThreads, 1, 2);
     Shared shared(mode, task.id, threads, hook);
@@ -486,7 +553,8 @@ WalkResult walkTree(int dirFd, WalkMode mode, int maxThreads, const DescendHook*
         walker.run(task);
         shared.finishMainTask(walker);
     }
-    return {shared.bytes.load(), shared.failed.load()};
+    const Failure failure = shared.failure.load();
+    return {shared.bytes.load(), failure != Failure::None, failure};
 }
 
 }  // namespace sweepkin

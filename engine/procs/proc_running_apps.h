@@ -8,29 +8,16 @@
 #include <string>
 #include <vector>
 
-#include "engine/running_apps.h"
+#include "engine/procs/process_rule.h"
+#include "engine/procs/running_apps.h"
 
 namespace sweepkin {
 
-// How the processes of one application are recognised; any one entry is enough.
-struct ProcessRule {
-    std::vector<std::string> names{};       // the executable's file name, wherever it lies
-    std::vector<std::string> paths{};       // the executable's full path; "*" matches one component
-    std::vector<std::string> flatpakIDs{};  // the app id of the Flatpak sandbox it runs in
-};
-
-// Process rules per bundle identifier.
-using ProcessRules = std::map<std::string, ProcessRule>;
-
-// The built-in table (Chrome, Chromium, Firefox, Edge, Code, Slack, Spotify, Claude; Safari has
-// none on Linux). "chrome" is the executable's name in both Chrome and Chromium's snap and
-// Flatpak, so those two are told apart only by path and sandbox.
-const ProcessRules& builtInProcessRules();
-
 class ProcRunningApps : public RunningApps {
   public:
+    // The catalogue's process rules.
     ProcRunningApps();
-    // `extraRules` adds entries to (or replaces entries of) the built-in table. Every path rule
+    // `extraRules` adds entries to (or replaces entries of) the catalogue's rules. Every path rule
     // is looked up below `pathRoot` (tests place stand-in executables in a scratch folder).
     explicit ProcRunningApps(const ProcessRules& extraRules, const std::string& pathRoot = {});
     ~ProcRunningApps() override;

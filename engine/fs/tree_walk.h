@@ -1,16 +1,40 @@
 #pragma once
 // Descriptor-based walks below one open folder, shared by measuring and deletion.
 //
-// A walk never follows a symbolic link, never enters another mounted file system, keeps only a
+// A walk never follows a symbolic link, never enters another mounted file system (nor counts or
+// removes a file mounted there), never enters a folder that other users may change, keeps only a
 // handful of descriptors open however deep the tree is (ancestors are re-opened through ".."
 // and checked against the device and inode remembered on the way down), consumes entries as it
 // reads them and, where the tree is large enough to be worth it, shares the work with one helper
 // thread through a small bounded queue.
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <functional>
 
 namespace sweepkin {
+
+// Why something could not be removed; the first cause met is kept.
+enum class Failure : std::uint8_t {
+    None,
+    PermissionDenied,
+    InUse,     // busy, or changed while it was being removed
+    ReadOnly,  // on a read-only file system
+    Mounted,   // something is mounted inside
+    Shared,    // a folder inside that other users may change
+    Other,
+};
+
+// The cause behind a failed system call's error number.
+Failure failureOf(int error);
+
+// What a regular file counts: its logical size, but no more than it occupies on disk, so that a
+// sparse file counts what it holds.
+std::int64_t countedSize(const struct stat& st);
+
+// a + b for byte counts, stopping at the largest count instead of overflowing.
+std::int64_t addBytes(std::int64_t a, std::int64_t b);
 
 enum class WalkMode {
     Measure,      // sum the sizes of regular files; touch nothing
@@ -21,6 +45,7 @@ enum class WalkMode {
 struct WalkResult {
     std::int64_t bytes = 0;  // regular-file sizes counted (measured, or removed)
     bool failed = false;     // something could not be removed or checked (removal modes only)
+    Failure failure = Failure::None;
 };
 
 // Called before a subfolder is opened, with its open parent and its name (test seam). May be

@@ -1,4 +1,4 @@
-#include "engine/running_apps.h"
+#include "engine/procs/running_apps.h"
 
 #include <thread>
 

@@ -7,15 +7,9 @@
 #include <string>
 #include <string_view>
 
-namespace sweepkin {
+#include "engine/platform.h"
 
-#ifdef __APPLE__
-inline constexpr bool kLinuxLocations = false;
-#else
-// The applications' Linux folders, the XDG caches folders in the guard, and Sweepkin's own files
-// under the XDG state home.
-inline constexpr bool kLinuxLocations = true;
-#endif
+namespace sweepkin {
 
 // The variables as the environment held them at start-up (absent when unset).
 struct BaseDirVariables {
@@ -25,13 +19,28 @@ struct BaseDirVariables {
     std::optional<std::string> dataHome = {};    // XDG_DATA_HOME
 };
 
+// Why even the default cache home is not used.
+enum class LeftOut {
+    No,
+    Overlap,         // it shares folders with the settings, state or data
+    OthersOwn,       // it, or a folder or link on its way, is another user's
+    OthersMayWrite,  // others may change it or a folder on its way, or could have made a link
+    Unfollowed,      // a link on its way is not followed (a loop, say)
+};
+
 struct BaseDirs {
-    // Default ~/.cache; empty when even the default overlaps another folder below, in which case
-    // nothing under it is cleaned or admitted by the guard.
+    // Default ~/.cache; empty when even the default cannot be used, in which case nothing under
+    // it is cleaned or admitted by the guard.
     std::string cacheHome;
     std::string configHome;  // default ~/.config
     std::string stateHome;   // default ~/.local/state
     std::string dataHome;    // default ~/.local/share
+    // The config and data homes are the user's alone: their caches may be cleaned. (Sweepkin's
+    // own files go to configHome either way.)
+    bool configTrusted = true;
+    bool dataTrusted = true;
+    LeftOut cacheLeftOut = LeftOut::No;
+    std::string leftOutAt = {};  // the folder that decided it
 };
 
 // `value` with repeated and trailing slashes dropped when its text is usable, else home +
@@ -42,8 +51,9 @@ std::string validatedBaseDir(const std::optional<std::string>& value, std::strin
 
 // Every folder by its text rules, then by what the folders are on disk (device and inode of the
 // folder and its ancestors, so that a link cannot disguise a value): a value that is or contains
-// the home folder, lies in a Flatpak or snap application's folder, or exists but belongs to
-// another user, gives way to its default; the cache home must moreover not be, lie inside or
+// the home folder, lies in a Flatpak or snap application's folder, is reached through a folder or
+// link the user does not alone control, or exists but belongs to another user, gives way to its
+// default, which must pass the same checks; the cache home must moreover not be, lie inside or
 // contain any of the other three.
 BaseDirs resolveBaseDirs(std::string_view home, const BaseDirVariables& variables);
 

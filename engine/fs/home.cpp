@@ -1,4 +1,4 @@
-#include "engine/home.h"
+#include "engine/fs/home.h"
 
 #include <pwd.h>
 #include <unistd.h>

@@ -1,10 +1,10 @@
-#include "engine/safety_guard.h"
+#include "engine/fs/safety_guard.h"
 
 #include <string>
 #include <utility>
 
-#include "engine/base_dirs.h"
-#include "engine/home.h"
+#include "engine/fs/base_dirs.h"
+#include "engine/fs/home.h"
 
 namespace sweepkin {
 

@@ -1,4 +1,4 @@
-#include "engine/proc_running_apps.h"
+#include "engine/procs/proc_running_apps.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -17,8 +17,9 @@
 #include <sstream>
 #include <string_view>
 
-#include "engine/pattern.h"
-#include "engine/unique_fd.h"
+#include "engine/catalogue/pattern.h"
+#include "engine/fs/unique_fd.h"
+#include "engine/process_values.h"
 
 namespace sweepkin {
 
@@ -205,39 +206,10 @@ int pidfdSendSignal(int pidfd, int sig) {
 
 }  // namespace
 
-const ProcessRules& builtInProcessRules() {
-    static const ProcessRules rules = {
-        // Google's packages install the browser under /opt/google (one folder per channel);
-        // "google-chrome" there is a launcher script that replaces itself with it.
-        {"com.google.Chrome",
-         {.paths = {"/opt/google/chrome/chrome", "/opt/google/chrome-beta/chrome",
-                    "/opt/google/chrome-unstable/chrome"},
-          .flatpakIDs = {"com.google.Chrome"}}},
-        // Distribution packages name it "chromium" ("chromium-browser" on some); the snap's
-        // executable is "chrome" inside its revision folder.
-        {"org.chromium.Chromium",
-         {.names = {"chromium", "chromium-browser"},
-          .paths = {"/snap/chromium/*/usr/lib/chromium-browser/chrome"},
-          .flatpakIDs = {"org.chromium.Chromium"}}},
-        // Every Firefox process runs the same executable; its children carry "-contentproc".
-        {"org.mozilla.firefox",
-         {.names = {"firefox", "firefox-esr", "firefox-bin"},
-          .flatpakIDs = {"org.mozilla.firefox"}}},
-        {"com.microsoft.edgemac", {.names = {"msedge", "microsoft-edge", "microsoft-edge-stable"}}},
-        {"com.microsoft.VSCode", {.names = {"code"}}},
-        {"com.tinyspeck.slackmacgap", {.names = {"slack"}}},
-        {"com.spotify.client", {.names = {"spotify"}}},
-        // Only the desktop app: "claude" is also an unrelated terminal program.
-        {"com.anthropic.claudefordesktop", {.names = {"claude-desktop"}}},
-        {"com.apple.Safari", {}},
-    };
-    return rules;
-}
-
-ProcRunningApps::ProcRunningApps() : rules_(builtInProcessRules()) {}
+ProcRunningApps::ProcRunningApps() : rules_(processRulesOf(processValues().cacheTargets)) {}
 
 ProcRunningApps::ProcRunningApps(const ProcessRules& extraRules, const std::string& pathRoot)
-    : rules_(builtInProcessRules()) {
+    : rules_(processRulesOf(processValues().cacheTargets)) {
     for (const auto& [bundleID, rule] : extraRules) rules_[bundleID] = rule;
     for (auto& [bundleID, rule] : rules_) {
         for (std::string& path : rule.paths) path.insert(0, pathRoot);
@@ -264,7 +236,7 @@ std::vector<AppInstance> ProcRunningApps::instances(const std::string& bundleID)
     const auto entry = rules_.find(bundleID);
     if (entry == rules_.end()) return {};
     const ProcessRule& rule = entry->second;
-    if (rule.names.empty() && rule.paths.empty() && rule.flatpakIDs.empty()) return {};
+    if (rule.empty()) return {};
     const uid_t me = ::getuid();
 
     std::vector<AppInstance> result;

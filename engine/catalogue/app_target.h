@@ -1,0 +1,50 @@
+#pragma once
+// One cleanable application: its name, its identifier, where its caches are and how its
+// processes are recognised.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/procs/process_rule.h"
+
+namespace sweepkin {
+
+// The folders a location starts from. Which links are followed on the way to each and below it
+// is a property of the kind (see the resolver's table).
+enum class RootKind : std::uint8_t {
+    Home,               // ~
+    CacheHome,          // $XDG_CACHE_HOME, ~/.cache
+    ConfigHome,         // $XDG_CONFIG_HOME, ~/.config
+    DataHome,           // $XDG_DATA_HOME, ~/.local/share
+    FlatpakCache,       // ~/.var/app/<app>/cache
+    FlatpakConfig,      // ~/.var/app/<app>/config
+    FlatpakData,        // ~/.var/app/<app>/data
+    SnapCommon,         // ~/snap/<app>/common
+    SnapCurrent,        // ~/snap/<app>/current, the revision in use
+    LibraryCaches,      // ~/Library/Caches
+    LibraryAppSupport,  // ~/Library/Application Support
+    LibraryContainers,  // ~/Library/Containers
+};
+
+// A root, the application's own folder below it, and the items below that folder. A component
+// that contains "*" is any entry at that level whose name it matches; an empty item is the
+// folder itself.
+struct Location {
+    RootKind root;
+    std::string app;                 // the Flatpak app id or snap name of those kinds
+    std::string folder;              // "google-chrome", "Google/Chrome", "mozilla/firefox"
+    std::vector<std::string> items;  // "Cache", "*/Code Cache", ""
+
+    bool operator==(const Location&) const = default;
+};
+
+struct AppTarget {
+    std::string name;                     // display name; unique, also the id of its panel row
+    std::optional<std::string> bundleID;  // absent for an entry with no application to close
+    std::vector<Location> locations;
+    ProcessRule process{};  // how its running instances are found (Linux)
+};
+
+}  // namespace sweepkin

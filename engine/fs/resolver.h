@@ -1,0 +1,144 @@
+#pragma once
+// The one way a catalogue location's items are reached, for counting and for deleting alike: from
+// a folder only the user controls, down one component at a time by descriptor (O_PATH, so
+// search permission is enough, as for `rm -rf`), following exactly the links that only the user
+// can have made. Which links those are is a property of the kind of root, written once, in the
+// table at the top of resolver.cpp:
+// - the way to a root (the home, the XDG folders, ~/.var/app, ~/snap) takes a link only when the
+//   user made it: the user's own (or root's, outside the home), its only name (link count 1), in
+//   a folder where nobody else may add entries, and not in or below ~/.var/app or ~/snap; no
+//   folder on the way may be another user's or one where others may rename entries;
+// - below a root: a snap's "current" link to a plain revision name beside it, and the
+//   application's own folder right under the cache or config home (when it is not the item);
+// - nothing else: not at or below ~/.var/app/<id> or ~/snap/<name>, not below an application's
+//   own folder, not on the way to ~/Library on Linux, and never the item itself, which is taken
+//   as it is (a link is a link).
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "engine/catalogue/app_target.h"
+#include "engine/fs/tree_walk.h"
+#include "engine/fs/unique_fd.h"
+
+namespace sweepkin {
+
+// A folder's device and inode.
+using FolderID = std::pair<dev_t, ino_t>;
+
+// The identities of the open folder `fd` and of each real ancestor (through ".."), up to "/".
+std::vector<FolderID> folderChain(int fd);
+
+enum class Reach {
+    Reached,
+    Absent,   // missing on the way, or not a folder
+    Refused,  // behind a link or folder that is not trusted
+    Failed,   // there but out of reach: permissions, I/O errors
+};
+
+// Why something on the way was refused.
+enum class Refusal {
+    None,
+    OthersOwn,       // another user's folder or link (or root's, where only the user's will do)
+    OthersMayWrite,  // a folder others may change, or a link anyone could have made
+};
+
+struct Opened {
+    Reach reach = Reach::Absent;
+    UniqueFd fd;  // an O_PATH descriptor of the folder
+    Refusal why = Refusal::None;
+    std::string where;  // the folder or link refused, as text
+    int error = 0;      // what failed, when it failed
+};
+
+// What the way to a folder takes into account: the home (a root-owned link below it is not the
+// user's) and the sandboxes (~/.var/app and ~/snap, where applications make links).
+struct WayRules {
+    std::optional<FolderID> home;
+    std::vector<FolderID> sandboxes;
+};
+WayRules wayRulesFor(std::string_view home);
+
+// An absolute folder, opened from "/" taking only the user's links.
+Opened openWay(std::string_view path, const WayRules& rules);
+
+// The texts of the roots: the home and the validated XDG folders (empty: left out).
+struct Places {
+    std::string home = {}, cacheHome = {}, configHome = {}, dataHome = {};
+};
+Places currentPlaces();
+
+// Something that was not removed completely, or could not be reached to be, and why.
+struct Stayed {
+    std::string path;
+    Failure why = Failure::Other;
+};
+
+// One entry a location names, found by the resolver: what holds it, its name, its text.
+struct Item {
+    std::shared_ptr<const UniqueFd> parent;  // O_PATH descriptor of the folder that holds it
+    std::string name;
+    std::string path;  // for the guard, for duplicates and for messages
+};
+
+enum class ItemKind {
+    Missing,  // nothing there, or a link to nothing
+    Link,     // removed as itself, frees nothing
+    Mount,    // something is mounted there: neither counted nor removed
+    Others,   // another user's, or a folder others may change: neither counted nor removed
+    File,
+    Folder,
+};
+
+struct Classified {
+    ItemKind kind = ItemKind::Missing;
+    struct stat st {};  // its own status (not a link's target)
+};
+
+// What sits at `name` in `parentFd`.
+Classified classify(int parentFd, const std::string& name);
+
+// Reaches the items of locations. The roots are opened once, on first use, and kept: make one
+// per scan, self-test or clean.
+class Resolver {
+  public:
+    Resolver();  // the current places
+    explicit Resolver(Places places);
+    ~Resolver();
+    Resolver(const Resolver&) = delete;
+    Resolver& operator=(const Resolver&) = delete;
+
+    // Every item the locations name that exists now, each text once, in first-seen order. A
+    // folder on the way that is there but cannot be entered (no search permission, say) hides
+    // what is behind it; with `unreachable`, it is noted there.
+    std::vector<Item> items(const std::vector<Location>& locations,
+                            std::vector<Stayed>* unreachable = nullptr);
+
+    // The home as reached: why it was refused, when it was.
+    const Opened& home();
+
+  private:
+    struct Root;
+    const Root* root(const Location& location);
+    void expand(const Location& location, std::string_view item, std::vector<Item>& out,
+                std::vector<Stayed>* unreachable);
+
+    Places places_;
+    WayRules rules_;
+    std::optional<Opened> home_;
+    std::map<std::pair<int, std::string>, std::unique_ptr<Root>> roots_;
+};
+
+// The item `name` in `parentFd` is not on its parent's mount: another file system, or a bind
+// mount, mounted there.
+bool isMountPoint(int parentFd, const char* name);
+
+}  // namespace sweepkin

@@ -1,0 +1,107 @@
+#include "engine/fs/sizes.h"
+
+#include <fcntl.h>
+#include <sys/statvfs.h>
+
+#include <algorithm>
+#include <charconv>
+#include <limits>
+#include <optional>
+
+#include "engine/fs/home.h"
+#include "engine/fs/tree_walk.h"
+#include "engine/fs/unique_fd.h"
+
+namespace sweepkin {
+
+namespace {
+
+// printf's "%.<precision>f" in the C locale: correctly rounded, ties to even, "." always.
+std::string fixed(double value, int precision) {
+    char buffer[64];
+    auto [end, error] =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, precision);
+    if (error != std::errc()) return "0";
+    return std::string(buffer, end);
+}
+
+std::int64_t folderBytes(int parentFd, const std::string& name) {
+    UniqueFd fd(::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    return fd ? walkTree(fd.get(), WalkMode::Measure, 2).bytes : 0;
+}
+
+std::int64_t sizeOf(const Item& item, const Classified& what) {
+    switch (what.kind) {
+        case ItemKind::Folder:
+            return folderBytes(item.parent->get(), item.name);
+        case ItemKind::File:
+            return countedSize(what.st);
+        default:
+            return 0;
+    }
+}
+
+}  // namespace
+
+std::int64_t itemSize(const Item& item) {
+    return sizeOf(item, classify(item.parent->get(), item.name));
+}
+
+std::int64_t directorySize(const Item& item) {
+    const Classified what = classify(item.parent->get(), item.name);
+    return what.kind == ItemKind::Folder ? sizeOf(item, what) : 0;
+}
+
+std::int64_t pathsSize(const std::vector<Item>& items) {
+    struct Measured {
+        std::optional<FolderID> id;   // absent when it counts nothing
+        std::vector<FolderID> above;  // the folders it lies in, its own parent first
+        std::int64_t bytes = 0;
+    };
+    std::vector<Measured> measured;
+    for (const Item& item : items) {
+        const Classified what = classify(item.parent->get(), item.name);
+        Measured m;
+        if (what.kind == ItemKind::Folder || what.kind == ItemKind::File) {
+            m.id.emplace(what.st.st_dev, what.st.st_ino);
+            m.above = folderChain(item.parent->get());
+            m.bytes = sizeOf(item, what);
+        }
+        measured.push_back(std::move(m));
+    }
+    // An item reached a second time, or lying inside another item of the list (Chromium's
+    // "*/GPUCache" also names GPUPersistentCache/GPUCache; a link may lead into another), goes
+    // with the first or the enclosing one, as the clean removes it.
+    std::int64_t total = 0;
+    for (const Measured& item : measured) {
+        if (!item.id) continue;
+        const bool counted =
+            std::any_of(measured.begin(), measured.end(), [&](const Measured& other) {
+                return other.id && ((&other < &item && *other.id == *item.id) ||
+                                    std::find(item.above.begin(), item.above.end(), *other.id) !=
+                                        item.above.end());
+            });
+        if (!counted) total = addBytes(total, item.bytes);
+    }
+    return total;
+}
+
+std::int64_t freeDiskSpace() {
+    struct statvfs vfs;
+    if (::statvfs(homeDirectory().c_str(), &vfs) != 0) return 0;
+    const unsigned long long unit = vfs.f_frsize != 0 ? vfs.f_frsize : vfs.f_bsize;
+    const unsigned long long blocks = vfs.f_bavail;
+    constexpr auto kMax = static_cast<unsigned long long>(std::numeric_limits<std::int64_t>::max());
+    if (unit != 0 && blocks > kMax / unit) return std::numeric_limits<std::int64_t>::max();
+    return static_cast<std::int64_t>(blocks * unit);
+}
+
+std::string formatBytes(std::int64_t bytes) {
+    const auto value = static_cast<double>(bytes);
+    if (bytes >= 1'000'000'000) return fixed(value / 1'000'000'000.0, 2) + " GB";
+    if (bytes >= 1'000'000) return fixed(value / 1'000'000.0, 0) + " MB";
+    if (bytes >= 1'000) return fixed(value / 1'000.0, 0) + " KB";
+    return std::to_string(bytes) + " B";
+}
+
+}  // namespace sweepkin

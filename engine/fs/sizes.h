@@ -1,0 +1,30 @@
+#pragma once
+// Byte counts: measuring what the resolver reaches, free space, and the one text form of a size.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/fs/resolver.h"
+
+namespace sweepkin {
+
+// What removing the item would free: a folder's files (see directorySize), a file's size as far
+// as the disk holds it, nothing for a link, a mount point, another user's entry or nothing.
+std::int64_t itemSize(const Item& item);
+
+// The size of the regular files below the item when it is a folder: links are never followed,
+// nothing mounted and no folder others may change is counted, unreadable parts count nothing.
+std::int64_t directorySize(const Item& item);
+
+// The itemSize of every item, one reached by two of them, or lying inside another of them,
+// counted once: what removing them all frees. Sums stop at the largest count.
+std::int64_t pathsSize(const std::vector<Item>& items);
+
+// Bytes the user can still use on the volume of the home folder; 0 when the query fails.
+std::int64_t freeDiskSpace();
+
+// "1.23 GB", "740 MB", "2 KB", "999 B" (decimal units).
+std::string formatBytes(std::int64_t bytes);
+
+}  // namespace sweepkin

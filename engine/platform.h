@@ -1,0 +1,14 @@
+#pragma once
+// Which system's folders this build looks at.
+
+namespace sweepkin {
+
+#ifdef __APPLE__
+inline constexpr bool kLinuxLocations = false;
+#else
+// The applications' Linux folders, the XDG caches folders in the guard, and Sweepkin's own files
+// under the XDG state home.
+inline constexpr bool kLinuxLocations = true;
+#endif
+
+}  // namespace sweepkin

@@ -1,0 +1,242 @@
+// Which links and folders the resolver takes, by kind of root and position, and by who could have
+// made them: the user, another user, root, or the user with a hard link of theirs in a sticky
+// folder. Rows that need another user's or root's entries run as root, which builds the tree and
+// then becomes an ordinary user (65534) for the look; without root they are skipped.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "engine/fs/resolver.h"
+#include "tests/support/tree.h"
+
+namespace sweepkin::fixtures {
+namespace {
+
+using enum RootKind;
+
+enum Maker { User, OtherUser, Root, HardLinked };
+
+// "r" when the location's item is reached and is what lies behind the link, "l" when the item
+// is the link itself, "o" when it is not to be touched (another user's, say), "-" when nothing
+// is reached.
+std::string look(const std::string& scratch, const Location& location, const std::string& home) {
+    const std::string h = scratch + "/" + home;
+    Resolver resolver(Places{h, h + "/.cache", h + "/.config", h + "/.local/share"});
+    const std::vector<Item> items = resolver.items({location});
+    if (items.empty()) return "-";
+    switch (classify(items[0].parent->get(), items[0].name).kind) {
+        case ItemKind::Link:
+            return "l";
+        case ItemKind::Folder:
+            return "r";
+        case ItemKind::Others:
+            return "o";
+        default:
+            return "?";
+    }
+}
+
+// Builds `tree` in a fresh scratch folder, lets `prepare` change it (false: it could not), then
+// looks as the user: as itself, or as 65534 after root gave it the home.
+std::string lookAs(const std::vector<std::string>& tree, const Location& location,
+                   const std::function<bool(const std::string& scratch)>& prepare,
+                   const std::string& home = "home") {
+    ScratchDir scratch(Reach::anyUser);
+    ::chmod(scratch.path().c_str(), 0755);
+    makeTree(scratch.path(), tree);
+    return runInChild([&] {
+        if (::geteuid() == 0) giveToNobody(scratch / "home");
+        if (!prepare(scratch.path())) return std::string("cannot prepare");
+        if (::geteuid() == 0 && !dropPrivileges()) return std::string("cannot drop privileges");
+        return look(scratch.path(), location, home);
+    });
+}
+
+struct LinkRow {
+    const char* what;
+    Location location;
+    std::vector<std::string> tree;  // "home/…" is the home
+    std::string link;               // whose maker changes
+    std::string expect;             // one outcome per maker: user, other user, root, hard-linked
+    std::string home = "home";
+};
+
+const std::vector<LinkRow> kLinkRows = {
+    {"the home's own path",
+     {Home, {}, "Cache", {""}},
+     {"alias->home", "home/Cache/f=1"},
+     "alias",
+     "r-r-",
+     "alias"},
+    {"the cache home",
+     {CacheHome, {}, "spotify", {""}},
+     {"home/.cache->c", "home/c/spotify/f=1"},
+     "home/.cache",
+     "r---"},
+    {"~/.var/app",
+     {FlatpakCache, "org.a.B", "spotify", {""}},
+     {"home/.var/app->v", "home/.var/v/org.a.B/cache/spotify/f=1"},
+     "home/.var/app",
+     "r---"},
+    {"~/snap",
+     {SnapCommon, "spotify", ".cache/spotify", {""}},
+     {"home/snap->s", "home/s/spotify/common/.cache/spotify/f=1"},
+     "home/snap",
+     "r---"},
+    {"an application's folder in the cache home",
+     {CacheHome, {}, "mozilla/firefox", {"*/cache2"}},
+     {"home/.cache/mozilla->../m", "home/m/firefox/p/cache2/f=1"},
+     "home/.cache/mozilla",
+     "r---"},
+    {"an application's folder that is the item",
+     {CacheHome, {}, "spotify", {""}},
+     {"home/.cache/spotify->../s", "home/s/f=1"},
+     "home/.cache/spotify",
+     "llll"},
+    {"a folder below an application's folder",
+     {CacheHome, {}, "mozilla/firefox", {"*/cache2"}},
+     {"home/.cache/mozilla/firefox->../f", "home/.cache/f/p/cache2/f=1"},
+     "home/.cache/mozilla/firefox",
+     "----"},
+    {"a profile",
+     {ConfigHome, {}, "google-chrome", {"*/Cache"}},
+     {"home/.config/google-chrome/Default->../../p", "home/p/Cache/f=1"},
+     "home/.config/google-chrome/Default",
+     "----"},
+    {"a sandbox's link on the user's own way",
+     {ConfigHome, {}, "google-chrome", {"*/Cache"}},
+     {"home/.config/google-chrome->../.var/app/org.a.B/config/google-chrome",
+      "home/.var/app/org.a.B->../../x", "home/x/config/google-chrome/Default/Cache/f=1"},
+     "home/.var/app/org.a.B",
+     "----"},
+    {"a Flatpak application's folder",
+     {FlatpakCache, "org.a.B", "spotify", {""}},
+     {"home/.var/app/org.a.B->x", "home/.var/app/x/cache/spotify/f=1"},
+     "home/.var/app/org.a.B",
+     "----"},
+    {"its cache folder",
+     {FlatpakCache, "org.a.B", "spotify", {""}},
+     {"home/.var/app/org.a.B/cache->c", "home/.var/app/org.a.B/c/spotify/f=1"},
+     "home/.var/app/org.a.B/cache",
+     "----"},
+    {"a snap's current revision",
+     {SnapCurrent, "slack", ".config/Slack", {"Cache"}},
+     {"home/snap/slack/current->1", "home/snap/slack/1/.config/Slack/Cache/f=1"},
+     "home/snap/slack/current",
+     "rrrr"},
+    {"a snap's current elsewhere",
+     {SnapCurrent, "slack", ".config/Slack", {"Cache"}},
+     {"home/snap/slack/current->../x", "home/snap/x/.config/Slack/Cache/f=1"},
+     "home/snap/slack/current",
+     "----"},
+    {"an application's folder in the data home",
+     {DataHome, {}, "Steam/steamapps", {"shadercache"}},
+     {"home/.local/share/Steam->../../s", "home/s/steamapps/shadercache/f=1"},
+     "home/.local/share/Steam",
+     "----"},
+    {"the way to ~/Library",
+     {LibraryCaches, {}, "CloudKit", {""}},
+     {"home/Library->Documents", "home/Documents/Caches/CloudKit/f=1"},
+     "home/Library",
+     "----"},
+};
+
+void runLinkRows(bool needsRoot) {
+    const Maker makers[] = {User, OtherUser, Root, HardLinked};
+    for (const LinkRow& row : kLinkRows) {
+        for (const Maker maker : makers) {
+            if ((maker == OtherUser || maker == Root) != needsRoot) continue;
+            SCOPED_TRACE(std::string(row.what) + ", maker " + std::to_string(maker));
+            const std::string got = lookAs(
+                row.tree, row.location,
+                [&](const std::string& at) {
+                    const std::string link = at + "/" + row.link;
+                    if (maker == OtherUser || maker == Root) {
+                        return ::lchown(link.c_str(), maker == Root ? 0 : 1, 0) == 0;
+                    }
+                    if (maker == HardLinked) {  // as anyone could, in a sticky folder
+                        makeDirs(at + "/shared");
+                        return ::chmod((at + "/shared").c_str(), 01777) == 0 &&
+                               ::linkat(AT_FDCWD, link.c_str(), AT_FDCWD,
+                                        (at + "/shared/copy").c_str(), 0) == 0;
+                    }
+                    return true;
+                },
+                row.home);
+            EXPECT_EQ(got, row.expect.substr(maker, 1));
+        }
+    }
+}
+
+TEST(LinkRule, LinksTheUserMadeAndHardLinksOfThem) {
+    runLinkRows(false);
+}
+
+TEST(LinkRule, LinksAnotherUserOrRootMade) {
+    if (::geteuid() != 0) GTEST_SKIP() << "another user's links need root to make";
+    runLinkRows(true);
+}
+
+// An ACL entry letting another user write: the group bits show only its mask.
+bool grantWrite(const std::string& folder, uid_t other) {
+    const std::uint16_t entries[][2] = {{0x01, 7}, {0x02, 7}, {0x04, 5}, {0x10, 7}, {0x20, 5}};
+    const std::uint32_t ids[] = {0xffffffff, other, 0xffffffff, 0xffffffff, 0xffffffff};
+    std::vector<unsigned char> acl(4 + 8 * 5);
+    const std::uint32_t version = 2;
+    std::memcpy(acl.data(), &version, 4);
+    for (int i = 0; i < 5; ++i) {
+        std::memcpy(&acl[4 + 8 * i], entries[i], 4);
+        std::memcpy(&acl[8 + 8 * i], &ids[i], 4);
+    }
+    return ::setxattr(folder.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) == 0;
+}
+
+// Folders on the way and the item itself: another user's, or one that others may change, hides
+// what lies behind it; a sticky one does not.
+TEST(LinkRule, FoldersOthersOwnOrMayChange) {
+    const Location spotify{CacheHome, {}, "spotify", {""}};
+    const std::vector<std::string> tree = {"home/.cache/spotify/f=1"};
+    struct Row {
+        const char* what;
+        std::string folder;
+        mode_t mode;
+        uid_t owner;  // 0: unchanged
+        gid_t group;  // 0: unchanged
+        const char* expect;
+    };
+    const Row rows[] = {
+        {"a cache home others may write", "home/.cache", 0777, 0, 0, "-"},
+        {"a sticky cache home", "home/.cache", 01777, 0, 0, "r"},
+        {"an item others may write", "home/.cache/spotify", 0777, 0, 0, "o"},
+        {"the home, another user's", "home", 0755, 1, 0, "-"},
+        {"an item, another user's", "home/.cache/spotify", 0755, 1, 0, "o"},
+        {"a cache home writable by a shared group", "home/.cache", 0775, 0, 100, "-"},
+    };
+    for (const Row& row : rows) {
+        if ((row.owner != 0 || row.group != 0) && ::geteuid() != 0) continue;
+        SCOPED_TRACE(row.what);
+        EXPECT_EQ(lookAs(tree, spotify,
+                         [&](const std::string& at) {
+                             const std::string folder = at + "/" + row.folder;
+                             return ::chmod(folder.c_str(), row.mode) == 0 &&
+                                    ((row.owner == 0 && row.group == 0) ||
+                                     ::chown(folder.c_str(), row.owner ? row.owner : -1,
+                                             row.group ? row.group : -1) == 0);
+                         }),
+                  row.expect);
+    }
+    // The user's own ACL lets another user write to the home, shown only as group bits.
+    ScratchDir probe;
+    if (!grantWrite(probe.path(), 4242)) GTEST_SKIP() << "no ACLs on this file system";
+    EXPECT_EQ(
+        lookAs(tree, spotify, [](const std::string& at) { return grantWrite(at + "/home", 4242); }),
+        "-");
+}
+
+}  // namespace
+}  // namespace sweepkin::fixtures
