@@ -57,105 +57,51 @@ std::string lookAs(const std::vector<std::string>& tree, const Location& locatio
     });
 }
 
+// The first entry of the tree is the link whose maker changes; one outcome per maker: the user,
+// another user, root, the user with a hard link of theirs made elsewhere.
 struct LinkRow {
-    const char* what;
     Location location;
     std::vector<std::string> tree;  // "home/…" is the home
-    std::string link;               // whose maker changes
-    std::string expect;             // one outcome per maker: user, other user, root, hard-linked
+    std::string expect;
     std::string home = "home";
 };
 
+// clang-format off
 const std::vector<LinkRow> kLinkRows = {
-    {"the home's own path",
-     {Home, {}, "Cache", {""}},
-     {"alias->home", "home/Cache/f=1"},
-     "alias",
-     "r-r-",
-     "alias"},
-    {"the cache home",
-     {CacheHome, {}, "spotify", {""}},
-     {"home/.cache->c", "home/c/spotify/f=1"},
-     "home/.cache",
-     "r---"},
-    {"~/.var/app",
-     {FlatpakCache, "org.a.B", "spotify", {""}},
-     {"home/.var/app->v", "home/.var/v/org.a.B/cache/spotify/f=1"},
-     "home/.var/app",
-     "r---"},
-    {"~/snap",
-     {SnapCommon, "spotify", ".cache/spotify", {""}},
-     {"home/snap->s", "home/s/spotify/common/.cache/spotify/f=1"},
-     "home/snap",
-     "r---"},
-    {"an application's folder in the cache home",
-     {CacheHome, {}, "mozilla/firefox", {"*/cache2"}},
-     {"home/.cache/mozilla->../m", "home/m/firefox/p/cache2/f=1"},
-     "home/.cache/mozilla",
-     "r---"},
-    {"an application's folder that is the item",
-     {CacheHome, {}, "spotify", {""}},
-     {"home/.cache/spotify->../s", "home/s/f=1"},
-     "home/.cache/spotify",
-     "llll"},
-    {"a folder below an application's folder",
-     {CacheHome, {}, "mozilla/firefox", {"*/cache2"}},
-     {"home/.cache/mozilla/firefox->../f", "home/.cache/f/p/cache2/f=1"},
-     "home/.cache/mozilla/firefox",
-     "----"},
-    {"a profile",
-     {ConfigHome, {}, "google-chrome", {"*/Cache"}},
-     {"home/.config/google-chrome/Default->../../p", "home/p/Cache/f=1"},
-     "home/.config/google-chrome/Default",
-     "----"},
-    {"a sandbox's link on the user's own way",
-     {ConfigHome, {}, "google-chrome", {"*/Cache"}},
-     {"home/.config/google-chrome->../.var/app/org.a.B/config/google-chrome",
-      "home/.var/app/org.a.B->../../x", "home/x/config/google-chrome/Default/Cache/f=1"},
-     "home/.var/app/org.a.B",
-     "----"},
-    {"a Flatpak application's folder",
-     {FlatpakCache, "org.a.B", "spotify", {""}},
-     {"home/.var/app/org.a.B->x", "home/.var/app/x/cache/spotify/f=1"},
-     "home/.var/app/org.a.B",
-     "----"},
-    {"its cache folder",
-     {FlatpakCache, "org.a.B", "spotify", {""}},
-     {"home/.var/app/org.a.B/cache->c", "home/.var/app/org.a.B/c/spotify/f=1"},
-     "home/.var/app/org.a.B/cache",
-     "----"},
-    {"a snap's current revision",
-     {SnapCurrent, "slack", ".config/Slack", {"Cache"}},
-     {"home/snap/slack/current->1", "home/snap/slack/1/.config/Slack/Cache/f=1"},
-     "home/snap/slack/current",
-     "rrrr"},
-    {"a snap's current elsewhere",
-     {SnapCurrent, "slack", ".config/Slack", {"Cache"}},
-     {"home/snap/slack/current->../x", "home/snap/x/.config/Slack/Cache/f=1"},
-     "home/snap/slack/current",
-     "----"},
-    {"an application's folder in the data home",
-     {DataHome, {}, "Steam/steamapps", {"shadercache"}},
-     {"home/.local/share/Steam->../../s", "home/s/steamapps/shadercache/f=1"},
-     "home/.local/share/Steam",
-     "----"},
-    {"the way to ~/Library",
-     {LibraryCaches, {}, "CloudKit", {""}},
-     {"home/Library->Documents", "home/Documents/Caches/CloudKit/f=1"},
-     "home/Library",
-     "----"},
+    // The roots' own ways: the home, the cache home, ~/.var/app, ~/snap.
+    {{Home, {}, "Cache", {""}}, {"alias->home", "home/Cache/f=1"}, "r-r-", "alias"},
+    {{CacheHome, {}, "spotify", {""}}, {"home/.cache->c", "home/c/spotify/f=1"}, "r---"},
+    {{FlatpakCache, "org.a.B", "s", {""}}, {"home/.var/app->v", "home/.var/v/org.a.B/cache/s/f=1"}, "r---"},
+    {{SnapCommon, "spotify", ".cache/s", {""}}, {"home/snap->n", "home/n/spotify/common/.cache/s/f=1"}, "r---"},
+    // An application's folder in the cache or config home, unless it is the item; nothing below.
+    {{CacheHome, {}, "mozilla/firefox", {"*/cache2"}}, {"home/.cache/mozilla->../m", "home/m/firefox/p/cache2/f=1"}, "r---"},
+    {{CacheHome, {}, "spotify", {""}}, {"home/.cache/spotify->../s", "home/s/f=1"}, "llll"},
+    {{CacheHome, {}, "mozilla/firefox", {"*/cache2"}}, {"home/.cache/mozilla/firefox->../f", "home/.cache/f/p/cache2/f=1"}, "----"},
+    {{ConfigHome, {}, "google-chrome", {"*/Cache"}}, {"home/.config/google-chrome/Default->../../p", "home/p/Cache/f=1"}, "----"},
+    {{DataHome, {}, "Steam/steamapps", {"shadercache"}}, {"home/.local/share/Steam->../../s", "home/s/steamapps/shadercache/f=1"}, "----"},
+    // Nothing a sandbox could have made, even on the user's own way into it.
+    {{ConfigHome, {}, "google-chrome", {"*/Cache"}}, {"home/.var/app/org.a.B->../../x", "home/.config/google-chrome->../.var/app/org.a.B/config/google-chrome", "home/x/config/google-chrome/Default/Cache/f=1"}, "----"},
+    {{FlatpakCache, "org.a.B", "s", {""}}, {"home/.var/app/org.a.B->x", "home/.var/app/x/cache/s/f=1"}, "----"},
+    {{FlatpakCache, "org.a.B", "s", {""}}, {"home/.var/app/org.a.B/cache->c", "home/.var/app/org.a.B/c/s/f=1"}, "----"},
+    // A snap's "current" to a revision beside it, whoever made it; nowhere else.
+    {{SnapCurrent, "slack", ".config/Slack", {"Cache"}}, {"home/snap/slack/current->1", "home/snap/slack/1/.config/Slack/Cache/f=1"}, "rrrr"},
+    {{SnapCurrent, "slack", ".config/Slack", {"Cache"}}, {"home/snap/slack/current->../x", "home/snap/x/.config/Slack/Cache/f=1"}, "----"},
+    // Nothing on the way to ~/Library on Linux.
+    {{LibraryCaches, {}, "CloudKit", {""}}, {"home/Library->Documents", "home/Documents/Caches/CloudKit/f=1"}, "----"},
 };
+// clang-format on
 
 void runLinkRows(bool needsRoot) {
     const Maker makers[] = {User, OtherUser, Root, HardLinked};
     for (const LinkRow& row : kLinkRows) {
         for (const Maker maker : makers) {
             if ((maker == OtherUser || maker == Root) != needsRoot) continue;
-            SCOPED_TRACE(std::string(row.what) + ", maker " + std::to_string(maker));
+            SCOPED_TRACE(row.tree.front() + ", maker " + std::to_string(maker));
             const std::string got = lookAs(
                 row.tree, row.location,
                 [&](const std::string& at) {
-                    const std::string link = at + "/" + row.link;
+                    const std::string link =
+                        at + "/" + row.tree.front().substr(0, row.tree.front().find("->"));
                     if (maker == OtherUser || maker == Root) {
                         return ::lchown(link.c_str(), maker == Root ? 0 : 1, 0) == 0;
                     }
@@ -202,24 +148,21 @@ TEST(LinkRule, FoldersOthersOwnOrMayChange) {
     const Location spotify{CacheHome, {}, "spotify", {""}};
     const std::vector<std::string> tree = {"home/.cache/spotify/f=1"};
     struct Row {
-        const char* what;
         std::string folder;
         mode_t mode;
         uid_t owner;  // 0: unchanged
-        gid_t group;  // 0: unchanged
+        gid_t group;  // 0: unchanged; 100 is a group the user shares
         const char* expect;
     };
+    // clang-format off
     const Row rows[] = {
-        {"a cache home others may write", "home/.cache", 0777, 0, 0, "-"},
-        {"a sticky cache home", "home/.cache", 01777, 0, 0, "r"},
-        {"an item others may write", "home/.cache/spotify", 0777, 0, 0, "o"},
-        {"the home, another user's", "home", 0755, 1, 0, "-"},
-        {"an item, another user's", "home/.cache/spotify", 0755, 1, 0, "o"},
-        {"a cache home writable by a shared group", "home/.cache", 0775, 0, 100, "-"},
-    };
+        {"home/.cache", 0777, 0, 0, "-"}, {"home/.cache", 01777, 0, 0, "r"},
+        {"home/.cache/spotify", 0777, 0, 0, "o"}, {"home", 0755, 1, 0, "-"},
+        {"home/.cache/spotify", 0755, 1, 0, "o"}, {"home/.cache", 0775, 0, 100, "-"}};
+    // clang-format on
     for (const Row& row : rows) {
         if ((row.owner != 0 || row.group != 0) && ::geteuid() != 0) continue;
-        SCOPED_TRACE(row.what);
+        SCOPED_TRACE(row.folder + " " + std::to_string(row.mode));
         EXPECT_EQ(lookAs(tree, spotify,
                          [&](const std::string& at) {
                              const std::string folder = at + "/" + row.folder;
