@@ -32,24 +32,38 @@ class TestSettings : public QObject {
     void init() { dir_ = std::make_unique<ScratchDir>(); }
 
     // Only the forms the store writes itself count; anything else reads as absent: no date,
-    // false, 0, no string (shown as lastClean|disableAnalytics|ctCleans|installID).
+    // false, 0, no string, no number where 0 means something, no names (shown as
+    // lastClean|disableAnalytics|ctCleans|installID|notifyBytes|untickedRows).
     void wrongKindsReadAsAbsent() {
         for (const auto& [line, expected] :
-             {std::pair{"lastClean=2026-03-05 14:03:09", "-|false|0|-"},
-              {"disableAnalytics=true", "-|true|0|-"},
-              {"disableAnalytics=yes", "-|false|0|-"},
-              {"ctCleans=42", "-|false|42|-"},
-              {"ctCleans=4.5", "-|false|0|-"},
-              {"installID=a, b", "-|false|0|-"}}) {
+             {std::pair{"lastClean=2026-03-05 14:03:09", "-|false|0|-|-|"},
+              {"disableAnalytics=true", "-|true|0|-|-|"},
+              {"disableAnalytics=yes", "-|false|0|-|-|"},
+              {"ctCleans=42", "-|false|42|-|-|"},
+              {"ctCleans=4.5", "-|false|0|-|-|"},
+              {"installID=a, b", "-|false|0|-|-|"},
+              {"notifyBytes=0", "-|false|0|-|0|"},
+              {"untickedRows=", "-|false|0|-|-|"},
+              {"untickedRows=Slack", "-|false|0|-|-|Slack"},
+              {"untickedRows=Slack, \"a, b\"", "-|false|0|-|-|Slack+a, b"}}) {
             writeText(*dir_ / "kinds.conf", std::string("[General]\n") + line + "\n");
             const SettingsStore s(at("kinds.conf"));
             const auto date = s.dateValue(keys::lastClean);
             QCOMPARE(QStringList({date ? date->toString(Qt::ISODate) : "-",
                                   s.boolValue(keys::disableAnalytics) ? "true" : "false",
                                   QString::number(s.intValue(keys::ctCleans)),
-                                  s.stringValue(keys::installID).value_or("-")})
+                                  s.stringValue(keys::installID).value_or("-"),
+                                  s.optionalInt(keys::notifyBytes)
+                                      ? QString::number(*s.optionalInt(keys::notifyBytes))
+                                      : "-",
+                                  s.stringList(keys::untickedRows).join('+')})
                          .join('|'),
                      QString(expected));
+        }
+        SettingsStore s(at("lists.conf"));
+        for (const QStringList& names : {QStringList{"Slack"}, {"a, b", "Go build cache"}, {}}) {
+            s.setStringList(keys::seenRows, names);
+            QCOMPARE(s.stringList(keys::seenRows), names);
         }
     }
 
