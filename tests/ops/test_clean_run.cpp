@@ -36,7 +36,7 @@ struct World {
     const std::string appName = "fakechrome-" + std::to_string(::getpid());  // this run's own
     ProcRunningApps apps{ProcessRules{{"test.chrome", {.names = {appName}}}}};
     ActivityLog log{at("state/Sweepkin.log"), 5'242'880};
-    Scanner scanner{model, targets};
+    Scanner scanner{model, targets, &settings, {"Spotify"}};
     std::unique_ptr<CleanRun> run = std::make_unique<CleanRun>(CleanRunContext{
         model, targets, desktop, settings, apps, log, at("state/report.md"),
         [this] { model.setLastCleanText(lastCleanText(settings)); },
@@ -100,6 +100,20 @@ class TestCleanRun : public QObject {
         w.scanToTheEnd();
         QCOMPARE(w.state(),
                  QString("Slack:1000000-,Google Chrome:1000000+,Safari:1000000+,/0/0//never"));
+
+        // A restart: nothing in the model, the ticks of the rows the panel showed are kept.
+        // Spotify, never shown, comes unticked as it is told; ticked in the panel, it stays so.
+        keepTicks(w.settings, w.model.rows());
+        writeFile(w.at("spotify/Cache/x"), 1'000'000);
+        for (const bool tickSpotify : {false, true}) {
+            w.model.setRows({});
+            w.scanToTheEnd();
+            QCOMPARE(w.state(), QString("Slack:1000000-,Google Chrome:1000000+,Safari:1000000+,"
+                                        "Spotify:1000000%1,/0/0//never")
+                                    .arg(tickSpotify ? '+' : '-'));
+            w.model.setRowSelected(3, true);
+            keepTicks(w.settings, w.model.rows());
+        }
     }
 
     // Only the second scan's row, its final list and its lowering of `scanning` arrive; the
