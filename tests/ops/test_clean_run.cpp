@@ -12,6 +12,7 @@
 #include "ops/panel_texts.h"
 #include "ops/report_dialogs.h"
 #include "ops/scan.h"
+#include "ops/watch.h"
 #include "tests/ops/fakes.h"
 #include "tests/support/tree.h"
 
@@ -116,6 +117,49 @@ class TestCleanRun : public QObject {
         }
     }
 
+    // The tooltip, and when a growth notice is due: at the threshold (0: never) or on a disk less
+    // than a tenth free from 500 MB on; then at most one a day, and after a notice, none within
+    // 10% of its total until a week has passed.
+    void growthNoticeRules() {
+        QCOMPARE(trayToolTip(6'400'000'000, QDateTime(QDate(2026, 3, 5), QTime(14, 5, 59))),
+                 QString("Sweepkin — 6.40 GB of caches · measured 14:05"));
+        constexpr qint64 kGB = 1'000'000'000, kMB = 1'000'000;
+        const QDateTime now(QDate(2026, 3, 5), QTime(14, 5));
+        const struct {
+            qint64 ticked, free, threshold;
+            std::optional<qint64> lastBytes;
+            int hoursAgo;  // of the last notice; 0: none
+            bool due;
+        } cases[] = {
+            {5 * kGB, 50, 5 * kGB, {}, 0, true},
+            {5 * kGB - 1, 50, 5 * kGB, {}, 0, false},
+            {9 * kGB, 50, 0, {}, 0, false},
+            {500 * kMB, 9, 5 * kGB, {}, 0, true},
+            {500 * kMB - 1, 9, 5 * kGB, {}, 0, false},
+            {500 * kMB, 10, 5 * kGB, {}, 0, false},
+            {9 * kGB, 50, 5 * kGB, 5 * kGB, 23, false},
+            {9 * kGB, 50, 5 * kGB, 5 * kGB, 24, true},
+            {55 * kGB / 10, 50, 5 * kGB, 5 * kGB, 160, false},
+            {45 * kGB / 10, 9, 5 * kGB, 5 * kGB, 160, false},
+            {56 * kGB / 10, 50, 5 * kGB, 5 * kGB, 24, true},
+            {5 * kGB, 50, 5 * kGB, 5 * kGB, 168, true},
+        };
+        for (const auto& c : cases) {
+            const NoticeHistory last{
+                c.lastBytes,
+                c.hoursAgo ? std::optional(now.addSecs(-3600 * c.hoursAgo)) : std::nullopt};
+            QVERIFY2(growthNoticeDue(c.ticked, c.free, 100, c.threshold, last, now) == c.due,
+                     qPrintable(QString::number(&c - cases)));
+        }
+        const Notice notice = growthNotice(
+            {CacheRow{"Yarn", 900 * kMB, true}, CacheRow{"Slack", 400 * kMB, true},
+             CacheRow{"Google Chrome", 2 * kGB, true}, CacheRow{"Discord", 8 * kGB, false},
+             CacheRow{"Steam shader caches", 3'100 * kMB, true}});
+        QCOMPARE(notice.title + "|" + notice.body,
+                 QString("6.40 GB of caches could be cleaned|Steam shader caches 3.10 GB, Google "
+                         "Chrome 2.00 GB, Yarn 900 MB"));
+    }
+
     // Only the second scan's row, its final list and its lowering of `scanning` arrive; the
     // first one's [Slack, Chrome] and its own lowering never do.
     void aSupersededScanPublishesNothing() {
@@ -131,6 +175,77 @@ class TestCleanRun : public QObject {
         QCOMPARE(w.seen.mid(second) << w.state(),
                  QStringList({"/1/0//never", "Slack:1000000+,/1/0//never",
                               "Slack:1000000+,/1/0//never", "Slack:1000000+,/0/0//never"}));
+    }
+
+    // A watch turn on mains with the panel closed measures quietly, then runs the scheduled clean
+    // when one is due (not in the first 10 minutes; only rows seen in the panel; an application
+    // that runs is skipped, never closed; nothing counted for the ping), or else sends the growth
+    // notice. On battery, with the panel open or the watch off, it does nothing.
+    void watchTurns() {
+        const QDateTime start(QDate(2026, 3, 5), QTime(9, 0));
+        const QString growth =
+            "4 MB of caches could be cleaned: Slack 2 MB, Google Chrome 1 MB, "
+            "Safari 1 MB → panel|";
+        const QString cleaned =
+            "Sweepkin freed 2 MB: Cleaned: Slack 2 MB\nSkipped: Google Chrome — running → "
+            "report| Cleaned 1 target(s), freed 2 MB (automatic; skipped Google Chrome — "
+            "running).\n";
+        const struct {
+            int minutes, autoCleanDays, lastCleanDaysAgo;  // -1: never cleaned
+            bool battery = false, panelOpen = false, watchOff = false;
+            QString outcome;  // rows then | gone | each notice and its action | log
+        } cases[] = {
+            {11, 7, -1, false, false, false, "2|slack|" + cleaned},
+            {11, 7, 7, false, false, false, "2|slack|" + cleaned},
+            {11, 7, 6, false, false, false, "3||" + growth},
+            {5, 7, -1, false, false, false, "3||" + growth},
+            {11, 0, -1, false, false, false, "3||" + growth},
+            {11, 7, -1, true, false, false, "0|||"},
+            {11, 7, -1, false, true, false, "0|||"},
+            {11, 7, -1, false, false, true, "0|||"},
+        };
+        for (const auto& c : cases) {
+            World w;
+            for (const auto& [file, size] : {std::pair{"slack/Cache/x", 2'000'000},
+                                             {"chrome/Cache/x", 1'200'000},
+                                             {"safari/Cache/x", 1'000'000}})
+                writeFile(w.at(file), size);
+            QProcess chrome;
+            QVERIFY(testing::startApp(chrome, QString::fromStdString(w.at(w.appName))));
+            w.settings.setStringList(keys::seenRows, {"Google Chrome", "Slack"});
+            w.settings.setInt(keys::notifyBytes, 4'000'000);
+            w.settings.setInt(keys::autoCleanDays, c.autoCleanDays);
+            w.settings.setBool(keys::disableWatch, c.watchOff);
+            if (c.lastCleanDaysAgo >= 0)
+                w.settings.setDate(keys::lastClean, start.addDays(-c.lastCleanDaysAgo));
+            QDateTime clock = start;
+            QString picked;
+            testing::PickingNotices notices;
+            Watch watch(WatchContext{w.model, w.scanner, *w.run, w.settings, notices,
+                                     [&clock] { return clock; }, [&c] { return c.battery; },
+                                     [&c] { return c.panelOpen; }, [&] { picked += " → panel"; },
+                                     [&] { picked += " → report"; }, [] { return DiskSpace{}; }},
+                        std::chrono::minutes(10), std::chrono::hours(6));
+            clock = start.addSecs(60 * c.minutes);
+            watch.measure();
+            for (int turn = 0; turn < 2; ++turn) {  // the measuring; the clean and its rescan
+                w.scanner.waitForIdle();
+                QCoreApplication::sendPostedEvents();
+                w.run->waitForBody();
+                QCoreApplication::sendPostedEvents();
+            }
+            w.log.waitForIdle();
+            const std::string log = exists(w.at("state/Sweepkin.log"))
+                                        ? readText(w.at("state/Sweepkin.log")).substr(21)
+                                        : "";
+            QCOMPARE(QString::number(w.model.rows().size()) + "|" +
+                         (exists(w.at("slack/Cache")) ? "" : "slack") + "|" +
+                         notices.sent.join(" / ") + picked + "|" + QString::fromStdString(log),
+                     c.outcome);
+            QVERIFY(testing::stillRunning(&chrome) && exists(w.at("chrome/Cache/x")));
+            QCOMPARE(w.settings.intValue(keys::ctCleans), 0);
+            chrome.terminate(), chrome.waitForFinished();
+        }
     }
 
     void confirmationTexts() {
