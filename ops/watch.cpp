@@ -108,7 +108,10 @@ void Watch::start() {
 }
 
 void Watch::measure() {
-    if (ctx_.settings.boolValue(keys::disableWatch) || ctx_.model.cleaning() || ctx_.panelOpen()) {
+    // A scan still in flight (the panel's, just closed) is as fresh, and must not be superseded
+    // by a turn that may then publish nothing.
+    if (ctx_.settings.boolValue(keys::disableWatch) || ctx_.model.cleaning() ||
+        ctx_.model.scanning() || ctx_.panelOpen()) {
         return;
     }
     ctx_.scanner.startWatchScan(ctx_.onBattery, [this] { measured(); });

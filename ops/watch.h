@@ -98,7 +98,8 @@ class Watch : public QObject {
 
     // Arms the timer.
     void start();
-    // One turn: measures unless `disableWatch` is set, a clean runs or the panel is open.
+    // One turn: measures unless `disableWatch` is set, a clean or a scan runs, or the panel is
+    // open.
     void measure();
 
   private:
