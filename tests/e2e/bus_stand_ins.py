@@ -13,10 +13,12 @@ from gi.repository import GLib
 dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
 bus = dbus.SessionBus()
 log = open(sys.argv[1], "a", buffering=1)
-NOTIFY, WATCHER = "org.freedesktop.Notifications", "org.kde.StatusNotifierWatcher"
+NOTIFY, WATCHER, UPOWER = "org.freedesktop.Notifications", "org.kde.StatusNotifierWatcher", "org.freedesktop.UPower"
+PROPS = {WATCHER: {"IsStatusNotifierHostRegistered": True, "ProtocolVersion": 0}, UPOWER: {"OnBattery": False}}
 
 
-class Notifications(dbus.service.Object):
+class StandIn(dbus.service.Object):
+    SUPPORTS_MULTIPLE_OBJECT_PATHS = True
     count = 0
 
     @dbus.service.method(NOTIFY, in_signature="susssasa{sv}i", out_signature="u")
@@ -26,10 +28,6 @@ class Notifications(dbus.service.Object):
         log.write(f"notify {self.count}|{title}|{body}|{','.join(actions)}\n")
         return self.count
 
-    @dbus.service.method(NOTIFY, out_signature="as")
-    def GetCapabilities(self):
-        return ["actions", "body"]
-
     @dbus.service.method(NOTIFY, in_signature="us")
     def InvokeAction(self, id, key):
         self.ActionInvoked(id, key)
@@ -38,34 +36,24 @@ class Notifications(dbus.service.Object):
     def ActionInvoked(self, id, key):
         pass
 
-
-class Properties(dbus.service.Object):
-    """Read-only properties, listed in the introspection as Qt's QDBusInterface expects."""
-
-    def __init__(self, path, interface, props):
-        super().__init__(bus, path)
-        self.props, self.interface = props, interface
-
-    @dbus.service.method(dbus.PROPERTIES_IFACE, in_signature="ss", out_signature="v")
-    def Get(self, interface, name):
-        return self.props[name]
-
-    @dbus.service.method(dbus.INTROSPECTABLE_IFACE, out_signature="s")
-    def Introspect(self):
-        props = "".join(f'<property name="{k}" type="{"b" if isinstance(v, bool) else "i"}" '
-                        'access="read"/>' for k, v in self.props.items())
-        return f'<node><interface name="{self.interface}">{props}</interface></node>'
-
-
-class Watcher(Properties):
     @dbus.service.method(WATCHER, in_signature="s")
     def RegisterStatusNotifierItem(self, service):
         log.write(f"item {service}\n")
 
+    @dbus.service.method(dbus.PROPERTIES_IFACE, in_signature="ss", out_signature="v")
+    def Get(self, interface, name):
+        return PROPS[interface][name]
 
-Notifications(bus, "/org/freedesktop/Notifications")
-Watcher("/StatusNotifierWatcher", WATCHER, {"IsStatusNotifierHostRegistered": True, "ProtocolVersion": 0})
-Properties("/org/freedesktop/UPower", "org.freedesktop.UPower", {"OnBattery": False})
-names = [dbus.service.BusName(n, bus) for n in (NOTIFY, WATCHER, "org.freedesktop.UPower")]
+    @dbus.service.method(dbus.INTROSPECTABLE_IFACE, out_signature="s")
+    def Introspect(self):  # the properties, as Qt's QDBusInterface wants them listed
+        return "<node>" + "".join(f'<interface name="{i}">' + "".join(
+            f'<property name="{k}" type="{"b" if isinstance(v, bool) else "i"}" access="read"/>'
+            for k, v in props.items()) + "</interface>" for i, props in PROPS.items()) + "</node>"
+
+
+stand_in = StandIn(bus, "/org/freedesktop/Notifications")
+for path in ("/StatusNotifierWatcher", "/org/freedesktop/UPower"):
+    stand_in.add_to_connection(bus, path)
+names = [dbus.service.BusName(n, bus) for n in (NOTIFY, WATCHER, UPOWER)]
 log.write("ready\n")
 GLib.MainLoop().run()

@@ -13,11 +13,10 @@ bus=$work/bus.log
 /usr/bin/python3 "$(dirname "${BASH_SOURCE[0]}")/bus_stand_ins.py" "$bus" 2>"$work/stand-ins.log" &
 wait_for 10 "the bus stand-ins" grep -qsx ready "$bus"
 conf=$HOME/.config/Sweepkin/Sweepkin.conf
-mkdir -p "${conf%/*}" "$HOME/.cache/google-chrome" "$HOME/.cache/spotify" "$HOME/.config/Code/CachedData"
-printf '[General]\nacceptedEULAv1=true\ndidInitialLoginSetup=true\nautoCleanDays=7\n' >"$conf"
-truncate -s 2000000000 "$HOME/.cache/google-chrome/data_0"
-truncate -s 3100000000 "$HOME/.cache/spotify/data_0"
-truncate -s 1300000000 "$HOME/.config/Code/CachedData/data_0"
+mkdir -p "${conf%/*}" && printf '[General]\nacceptedEULAv1=true\ndidInitialLoginSetup=true\nautoCleanDays=7\n' >"$conf"
+for cache in .cache/google-chrome:2000000000 .cache/spotify:3100000000 .config/Code/CachedData:1300000000; do
+    mkdir -p "$HOME/${cache%:*}" && truncate -s "${cache#*:}" "$HOME/${cache%:*}/data_0"
+done
 cp /bin/sleep "$work/spotify" && { "$work/spotify" 600 & spotify=$!; }
 launch_app
 
@@ -46,10 +45,5 @@ grep -qxF 'notify 2|Sweepkin freed 3.30 GB|Cleaned: Google Chrome 2.00 GB, Visua
     "$bus" || fail "the clean's notice: $(cat "$bus")"
 [ ! -e "$HOME/.cache/google-chrome" ] && [ -e "$HOME/.cache/spotify/data_0" ] || fail "cleaned the wrong rows"
 kill -0 "$spotify" || fail "the running Spotify was closed"
-state=$HOME/.local/state/Sweepkin
-grep -qx -- '- Spotify — running' "$state/last_cleanup_report.md" || fail "report: $(cat "$state/last_cleanup_report.md")"
-wait_for 5 "the log line" grep -q 'Cleaned 2 target(s), freed 3.30 GB (automatic; skipped Spotify — running)\.$' "$state/Sweepkin.log"
 grep -q '^lastClean=' "$conf" && ! grep -q '^ctCleans=' "$conf" || fail "settings: $(cat "$conf")"
-sleep 4  # two more watches: no other notice on the same day
-[ "$(grep -c '^notify ' "$bus")" = 2 ] || fail "notices: $(cat "$bus")"
 echo "PASS: the watch end to end (screenshots in $artifacts)"

@@ -63,11 +63,6 @@ class TestSettings : public QObject {
                          .join('|'),
                      QString(expected));
         }
-        SettingsStore s(at("lists.conf"));
-        for (const QStringList& names : {QStringList{"Slack"}, {"a, b", "Go build cache"}, {}}) {
-            s.setStringList(keys::seenRows, names);
-            QCOMPARE(s.stringList(keys::seenRows), names);
-        }
     }
 
     // Increments from threads sharing a store or opening their own are never lost; a lowered
