@@ -116,10 +116,12 @@ def main():
     os.makedirs(os.path.join(home, ".config", "Sweepkin"))
     with open(os.path.join(home, ".config", "Sweepkin", "Sweepkin.conf"), "w") as f:
         f.write("[General]\nacceptedEULAv1=true\ndidInitialLoginSetup=true\nnotifyBytes=0\n")
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit("stopped"))  # so that cleanup runs
     display = f":{random.randint(300, 900)}"
     xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
                             stderr=subprocess.DEVNULL)
     time.sleep(1)
+    tray = None
     try:
         du = ["du", "-sb", "--apparent-size", tree]
         du_cpu = []
@@ -166,6 +168,8 @@ def main():
         hwm = status(tray.proc.pid, "VmHWM")
         tray.stop()
     finally:
+        if tray:
+            tray.stop()
         xvfb.terminate()
         xvfb.wait()
 

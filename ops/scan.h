@@ -74,6 +74,8 @@ class Scanner : public QObject {
     void startWatchScan(std::function<bool()> skip, std::function<void()> done);
 
     qint64 scanGeneration() const { return scanGeneration_; }
+    // Whether a scan is being measured or waits on the queue.
+    bool busy() const { return monitorQueue_.activeThreadCount() > 0; }
 
     // Blocks until the scan queue is empty. Publications are still delivered by the event loop.
     void waitForIdle();

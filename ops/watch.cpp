@@ -108,10 +108,10 @@ void Watch::start() {
 }
 
 void Watch::measure() {
-    // A scan still in flight (the panel's, just closed) is as fresh, and must not be superseded
-    // by a turn that may then publish nothing.
+    // A scan still in flight (the panel's, just closed, or a slow turn of the watch's own at idle
+    // priority) is as fresh, and superseding it could leave nothing measured at all.
     if (ctx_.settings.boolValue(keys::disableWatch) || ctx_.model.cleaning() ||
-        ctx_.model.scanning() || ctx_.panelOpen()) {
+        ctx_.model.scanning() || ctx_.scanner.busy() || ctx_.panelOpen()) {
         return;
     }
     ctx_.scanner.startWatchScan(ctx_.onBattery, [this] { measured(); });
