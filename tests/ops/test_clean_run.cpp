@@ -259,6 +259,20 @@ class TestCleanRun : public QObject {
         }
     }
 
+    // The first turn comes after the first delay, the next only after the interval.
+    void watchTiming() {
+        World w;
+        testing::PickingNotices notices;
+        Watch watch(WatchContext{w.model, w.scanner, *w.run, w.settings, notices,
+                                 [] { return QDateTime::currentDateTime(); }, [] { return false; },
+                                 [] { return false; }},
+                    std::chrono::milliseconds(10), std::chrono::hours(1));
+        watch.start();
+        QTRY_COMPARE_WITH_TIMEOUT(w.scanner.scanGeneration(), 1, 30'000);
+        QTest::qWait(300);
+        QCOMPARE(w.scanner.scanGeneration(), 1);
+    }
+
     void confirmationTexts() {
         const QString fixed =
             "Only cache folders are deleted — apps simply rebuild them. Your logins, history, "
