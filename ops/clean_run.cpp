@@ -65,17 +65,22 @@ CleanRun::~CleanRun() {
     idle_.wait(lock, [this] { return bodiesInFlight_ == 0; });
 }
 
-void CleanRun::cleanSelected() {
-    QSet<QString> ids;
-    std::int64_t total = 0;
-    for (const CacheRow& row : ctx_.model.selectedRows()) {
-        ids.insert(row.id);
-        total += row.size.value_or(0);
-    }
+std::vector<AppTarget> CleanRun::chosenTargets(const QStringList& ids) const {
     std::vector<AppTarget> chosen;
     for (const AppTarget& target : ctx_.targets) {
         if (ids.contains(QString::fromStdString(target.name))) chosen.push_back(target);
     }
+    return chosen;
+}
+
+void CleanRun::cleanSelected() {
+    QStringList ids;
+    std::int64_t total = 0;
+    for (const CacheRow& row : ctx_.model.selectedRows()) {
+        ids << row.id;
+        total += row.size.value_or(0);
+    }
+    std::vector<AppTarget> chosen = chosenTargets(ids);
     if (chosen.empty()) return;
 
     QStringList runningNames;
@@ -91,52 +96,87 @@ void CleanRun::cleanSelected() {
 
     ctx_.model.setCleaning(true);
     ctx_.settings.increment(keys::ctCleans);
+    startBody(std::move(chosen), false,
+              [this](const CleanOutcome& outcome) { finishClean(outcome); });
+}
 
+void CleanRun::cleanAutomatically(const QStringList& ids,
+                                  std::function<void(const CleanOutcome&)> done) {
+    std::vector<AppTarget> chosen = chosenTargets(ids);
+    if (chosen.empty()) return;
+    ctx_.model.setCleaning(true);
+    startBody(std::move(chosen), true, [this, done](const CleanOutcome& outcome) {
+        ctx_.model.setCleaning(false);
+        if (ctx_.refreshTexts) ctx_.refreshTexts();
+        if (ctx_.startScan) ctx_.startScan();
+        if (done) done(outcome);
+    });
+}
+
+void CleanRun::startBody(std::vector<AppTarget> chosen, bool automatic,
+                         std::function<void(const CleanOutcome&)> finish) {
     {
         std::lock_guard lock(mutex_);
         ++bodiesInFlight_;
     }
     QPointer<CleanRun> self(this);
-    QThreadPool::globalInstance()->start([this, self, chosen = std::move(chosen)] {
-        CleanOutcome outcome = runClean(chosen, ctx_.runningApps, ctx_.settings, ctx_.log,
-                                        ctx_.reportPath, ctx_.sleep);
-        // Queued to the application object: the pointer is only looked at on the main thread,
-        // and a run whose owner has gone finishes without touching anything.
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, outcome = std::move(outcome)] {
-                if (self) self->finishClean(outcome);
-            },
-            Qt::QueuedConnection);
-        std::lock_guard lock(mutex_);
-        --bodiesInFlight_;
-        idle_.notify_all();
-    });
+    QThreadPool::globalInstance()->start(
+        [this, self, chosen = std::move(chosen), automatic, finish = std::move(finish)] {
+            CleanOutcome outcome = runClean(chosen, ctx_.runningApps, ctx_.settings, ctx_.log,
+                                            ctx_.reportPath, ctx_.sleep, automatic);
+            // Queued to the application object: the pointer is only looked at on the main thread,
+            // and a run whose owner has gone finishes without touching anything.
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [self, finish, outcome = std::move(outcome)] {
+                    if (self) finish(outcome);
+                },
+                Qt::QueuedConnection);
+            std::lock_guard lock(mutex_);
+            --bodiesInFlight_;
+            idle_.notify_all();
+        });
 }
 
 CleanOutcome CleanRun::runClean(const std::vector<AppTarget>& chosen, RunningApps& runningApps,
                                 SettingsStore& settings, ActivityLog& log,
-                                const std::string& reportPath, const Sleeper& sleep) {
+                                const std::string& reportPath, const Sleeper& sleep,
+                                bool automatic) {
     CleanOutcome outcome;
     outcome.freeBefore = freeDiskSpace();
     Resolver resolver;  // the roots, opened once for the whole clean
     for (const AppTarget& target : chosen) {
+        // Nobody is there to see an application close: its row waits for the next clean.
+        if (automatic && target.bundleID && !runningApps.instances(*target.bundleID).empty()) {
+            outcome.skipped.push_back(target.name);
+            outcome.lines.push_back(target.name + " — running");
+            continue;
+        }
         // Every chosen application is closed, whether or not the dialog named it as running.
-        if (target.bundleID) closeApp(*target.bundleID, runningApps, sleep);
+        if (target.bundleID && !automatic) closeApp(*target.bundleID, runningApps, sleep);
         const DeleteResult result = deleteLocations(resolver, target.locations);
         outcome.cleared = addBytes(outcome.cleared, result.freed);
         outcome.lines.push_back(resultLine(target.name, result));
         outcome.anyFailed = outcome.anyFailed || result.anyFailed;
         outcome.stayed.insert(outcome.stayed.end(), result.stayed.begin(), result.stayed.end());
+        outcome.cleaned.emplace_back(target.name, result.freed);
     }
     outcome.freeAfter = freeDiskSpace();
 
     writeCleanupReport(reportPath, outcome.lines, outcome.cleared, outcome.freeBefore,
                        outcome.freeAfter);
     settings.setDate(keys::lastClean, QDateTime::currentDateTime());
-    QString line = QStringLiteral("Cleaned %1 target(s), freed %2.")
-                       .arg(chosen.size())
-                       .arg(sizeText(outcome.cleared));
+    QString note;
+    if (automatic) {
+        QStringList skipped;
+        for (const std::string& name : outcome.skipped) skipped << QString::fromStdString(name);
+        note = skipped.isEmpty() ? QStringLiteral(" (automatic)")
+                                 : QStringLiteral(" (automatic; skipped %1 — running)")
+                                       .arg(skipped.join(QStringLiteral(", ")));
+    }
+    QString line = QStringLiteral("Cleaned %1 target(s), freed %2%3.")
+                       .arg(outcome.cleaned.size())
+                       .arg(sizeText(outcome.cleared), note);
     if (kLinuxLocations && !outcome.stayed.empty()) {
         line += QStringLiteral(" Could not remove ") +
                 QString::fromStdString(stayedText(outcome.stayed)) + QLatin1Char('.');

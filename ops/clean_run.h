@@ -26,6 +26,8 @@ namespace sweepkin {
 // What the background body of one run hands back to the main thread.
 struct CleanOutcome {
     std::vector<std::string> lines;  // one per chosen target, in catalogue order
+    std::vector<std::pair<std::string, std::int64_t>> cleaned;  // name and bytes freed
+    std::vector<std::string> skipped;  // an automatic clean's rows whose application runs
     std::int64_t cleared = 0;
     std::int64_t freeBefore = 0;
     std::int64_t freeAfter = 0;
@@ -67,10 +69,17 @@ class CleanRun : public QObject {
     // Main thread, the panel's clean action: selection, confirmation, then the background body.
     void cleanSelected();
 
-    // Background: closes, deletes, accounts, writes the report, `lastClean` and the log line.
+    // Main thread, the scheduled clean: the rows named `ids`, unattended. No dialog, nothing
+    // counted in `ctCleans`, no application closed: a running one's row is skipped. `done` gets
+    // the outcome here, after the texts are refreshed and a rescan is started.
+    void cleanAutomatically(const QStringList& ids, std::function<void(const CleanOutcome&)> done);
+
+    // Background: closes (or, `automatic`, skips what runs), deletes, accounts, writes the
+    // report, `lastClean` and the log line.
     static CleanOutcome runClean(const std::vector<AppTarget>& chosen, RunningApps& runningApps,
                                  SettingsStore& settings, ActivityLog& log,
-                                 const std::string& reportPath, const Sleeper& sleep);
+                                 const std::string& reportPath, const Sleeper& sleep,
+                                 bool automatic = false);
 
     // Main thread: lowers `cleaning`, refreshes the texts, rescans, shows the completion dialog.
     void finishClean(const CleanOutcome& outcome);
@@ -79,6 +88,12 @@ class CleanRun : public QObject {
     void waitForBody();
 
   private:
+    std::vector<AppTarget> chosenTargets(const QStringList& ids) const;
+    // Runs the body on the shared pool and hands its outcome to `finish` on the main thread,
+    // unless this run has gone by then.
+    void startBody(std::vector<AppTarget> chosen, bool automatic,
+                   std::function<void(const CleanOutcome&)> finish);
+
     CleanRunContext ctx_;
     std::mutex mutex_;
     std::condition_variable idle_;

@@ -1,30 +1,98 @@
 #include "ops/scan.h"
 
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QPointer>
+#include <thread>
 
 #include "engine/fs/sizes.h"
 
 namespace sweepkin {
 
+namespace {
+
+QSet<QString> nameSet(const SettingsStore& settings, const char* key) {
+    const QStringList names = settings.stringList(key);
+    return QSet<QString>(names.begin(), names.end());
+}
+
+// Both priorities belong to the calling thread alone on Linux. A thread cannot raise its CPU
+// priority again without privileges, which is why the work gets a thread of its own.
+void lowerThisThread() {
+#ifdef __linux__
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), 19);
+    const sched_param param{};
+    ::sched_setscheduler(0, SCHED_IDLE, &param);
+    constexpr int kWhoThread = 1, kIdleClass = 3, kClassShift = 13;  // IOPRIO_WHO_PROCESS etc.
+    ::syscall(SYS_ioprio_set, kWhoThread, 0, kIdleClass << kClassShift);
+#endif
+}
+
+}  // namespace
+
+bool KeptTicks::tickFor(const QString& id) const {
+    if (unticked.contains(id)) return false;
+    return seen.contains(id) || !startUnticked.contains(id);
+}
+
+KeptTicks keptTicks(const SettingsStore& settings, const QSet<QString>& startUnticked) {
+    return {nameSet(settings, keys::untickedRows), nameSet(settings, keys::seenRows),
+            startUnticked};
+}
+
+void keepTicks(SettingsStore& settings, const QVector<CacheRow>& shown) {
+    QStringList seen = settings.stringList(keys::seenRows);
+    QStringList unticked = settings.stringList(keys::untickedRows);
+    const QStringList seenBefore = seen, untickedBefore = unticked;
+    for (const CacheRow& row : shown) {
+        if (!seen.contains(row.id)) seen << row.id;
+        if (row.selected) {
+            unticked.removeAll(row.id);
+        } else if (!unticked.contains(row.id)) {
+            unticked << row.id;
+        }
+    }
+    if (seen != seenBefore) settings.setStringList(keys::seenRows, seen);
+    if (unticked != untickedBefore) settings.setStringList(keys::untickedRows, unticked);
+}
+
 void runScan(const std::vector<AppTarget>& targets, const Selection& previousSelection,
-             const ScanPublisher& publish) {
+             const KeptTicks& kept, const ScanPublisher& publish,
+             const std::function<bool()>& stopped) {
     QVector<CacheRow> rows;
     Resolver resolver;  // the roots, opened once for the whole scan
     for (const AppTarget& target : targets) {
+        if (stopped && stopped()) return;
         const std::int64_t total = pathsSize(resolver.items(target.locations));
         if (total < kScanRowThreshold) continue;
         const QString id = QString::fromStdString(target.name);
-        // Rows the user has not seen before come ticked; an unticked row stays unticked.
-        rows.push_back(CacheRow{id, total, previousSelection.value(id, true)});
+        rows.push_back(CacheRow{id, total, previousSelection.value(id, kept.tickFor(id))});
         publish(rows, false);
     }
     publish(rows, true);
 }
 
-Scanner::Scanner(UIModel& model, std::vector<AppTarget> targets, QObject* parent)
-    : QObject(parent), model_(model), targets_(std::move(targets)) {
+void runAtIdlePriority(const std::function<void()>& work) {
+    std::thread worker([&work] {
+        lowerThisThread();
+        work();
+    });
+    worker.join();
+}
+
+Scanner::Scanner(UIModel& model, std::vector<AppTarget> targets, SettingsStore* settings,
+                 QSet<QString> startUnticked, QObject* parent)
+    : QObject(parent),
+      model_(model),
+      targets_(std::move(targets)),
+      settings_(settings),
+      startUnticked_(std::move(startUnticked)),
+      latestGeneration_(std::make_shared<std::atomic<qint64>>(0)) {
     monitorQueue_.setObjectName(QStringLiteral("com.sweepkin.scan"));
     monitorQueue_.setMaxThreadCount(1);
     monitorQueue_.setThreadPriority(QThread::LowPriority);
@@ -36,33 +104,56 @@ Scanner::~Scanner() {
 }
 
 void Scanner::startScan() {
+    queueScan(false, {}, {});
+}
+
+void Scanner::startWatchScan(std::function<bool()> skip, std::function<void()> done) {
+    queueScan(true, std::move(skip), std::move(done));
+}
+
+void Scanner::queueScan(bool watch, std::function<bool()> skip, std::function<void()> done) {
     const qint64 generation = ++scanGeneration_;
-    model_.setScanning(true);
+    latestGeneration_->store(generation);
+    if (!watch) model_.setScanning(true);
 
     Selection previousSelection;
     for (const CacheRow& row : model_.rows()) previousSelection.insert(row.id, row.selected);
+    KeptTicks kept{{}, {}, startUnticked_};
+    if (settings_) kept = keptTicks(*settings_, startUnticked_);
 
-    // The queue's thread only reads its own copies; everything else happens back on this thread.
+    // Queued to the application object, so the call survives the scanner's destruction and the
+    // pointer is only looked at on the main thread.
     QPointer<Scanner> self(this);
-    monitorQueue_.start([self, targets = targets_, previousSelection, generation] {
-        runScan(targets, previousSelection,
-                [self, generation](const QVector<CacheRow>& rows, bool final) {
-                    // Queued to the application object, so the call survives the scanner's
-                    // destruction and the pointer is only looked at on the main thread.
-                    QMetaObject::invokeMethod(
-                        QCoreApplication::instance(),
-                        [self, generation, rows, final] {
-                            if (self) self->publish(generation, rows, final);
-                        },
-                        Qt::QueuedConnection);
-                });
+    ScanPublisher post = [self, generation, watch, done](const QVector<CacheRow>& rows,
+                                                         bool final) {
+        if (watch && !final) return;
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, generation, rows, final, done] {
+                if (self) self->publish(generation, rows, final, done);
+            },
+            Qt::QueuedConnection);
+    };
+    // The queue's thread only reads its own copies; everything else happens back on this thread.
+    monitorQueue_.start([targets = targets_, previousSelection, kept, post, watch, generation,
+                         skip = std::move(skip), latest = latestGeneration_] {
+        const auto superseded = [&] { return watch && latest->load() != generation; };
+        const auto measure = [&] { runScan(targets, previousSelection, kept, post, superseded); };
+        if (!watch) return measure();
+        runAtIdlePriority([&] {
+            if (!skip || !skip()) measure();
+        });
     });
 }
 
-void Scanner::publish(qint64 generation, const QVector<CacheRow>& rows, bool final) {
+void Scanner::publish(qint64 generation, const QVector<CacheRow>& rows, bool final,
+                      const std::function<void()>& done) {
     if (generation != scanGeneration_) return;  // a newer scan has started since
     model_.setRows(rows);
-    if (final) model_.setScanning(false);
+    if (!final) return;
+    model_.setScanning(false);
+    emit measured();
+    if (done) done();
 }
 
 void Scanner::waitForIdle() {

@@ -4,13 +4,17 @@
 
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QThreadPool>
 #include <QVector>
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "engine/catalogue/app_target.h"
+#include "ops/settings.h"
 #include "ops/ui_model.h"
 
 namespace sweepkin {
@@ -21,20 +25,43 @@ inline constexpr qint64 kScanRowThreshold = 1'000'000;
 // A row's id mapped to its tick, taken from the model when a scan starts.
 using Selection = QHash<QString, bool>;
 
+// The tick of a row the model does not hold: the user's own choice, kept across restarts, else
+// the row's first-seen default, which is ticked unless the row is among `startUnticked`.
+struct KeptTicks {
+    QSet<QString> unticked;       // rows the user left unticked in the panel
+    QSet<QString> seen;           // rows the user has had in front of them in the panel
+    QSet<QString> startUnticked;  // rows that come unticked the first time they are seen
+    bool tickFor(const QString& id) const;
+};
+
+// The ticks kept in `settings`, with the given first-seen exceptions.
+KeptTicks keptTicks(const SettingsStore& settings, const QSet<QString>& startUnticked);
+// Keeps the ticks of `shown`, the rows in front of the user: each counts as seen, and its tick
+// replaces whatever was kept for it. Writes only what changed.
+void keepTicks(SettingsStore& settings, const QVector<CacheRow>& shown);
+
 // Called with the rows found so far; `final` is true once, after the last target.
 using ScanPublisher = std::function<void(const QVector<CacheRow>& rows, bool final)>;
 
-// Measures the targets in catalogue order (their items, as a clean would remove them) and publishes
-// after each row found and once more at the end. A row's tick comes from `previousSelection`; new
-// rows are ticked.
+// Measures the targets in catalogue order (their items, as a clean would remove them) and
+// publishes after each row found and once more at the end. A row's tick comes from
+// `previousSelection`, else from `kept`. Once `stopped` says so (checked before each target) it
+// gives up without publishing more.
 void runScan(const std::vector<AppTarget>& targets, const Selection& previousSelection,
-             const ScanPublisher& publish);
+             const KeptTicks& kept, const ScanPublisher& publish,
+             const std::function<bool()>& stopped = {});
+
+// Runs `work` on a thread of its own at the lowest CPU priority (nice 19, SCHED_IDLE) and idle
+// I/O priority, and waits for it: the calling thread keeps its own priorities.
+void runAtIdlePriority(const std::function<void()>& work);
 
 class Scanner : public QObject {
     Q_OBJECT
   public:
-    // Lives on the main thread, like the model it writes.
-    Scanner(UIModel& model, std::vector<AppTarget> targets, QObject* parent = nullptr);
+    // Lives on the main thread, like the model it writes. With `settings`, rows the model does
+    // not hold take the ticks kept there (and `startUnticked`); without, they come ticked.
+    Scanner(UIModel& model, std::vector<AppTarget> targets, SettingsStore* settings = nullptr,
+            QSet<QString> startUnticked = {}, QObject* parent = nullptr);
     // Drops scans still queued and waits for the one being measured; its results are dropped.
     ~Scanner() override;
 
@@ -42,17 +69,34 @@ class Scanner : public QObject {
     // measuring on "com.sweepkin.scan". Only the latest generation ever reaches the model.
     void startScan();
 
+    // A watch measurement: the same measuring on the same queue, but at idle priorities, skipped
+    // when `skip` (asked there) says so, given up once a newer scan starts, and publishing only
+    // its final list; it leaves `scanning` alone. `done` runs here after that publication.
+    void startWatchScan(std::function<bool()> skip, std::function<void()> done);
+
     qint64 scanGeneration() const { return scanGeneration_; }
+    // Whether a scan is being measured or waits on the queue.
+    bool busy() const { return monitorQueue_.activeThreadCount() > 0; }
 
     // Blocks until the scan queue is empty. Publications are still delivered by the event loop.
     void waitForIdle();
 
+  signals:
+    // The final list of a scan that was not superseded has reached the model.
+    void measured();
+
   private:
-    void publish(qint64 generation, const QVector<CacheRow>& rows, bool final);
+    void queueScan(bool watch, std::function<bool()> skip, std::function<void()> done);
+    void publish(qint64 generation, const QVector<CacheRow>& rows, bool final,
+                 const std::function<void()>& done);
 
     UIModel& model_;
     const std::vector<AppTarget> targets_;
+    SettingsStore* settings_;
+    const QSet<QString> startUnticked_;
     qint64 scanGeneration_ = 0;
+    // The latest generation, for a watch measurement to see on the queue that it is superseded.
+    std::shared_ptr<std::atomic<qint64>> latestGeneration_;
     QThreadPool monitorQueue_;
 };
 

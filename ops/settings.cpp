@@ -95,8 +95,12 @@ bool SettingsStore::boolValue(const char* key) const {
 }
 
 qint64 SettingsStore::intValue(const char* key) const {
+    return optionalInt(key).value_or(0);
+}
+
+std::optional<qint64> SettingsStore::optionalInt(const char* key) const {
     QMutexLocker lock(&storeMutex());
-    return asInt(impl_->read(key)).value_or(0);
+    return asInt(impl_->read(key));
 }
 
 std::optional<QDateTime> SettingsStore::dateValue(const char* key) const {
@@ -119,6 +123,15 @@ std::optional<QString> SettingsStore::stringValue(const char* key) const {
     return v.toString();
 }
 
+QStringList SettingsStore::stringList(const char* key) const {
+    QMutexLocker lock(&storeMutex());
+    const QVariant v = impl_->read(key);
+    // An INI file gives a one-element list back as a plain string.
+    if (v.typeId() == QMetaType::QString && !v.toString().isEmpty()) return {v.toString()};
+    if (v.typeId() == QMetaType::QStringList) return v.toStringList();
+    return {};
+}
+
 void SettingsStore::setBool(const char* key, bool value) {
     QMutexLocker lock(&storeMutex());
     impl_->write(key, value ? QStringLiteral("true") : QStringLiteral("false"));
@@ -135,6 +148,11 @@ void SettingsStore::setDate(const char* key, const QDateTime& value) {
 }
 
 void SettingsStore::setString(const char* key, const QString& value) {
+    QMutexLocker lock(&storeMutex());
+    impl_->write(key, value);
+}
+
+void SettingsStore::setStringList(const char* key, const QStringList& value) {
     QMutexLocker lock(&storeMutex());
     impl_->write(key, value);
 }

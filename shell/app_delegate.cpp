@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QPointer>
+#include <QSaveFile>
+#include <chrono>
 #include <cstdio>
 
 #include "engine/process_values.h"
@@ -11,28 +13,54 @@
 #include "ops/panel_texts.h"
 #include "ops/report_dialogs.h"
 #include "ops/scan.h"
+#include "ops/watch.h"
 #include "ping/usage_ping.h"
 #include "shell/agreement.h"
+#include "shell/desktop_notices.h"
 #include "shell/icons.h"
 #include "shell/login.h"
 #include "shell/panel_window.h"
 #include "shell/popover_view.h"
+#include "shell/settings_page.h"
 
 namespace sweepkin {
 
 namespace {
 constexpr int kFirstPingDelayMs = 10'000;
 constexpr int kPingIntervalMs = 21'600 * 1000;
+
+// The watch's first measurement comes well after a login has settled, and then a few a day.
+struct WatchTiming {
+    std::chrono::milliseconds firstDelay = std::chrono::minutes(10);
+    std::chrono::milliseconds interval = std::chrono::hours(6);
+};
+
+WatchTiming watchTiming() {
+#ifdef SWEEPKIN_TEST_HOOKS
+    // Builds with tests only: SWEEPKIN_TEST_WATCH_MS=N measures N ms after start and every N ms,
+    // for the end-to-end run and the benchmarks.
+    bool ok = false;
+    const int ms = qEnvironmentVariableIntValue("SWEEPKIN_TEST_WATCH_MS", &ok);
+    if (ok && ms > 0) return {std::chrono::milliseconds(ms), std::chrono::milliseconds(ms)};
+#endif
+    return {};
+}
+
+QDateTime now() {
+    return QDateTime::currentDateTime();
+}
 }  // namespace
 
 AppDelegate::AppDelegate(QObject* parent)
     : QObject(parent),
       log_(processValues().logPath, processValues().maxLogBytes),
       loginItem_(defaultAutostartEntryPath(), QCoreApplication::applicationFilePath()),
-      scanner_(std::make_unique<Scanner>(model_, processValues().cacheTargets)) {}
+      scanner_(std::make_unique<Scanner>(model_, processValues().cacheTargets, &settings_)) {}
 
 AppDelegate::~AppDelegate() {
-    // The panel refers to the model and the desktop; let it go first.
+    // The panel refers to the model and the desktop, the notices to the tray; let them go first.
+    watch_.reset();
+    notices_.reset();
     statusItem_.reset();
     panel_.reset();
 }
@@ -87,8 +115,29 @@ bool AppDelegate::applicationDidFinishLaunching() {
     actions.setLogin = [self](bool on) {
         if (self) applyLoginSwitch(self->loginItem_, self->model_, on);
     };
-    panel_ = std::make_unique<PanelWindow>(new PopoverView(&model_, std::move(actions)));
+    panel_ = std::make_unique<PanelWindow>(new PopoverView(&model_, std::move(actions)),
+                                           new SettingsPage(settings_));
     desktop_.setPanel(panel_.get());
+    // What the user has in front of them in the panel is what a restart and a scheduled clean
+    // go by.
+    connect(panel_->view(), &PopoverView::contentChanged, this, [this] {
+        if (panel_->isVisible()) keepTicks(settings_, model_.rows());
+    });
+    connect(scanner_.get(), &Scanner::measured, this, &AppDelegate::measured);
+
+    notices_ = std::make_unique<DesktopNotices>(statusItem_.get());
+    const WatchTiming timing = watchTiming();
+    watch_ = std::make_unique<Watch>(
+        WatchContext{model_, *scanner_, *cleanRun_, settings_, *notices_, now, onBatteryPower,
+                     [self] { return self && self->panel_->isVisible(); },
+                     [self] {
+                         if (self) self->showPanel();
+                     },
+                     [self] {
+                         if (self) showLastReport(self->desktop_, processValues().reportPath);
+                     }},
+        timing.firstDelay, timing.interval);
+    watch_->start();
 
     ensureInitialLoginSetup(loginItem_, settings_);
     refreshTexts();
@@ -125,6 +174,20 @@ void AppDelegate::openPanel() {
     refreshTexts();
     startScan();
     panel_->showNear(statusItem_ ? statusItem_->geometry() : QRect());
+}
+
+void AppDelegate::measured() {
+    statusItem_->setToolTip(trayToolTip(model_.totalBytes(), now()));
+    // With SWEEPKIN_TEST_DUMP=FILE, FILE.tray holds the tooltip and the number of measurements.
+    static const QString dump = qEnvironmentVariable("SWEEPKIN_TEST_DUMP");
+    if (dump.isEmpty()) return;
+    QSaveFile file(dump + QStringLiteral(".tray"));
+    if (!file.open(QIODevice::WriteOnly)) return;
+    file.write(QStringLiteral("%1\n@measurements %2\n")
+                   .arg(statusItem_->toolTip())
+                   .arg(++measurements_)
+                   .toUtf8());
+    file.commit();
 }
 
 void AppDelegate::refreshTexts() {

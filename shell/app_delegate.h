@@ -1,6 +1,6 @@
 #pragma once
-// The root of the tray application: owns the model, the scanner, the clean run, the tray icon,
-// the panel and the usage ping, and wires the panel's actions to them.
+// The root of the tray application: owns the model, the scanner, the clean run, the watch, the
+// tray icon, the panel and the usage ping, and wires the panel's actions to them.
 
 #include <QObject>
 #include <QSystemTrayIcon>
@@ -17,9 +17,11 @@
 namespace sweepkin {
 
 class CleanRun;
+class DesktopNotices;
 class PanelWindow;
 class Scanner;
 class UsagePing;
+class Watch;
 
 class AppDelegate : public QObject {
     Q_OBJECT
@@ -41,6 +43,8 @@ class AppDelegate : public QObject {
 
   private:
     void openPanel();
+    // After any measurement: the tray's tooltip gives the total and the time.
+    void measured();
 
     SettingsStore settings_;
     ActivityLog log_;
@@ -52,8 +56,11 @@ class AppDelegate : public QObject {
     std::unique_ptr<CleanRun> cleanRun_;
     std::unique_ptr<PanelWindow> panel_;
     std::unique_ptr<QSystemTrayIcon> statusItem_;
+    std::unique_ptr<DesktopNotices> notices_;
+    std::unique_ptr<Watch> watch_;
     std::unique_ptr<UsagePing> ping_;
     QTimer pingTimer_;
+    int measurements_ = 0;
 };
 
 }  // namespace sweepkin

@@ -5,6 +5,8 @@
 #include <QImageReader>
 #include <QPainter>
 #include <QPixmap>
+#include <QPolygonF>
+#include <cmath>
 
 #include "engine/resources.h"
 #include "shell/palette.h"
@@ -95,6 +97,57 @@ void drawPowerIcon(QPainter& painter, const QRectF& box, const QColor& color) {
     // Qt angles are in 1/16 degree, counter-clockwise from three o'clock; the gap is at the top.
     painter.drawArc(QRectF(c.x() - r, c.y() - r, 2 * r, 2 * r), 122 * 16, 296 * 16);
     painter.drawLine(QPointF(c.x(), box.center().y() - s * 0.44), QPointF(c.x(), c.y() - s * 0.02));
+    painter.restore();
+}
+
+void drawGearIcon(QPainter& painter, const QRectF& box, const QColor& color) {
+    const qreal s = qMin(box.width(), box.height());
+    const QPointF c = box.center();
+    const qreal outer = s * 0.46, inner = s * 0.34;
+    constexpr int kTeeth = 8;
+    // Each tooth: a flat top on the outer circle, a flat valley on the inner one.
+    QPolygonF outline;
+    for (int i = 0; i < kTeeth * 4; ++i) {
+        const qreal angle = (i + 0.5) * M_PI / (kTeeth * 2);
+        const qreal r = (i % 4 == 0 || i % 4 == 3) ? outer : inner;
+        outline << c + QPointF(r * std::cos(angle), r * std::sin(angle));
+    }
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(
+        QPen(color, qMax<qreal>(1.2, s * 0.085), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawPolygon(outline);
+    painter.drawEllipse(c, s * 0.13, s * 0.13);
+    painter.restore();
+}
+
+void drawBackIcon(QPainter& painter, const QRectF& box, const QColor& color) {
+    const qreal s = qMin(box.width(), box.height());
+    const QPointF o = box.center() - QPointF(s / 2, s / 2);
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(
+        QPen(color, qMax<qreal>(1.4, s * 0.11), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.drawPolyline(QPolygonF{o + QPointF(s * 0.62, s * 0.18), o + QPointF(s * 0.32, s * 0.5),
+                                   o + QPointF(s * 0.62, s * 0.82)});
+    painter.restore();
+}
+
+void drawFolderIcon(QPainter& painter, const QRectF& box, const QColor& color) {
+    const qreal s = qMin(box.width(), box.height());
+    const QRectF square(box.center() - QPointF(s / 2, s / 2), QSizeF(s, s));
+    const QRectF body = square.adjusted(s * 0.04, s * 0.26, -s * 0.04, -s * 0.12);
+    QPainterPath tab;
+    tab.addRoundedRect(QRectF(body.left(), body.top() - s * 0.12, s * 0.42, s * 0.2), s * 0.06,
+                       s * 0.06);
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(color.darker(115));
+    painter.drawPath(tab);
+    painter.setBrush(color);
+    painter.drawRoundedRect(body, s * 0.08, s * 0.08);
     painter.restore();
 }
 

@@ -20,6 +20,15 @@ void drawReportIcon(QPainter& painter, const QRectF& box, const QColor& color);
 // The power symbol: an open ring with a bar through its gap, as strokes in `box`.
 void drawPowerIcon(QPainter& painter, const QRectF& box, const QColor& color);
 
+// A cog wheel with eight teeth, as strokes in `box`.
+void drawGearIcon(QPainter& painter, const QRectF& box, const QColor& color);
+
+// A chevron pointing back (left), as a stroke in `box`.
+void drawBackIcon(QPainter& painter, const QRectF& box, const QColor& color);
+
+// A plain folder, filled, in `box`: a row's icon when the icon theme has none.
+void drawFolderIcon(QPainter& painter, const QRectF& box, const QColor& color);
+
 // The tray icon stand-in when the shipped icon cannot be loaded: sparkles on a rounded tile.
 QIcon fallbackTrayIcon();
 

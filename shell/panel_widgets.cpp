@@ -2,11 +2,14 @@
 
 #include <QApplication>
 #include <QFontMetricsF>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 
 #include "shell/icons.h"
 #include "shell/palette.h"
+#include "shell/row_icons.h"
 
 namespace sweepkin {
 
@@ -124,7 +127,8 @@ void TextButton::paintEvent(QPaintEvent*) {
     painter.drawText(rect(), Qt::AlignCenter, text());
 }
 
-TickRow::TickRow(const QString& id, QWidget* parent) : QAbstractButton(parent), id_(id) {
+TickRow::TickRow(const QString& id, QWidget* parent)
+    : QAbstractButton(parent), id_(id), icon_(rowIcon(id)) {
     setFont(systemFont(10.5));
     setFocusPolicy(Qt::StrongFocus);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -185,7 +189,15 @@ void TickRow::paintEvent(QPaintEvent*) {
     painter.setPen(secondaryTextColor(dark));
     painter.drawText(sizeRect, Qt::AlignRight | Qt::AlignVCenter, sizeText_);
 
-    const qreal nameLeft = tick.right() + 8;
+    const qreal iconSize = qRound(QFontMetricsF(font()).height());
+    const QRectF iconBox(tick.right() + 8, (area.height() - iconSize) / 2, iconSize, iconSize);
+    if (icon_.isNull()) {
+        drawFolderIcon(painter, iconBox, Palette::badge.resolve(dark));
+    } else {
+        icon_.paint(&painter, iconBox.toRect());
+    }
+
+    const qreal nameLeft = iconBox.right() + 6;
     const qreal nameWidth = qMax<qreal>(0, sizeRect.left() - 4 - nameLeft);
     const QFontMetricsF nameMetrics(font());
     const QString name = nameMetrics.elidedText(id_, Qt::ElideRight, nameWidth);
@@ -316,10 +328,112 @@ void IconButton::paintEvent(QPaintEvent*) {
     if (showsFocus(this)) paintFocusRing(painter, area.adjusted(1, 1, -1, -1), 6, dark);
     const QRectF glyphBox = area.adjusted(4, 4, -4, -4);
     const QColor color = Palette::accent.resolve(dark);
-    if (glyph_ == Glyph::Report) {
-        drawReportIcon(painter, glyphBox, color);
-    } else {
-        drawPowerIcon(painter, glyphBox, color);
+    switch (glyph_) {
+        case Glyph::Report:
+            return drawReportIcon(painter, glyphBox, color);
+        case Glyph::Power:
+            return drawPowerIcon(painter, glyphBox, color);
+        case Glyph::Gear:
+            return drawGearIcon(painter, glyphBox, color);
+        case Glyph::Back:
+            return drawBackIcon(painter, glyphBox, color);
+    }
+}
+
+SegmentedChoice::SegmentedChoice(const QString& name, const QStringList& options, QWidget* parent)
+    : QWidget(parent), options_(options) {
+    setFont(caption2Font());
+    setFocusPolicy(Qt::StrongFocus);
+    setCursor(Qt::PointingHandCursor);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setAccessibleName(name);
+    setCurrent(0);
+}
+
+void SegmentedChoice::setCurrent(int index) {
+    current_ = qBound(0, index, int(options_.size()) - 1);
+    setAccessibleDescription(options_.value(current_));
+    update();
+}
+
+void SegmentedChoice::pick(int index) {
+    if (index < 0 || index >= options_.size() || index == current_) return;
+    setCurrent(index);
+    emit picked(index);
+}
+
+QSize SegmentedChoice::sizeHint() const {
+    const QFontMetrics fm(font());
+    int width = 0;
+    for (const QString& option : options_) width += fm.horizontalAdvance(option) + 12;
+    return QSize(width, fm.height() + 10);
+}
+
+QRectF SegmentedChoice::segment(int index) const {
+    const qreal width = qreal(rect().width()) / qMax<qsizetype>(1, options_.size());
+    return QRectF(index * width, 0, width, rect().height());
+}
+
+void SegmentedChoice::paintEvent(QPaintEvent*) {
+    const bool dark = isDarkAppearance();
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF box = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    painter.setPen(QPen(Palette::border.resolve(dark), 1));
+    painter.setBrush(Palette::background.resolve(dark));
+    painter.drawRoundedRect(box, 7, 7);
+    const QRectF chosen = segment(current_).adjusted(2, 2, -2, -2);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(Palette::accent.resolve(dark));
+    painter.drawRoundedRect(chosen, 5, 5);
+    if (showsFocus(this)) paintFocusRing(painter, chosen.adjusted(-1.5, -1.5, 1.5, 1.5), 6, !dark);
+    painter.setFont(font());
+    for (int i = 0; i < options_.size(); ++i) {
+        painter.setPen(i == current_ ? (dark ? Palette::background.resolve(true) : Qt::white)
+                                     : Palette::ink.resolve(dark));
+        painter.drawText(segment(i), Qt::AlignCenter, options_[i]);
+    }
+}
+
+void SegmentedChoice::mousePressEvent(QMouseEvent* event) {
+    for (int i = 0; i < options_.size(); ++i) {
+        if (segment(i).contains(event->position())) pick(i);
+    }
+}
+
+void SegmentedChoice::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+        case Qt::Key_Left:
+        case Qt::Key_Up:
+            return pick(current_ - 1);
+        case Qt::Key_Right:
+        case Qt::Key_Down:
+            return pick(current_ + 1);
+        case Qt::Key_Home:
+            return pick(0);
+        case Qt::Key_End:
+            return pick(int(options_.size()) - 1);
+        default:
+            QWidget::keyPressEvent(event);
+    }
+}
+
+void paintPanelPage(QWidget* page, std::initializer_list<const QWidget*> cards) {
+    const bool dark = isDarkAppearance();
+    QPainter painter(page);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.fillRect(page->rect(), Palette::background.resolve(dark));
+
+    // A soft shadow under each card: black at 5 % spread over a couple of pixels, 1 px down.
+    painter.setPen(Qt::NoPen);
+    for (const QWidget* card : cards) {
+        const QRectF box = QRectF(card->geometry()).translated(0, 1);
+        for (int step = 2; step >= 0; --step) {
+            painter.setBrush(QColor(0, 0, 0, dark ? 26 : 9));
+            const qreal grow = step * 0.75;
+            painter.drawRoundedRect(box.adjusted(-grow, -grow + 0.5, grow, grow),
+                                    Card::kRadius + grow, Card::kRadius + grow);
+        }
     }
 }
 

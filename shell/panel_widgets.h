@@ -4,6 +4,7 @@
 
 #include <QAbstractButton>
 #include <QFont>
+#include <QIcon>
 #include <QWidget>
 
 namespace sweepkin {
@@ -53,8 +54,9 @@ class TextButton : public QAbstractButton {
     void paintEvent(QPaintEvent*) override;
 };
 
-// One list row: tick box, the row's name (one line, elided) and its size. It shows what it is
-// told; a click only emits clicked() so the owner can write the model.
+// One list row: tick box, the application's icon at the text's height, the row's name (one line,
+// elided) and its size. It shows what it is told; a click only emits clicked() so the owner can
+// write the model.
 class TickRow : public QAbstractButton {
   public:
     TickRow(const QString& id, QWidget* parent = nullptr);
@@ -71,6 +73,7 @@ class TickRow : public QAbstractButton {
   private:
     QString id_;
     QString sizeText_;
+    QIcon icon_;
     bool ticked_ = false;
 };
 
@@ -108,7 +111,7 @@ class SwitchToggle : public QAbstractButton {
 // A borderless icon button in the accent colour.
 class IconButton : public QAbstractButton {
   public:
-    enum class Glyph { Report, Power };
+    enum class Glyph { Report, Power, Gear, Back };
     IconButton(Glyph glyph, const QString& toolTip, QWidget* parent = nullptr);
     QSize sizeHint() const override;
 
@@ -118,6 +121,36 @@ class IconButton : public QAbstractButton {
   private:
     Glyph glyph_;
 };
+
+// A row of mutually exclusive options, one tab stop: a click or the arrow keys pick one, which
+// it then shows and announces with picked().
+class SegmentedChoice : public QWidget {
+    Q_OBJECT
+  public:
+    SegmentedChoice(const QString& name, const QStringList& options, QWidget* parent = nullptr);
+    void setCurrent(int index);
+    int current() const { return current_; }
+    QStringList options() const { return options_; }
+    QSize sizeHint() const override;
+
+  signals:
+    void picked(int index);
+
+  protected:
+    void paintEvent(QPaintEvent*) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+  private:
+    void pick(int index);
+    QRectF segment(int index) const;
+
+    QStringList options_;
+    int current_ = 0;
+};
+
+// Paints a page of the panel: its background, and a soft shadow under each of its cards.
+void paintPanelPage(QWidget* page, std::initializer_list<const QWidget*> cards);
 
 // A 1-px horizontal rule.
 class Divider : public QWidget {

@@ -8,7 +8,9 @@
 #include <QVBoxLayout>
 
 #include "shell/panel_placement.h"
+#include "shell/panel_widgets.h"
 #include "shell/popover_view.h"
+#include "shell/settings_page.h"
 
 namespace sweepkin {
 
@@ -16,9 +18,10 @@ namespace {
 constexpr qint64 kReopenGuardMs = 300;
 }
 
-PanelWindow::PanelWindow(PopoverView* view)
+PanelWindow::PanelWindow(PopoverView* view, SettingsPage* settings)
     : QWidget(nullptr, Qt::Popup | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint),
-      view_(view) {
+      view_(view),
+      settings_(settings) {
     setWindowTitle(QStringLiteral("Sweepkin"));
     setAttribute(Qt::WA_ShowWithoutActivating, false);
     auto* layout = new QVBoxLayout(this);
@@ -29,11 +32,29 @@ PanelWindow::PanelWindow(PopoverView* view)
     connect(view_, &PopoverView::contentChanged, this, [this] {
         if (isVisible()) fitAndPlace();
     });
+    if (!settings_) return;
+    settings_->setParent(this);
+    layout->addWidget(settings_);
+    settings_->hide();
+    connect(view_, &PopoverView::settingsRequested, this, [this] { showSettings(true); });
+    connect(settings_, &SettingsPage::backRequested, this, [this] { showSettings(false); });
+}
+
+void PanelWindow::showSettings(bool on) {
+    if (!settings_) return;
+    settings_->refresh();
+    view_->setVisible(!on);
+    settings_->setVisible(on);
+    fitAndPlace();
+    QWidget* first = on ? static_cast<QWidget*>(settings_->backButton()) : view_->settingsButton();
+    first->setFocus(Qt::TabFocusReason);
 }
 
 void PanelWindow::showNear(const QRect& iconGeometry) {
     iconGeometry_ = iconGeometry;
     cursorAtOpen_ = QCursor::pos();
+    if (settings_) settings_->hide();
+    view_->show();
     fitAndPlace();
     show();
     raise();
@@ -46,7 +67,8 @@ bool PanelWindow::isShownOrJustClosed() const {
 }
 
 void PanelWindow::fitAndPlace() {
-    const QSize size = view_->sizeHint();
+    const QSize size =
+        (settings_ && settings_->isVisibleTo(this) ? settings_->sizeHint() : view_->sizeHint());
     setFixedSize(size);
     const QPoint anchor = iconGeometry_.isEmpty() ? cursorAtOpen_ : iconGeometry_.center();
     QScreen* screen = QGuiApplication::screenAt(anchor);

@@ -114,7 +114,7 @@ PopoverView::PopoverView(UIModel* model, AppActions actions, QWidget* parent)
 
     panel->addWidget(new Divider(this));
 
-    // Footer: the login switch and the two icon buttons.
+    // Footer: the login switch and the icon buttons, Quit last.
     auto* footerRow = new QHBoxLayout;
     footerRow->setSpacing(4);
     loginSwitch_ = new SwitchToggle(QStringLiteral("Open at Login"), this);
@@ -123,6 +123,9 @@ PopoverView::PopoverView(UIModel* model, AppActions actions, QWidget* parent)
     });
     footerRow->addWidget(loginSwitch_, 0, Qt::AlignVCenter);
     footerRow->addStretch(1);
+    settingsButton_ = new IconButton(IconButton::Glyph::Gear, QStringLiteral("Settings"), this);
+    connect(settingsButton_, &QAbstractButton::clicked, this, &PopoverView::settingsRequested);
+    footerRow->addWidget(settingsButton_);
     reportButton_ =
         new IconButton(IconButton::Glyph::Report, QStringLiteral("Show last cleanup report"), this);
     connect(reportButton_, &QAbstractButton::clicked, this, [this] {
@@ -247,6 +250,11 @@ void PopoverView::syncRows() {
         for (TickRow* gone : std::as_const(existing)) gone->deleteLater();
         for (TickRow* gone : std::as_const(existing)) gone->hide();
         tickRows_ = ordered;
+        // Rows are made after the buttons below them; Tab still goes from top to bottom.
+        QWidget* previous = selectAllButton_;
+        for (TickRow* row : std::as_const(tickRows_))
+            setTabOrder(std::exchange(previous, row), row);
+        setTabOrder(previous, cleanButton_);
     }
     for (int i = 0; i < rows.size(); ++i) {
         const CacheRow& row = rows[i];
@@ -353,22 +361,7 @@ bool PopoverView::event(QEvent* event) {
 }
 
 void PopoverView::paintEvent(QPaintEvent*) {
-    const bool dark = isDarkAppearance();
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.fillRect(rect(), Palette::background.resolve(dark));
-
-    // A soft shadow under each card: black at 5 % spread over a couple of pixels, 1 px down.
-    painter.setPen(Qt::NoPen);
-    for (const Card* card : {headerCard_, listCard_}) {
-        const QRectF box = QRectF(card->geometry()).translated(0, 1);
-        for (int step = 2; step >= 0; --step) {
-            painter.setBrush(QColor(0, 0, 0, dark ? 26 : 9));
-            const qreal grow = step * 0.75;
-            painter.drawRoundedRect(box.adjusted(-grow, -grow + 0.5, grow, grow),
-                                    Card::kRadius + grow, Card::kRadius + grow);
-        }
-    }
+    paintPanelPage(this, {headerCard_, listCard_});
 }
 
 }  // namespace sweepkin

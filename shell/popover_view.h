@@ -47,12 +47,15 @@ class PopoverView : public QWidget {
     TextButton* selectAllButton() const { return selectAllButton_; }
     SwitchToggle* loginSwitch() const { return loginSwitch_; }
     QVector<TickRow*> tickRows() const { return tickRows_; }
+    IconButton* settingsButton() const { return settingsButton_; }
     IconButton* reportButton() const { return reportButton_; }
     IconButton* quitButton() const { return quitButton_; }
 
   signals:
     // Emitted after a refresh that may have changed the panel's preferred size.
     void contentChanged();
+    // The gear button: the window shows the settings page instead.
+    void settingsRequested();
 
   protected:
     void paintEvent(QPaintEvent*) override;
@@ -85,6 +88,7 @@ class PopoverView : public QWidget {
     CleanButton* cleanButton_ = nullptr;
     QLabel* safetyNote_ = nullptr;
     SwitchToggle* loginSwitch_ = nullptr;
+    IconButton* settingsButton_ = nullptr;
     IconButton* reportButton_ = nullptr;
     IconButton* quitButton_ = nullptr;
     QLabel* versionLine_ = nullptr;

@@ -46,6 +46,7 @@ rows="[x] iCloud (CloudKit) cache — 1 MB|[x] Google Chrome — 1 MB|[x] Spotif
 [ "$(grep '^\[' "$dump" | paste -sd'|')" = "$rows" ] || fail "rows: $(grep '^\[' "$dump")"
 total=$(sed -n 's/ of caches found$//p' "$dump")
 grep -qxF "Clean Selected ($total)" "$dump" || fail "the clean button does not offer $total"
+grep -qE "^Sweepkin — $total of caches · measured [0-9]{2}:[0-9]{2}$" "$dump.tray" || fail "tooltip: $(cat "$dump.tray")"
 shot 03-panel-rows
 
 step "cleaning: Escape cancels, then Return confirms"

@@ -8,6 +8,7 @@
 #include <deque>
 
 #include "ops/desktop.h"
+#include "ops/watch.h"
 
 namespace sweepkin::testing {
 
@@ -28,6 +29,16 @@ class ScriptedDesktop : public Desktop {
     }
     void openUrl(const QUrl& url) override { openedUrls.push_back(url); }
     void closePanel() override { ++panelCloses; }
+};
+
+// Records each notice as "title: body" and at once picks its first action.
+class PickingNotices : public Notices {
+  public:
+    QStringList sent;
+    void send(const Notice& notice, std::function<void(const QString&)> onAction) override {
+        sent << notice.title + ": " + notice.body;
+        if (!notice.actions.isEmpty()) onAction(notice.actions.first().first);
+    }
 };
 
 #ifdef QUIT_HELPER_PATH

@@ -2,7 +2,10 @@
 // then the clean run (confirmation, closing a running application, removal, report, settings,
 // log line, rescan) and its dialogs.
 
+#include <sched.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 
 #include <QSignalSpy>
 #include <QTest>
@@ -12,6 +15,7 @@
 #include "ops/panel_texts.h"
 #include "ops/report_dialogs.h"
 #include "ops/scan.h"
+#include "ops/watch.h"
 #include "tests/ops/fakes.h"
 #include "tests/support/tree.h"
 
@@ -43,7 +47,7 @@ struct World {
     const std::string appName = "fakechrome-" + std::to_string(::getpid());  // this run's own
     ProcRunningApps apps{ProcessRules{{"test.chrome", {.names = {appName}}}}};
     ActivityLog log{at("state/Sweepkin.log"), 5'242'880};
-    Scanner scanner{model, targets};
+    Scanner scanner{model, targets, &settings, {"Spotify"}};
     std::unique_ptr<CleanRun> run = std::make_unique<CleanRun>(CleanRunContext{
         model, targets, desktop, settings, apps, log, at("state/report.md"),
         [this] { model.setLastCleanText(lastCleanText(settings)); },
@@ -107,6 +111,68 @@ class TestCleanRun : public QObject {
         w.scanToTheEnd();
         QCOMPARE(w.state(),
                  QString("Slack:1000000-,Google Chrome:1000000+,Safari:1000000+,/0/0//never"));
+
+        // A restart: nothing in the model, the ticks of the rows the panel showed are kept.
+        // Spotify, never shown, comes unticked as it is told; ticked in the panel, it stays so.
+        keepTicks(w.settings, w.model.rows());
+        writeFile(w.at("spotify/Cache/x"), 1'000'000);
+        for (const bool tickSpotify : {false, true}) {
+            w.model.setRows({});
+            w.scanToTheEnd();
+            QCOMPARE(w.state(), QString("Slack:1000000-,Google Chrome:1000000+,Safari:1000000+,"
+                                        "Spotify:1000000%1,/0/0//never")
+                                    .arg(tickSpotify ? '+' : '-'));
+            w.model.setRowSelected(3, true);
+            keepTicks(w.settings, w.model.rows());
+        }
+    }
+
+    // The watch's measuring thread runs at the lowest CPU and the idle I/O priority; the calling
+    // thread keeps its own, as it could not raise them again.
+    void idlePriorities() {
+        const auto priorities = [] {
+            return QString("%1 %2 %3")
+                .arg(::sched_getscheduler(0))
+                .arg(::getpriority(PRIO_PROCESS, ::syscall(SYS_gettid)))
+                .arg(::syscall(SYS_ioprio_get, 1, 0) >> 13);
+        };
+        const QString before = priorities();
+        QString during;
+        runAtIdlePriority([&] { during = priorities(); });
+        QCOMPARE(during + " / " + priorities(), QString("%1 19 3 / ").arg(SCHED_IDLE) + before);
+    }
+
+    // When a growth notice is due: at the threshold (0: never), or on a disk less than a tenth
+    // free from 500 MB on; then at most one a day, and none within 10% of the last notice's total
+    // until a week has passed. Its text names the three largest ticked rows.
+    void growthNoticeRules() {
+        constexpr qint64 kGB = 1'000'000'000, kMB = 1'000'000;
+        const QDateTime now = QDateTime::currentDateTime();
+        const auto due = [&](qint64 ticked, qint64 free, qint64 threshold, qint64 last = 0,
+                             int hoursAgo = 0) {
+            const NoticeHistory history{
+                last ? std::optional(last) : std::nullopt,
+                last ? std::optional(now.addSecs(-3600 * hoursAgo)) : std::nullopt};
+            return growthNoticeDue(ticked, free, 100, threshold, history, now) ? 'y' : '-';
+        };
+        const std::string thresholds{due(5 * kGB, 50, 5 * kGB), due(5 * kGB - 1, 50, 5 * kGB),
+                                     due(9 * kGB, 50, 0)};
+        const std::string lowDisk{due(500 * kMB, 9, 5 * kGB), due(500 * kMB - 1, 9, 5 * kGB),
+                                  due(500 * kMB, 10, 5 * kGB)};
+        const std::string repeats{due(9 * kGB, 50, 5 * kGB, 5 * kGB, 23),
+                                  due(9 * kGB, 50, 5 * kGB, 5 * kGB, 24),
+                                  due(55 * kGB / 10, 50, 5 * kGB, 5 * kGB, 160),
+                                  due(45 * kGB / 10, 9, 5 * kGB, 5 * kGB, 160),
+                                  due(56 * kGB / 10, 50, 5 * kGB, 5 * kGB, 24),
+                                  due(5 * kGB, 50, 5 * kGB, 5 * kGB, 168)};
+        QCOMPARE(thresholds + "|" + lowDisk + "|" + repeats, std::string("y--|y--|-y--yy"));
+        const Notice notice = growthNotice(
+            {CacheRow{"Yarn", 900 * kMB, true}, CacheRow{"Slack", 400 * kMB, true},
+             CacheRow{"Google Chrome", 2 * kGB, true}, CacheRow{"Discord", 8 * kGB, false},
+             CacheRow{"Steam shader caches", 3'100 * kMB, true}});
+        QCOMPARE(notice.title + "|" + notice.body,
+                 QString("6.40 GB of caches could be cleaned|Steam shader caches 3.10 GB, Google "
+                         "Chrome 2.00 GB, Yarn 900 MB"));
     }
 
     // Only the second scan's row, its final list and its lowering of `scanning` arrive; the
@@ -124,6 +190,94 @@ class TestCleanRun : public QObject {
         QCOMPARE(w.seen.mid(second) << w.state(),
                  QStringList({"/1/0//never", "Slack:1000000+,/1/0//never",
                               "Slack:1000000+,/1/0//never", "Slack:1000000+,/0/0//never"}));
+    }
+
+    // A watch turn on mains with the panel closed measures quietly, then runs the scheduled clean
+    // when one is due (not in the first 10 minutes; only rows seen in the panel; an application
+    // that runs is skipped, never closed; nothing counted for the ping), or else sends the growth
+    // notice. On battery, with the panel open or the watch off, it does nothing; once the panel
+    // has opened while it measured, it only measures.
+    void watchTurns() {
+        const QDateTime start = QDateTime::currentDateTime();  // a clean stores the real time
+        const QString growth =
+            "4 MB of caches could be cleaned: Slack 2 MB, Google Chrome 1 MB, "
+            "Safari 1 MB → panel|";
+        const QString cleaned =
+            "Sweepkin freed 2 MB: Cleaned: Slack 2 MB\nSkipped: Google Chrome — running → "
+            "report| Cleaned 1 target(s), freed 2 MB (automatic; skipped Google Chrome — "
+            "running).\n";
+        const struct {
+            int minutes, autoCleanDays, lastCleanDaysAgo;  // -1: never cleaned
+            QString off;  // "battery", "panel open", "panel opens" (while it measures), "watch off"
+            QString outcome;  // scans | rows then | gone | each notice and its action | log
+        } cases[] = {
+            {10, 7, -1, "", "2|2|slack|" + cleaned}, {11, 7, 7, "", "2|2|slack|" + cleaned},
+            {11, 7, 6, "", "2|3||" + growth},        {9, 7, -1, "", "2|3||" + growth},
+            {11, 0, -1, "", "2|3||" + growth},       {11, 7, -1, "battery", "2|0|||"},
+            {11, 7, -1, "panel open", "0|0|||"},     {11, 7, -1, "watch off", "0|0|||"},
+            {11, 7, -1, "panel opens", "1|3|||"},
+        };
+        for (const auto& c : cases) {
+            World w;
+            writeFile(w.at("slack/Cache/x"), 2'000'000);
+            writeFile(w.at("chrome/Cache/x"), 1'200'000);
+            writeFile(w.at("safari/Cache/x"), 1'000'000);
+            QProcess chrome;
+            QVERIFY(testing::startApp(chrome, QString::fromStdString(w.at(w.appName))));
+            w.settings.setStringList(keys::seenRows, {"Google Chrome", "Slack"});
+            w.settings.setInt(keys::notifyBytes, 4'000'000);
+            w.settings.setInt(keys::autoCleanDays, c.autoCleanDays);
+            w.settings.setBool(keys::disableWatch, c.off == "watch off");
+            QDateTime clock = start;
+            const QDateTime measuredAt = start.addSecs(60 * c.minutes);
+            if (c.lastCleanDaysAgo >= 0)
+                w.settings.setDate(keys::lastClean, measuredAt.addDays(-c.lastCleanDaysAgo));
+            QString picked;
+            testing::PickingNotices notices;
+            Watch watch(WatchContext{
+                            w.model, w.scanner, *w.run, w.settings, notices,
+                            [&clock] { return clock; }, [&c] { return c.off == "battery"; },
+                            [&c, asked = 0]() mutable {
+                                return c.off == "panel open" || (c.off == "panel opens" && asked++);
+                            },
+                            [&] { picked += " → panel"; }, [&] { picked += " → report"; },
+                            [] { return DiskSpace{}; }},
+                        std::chrono::minutes(10), std::chrono::hours(6));
+            clock = measuredAt;
+            for (int turn = 0; turn < 2; ++turn) {  // the second turn: no more on the same day
+                watch.measure(), watch.measure();   // the second finds the first in flight
+                w.scanner.waitForIdle();
+                QCoreApplication::sendPostedEvents();
+                w.run->waitForBody();
+                QCoreApplication::sendPostedEvents();
+            }
+            w.log.waitForIdle();
+            const std::string log = exists(w.at("state/Sweepkin.log"))
+                                        ? readText(w.at("state/Sweepkin.log")).substr(21)
+                                        : "";
+            QCOMPARE(QString::number(w.scanner.scanGeneration()) + "|" +
+                         QString::number(w.model.rows().size()) + "|" +
+                         (exists(w.at("slack/Cache")) ? "" : "slack") + "|" +
+                         notices.sent.join(" / ") + picked + "|" + QString::fromStdString(log),
+                     c.outcome);
+            QVERIFY(testing::stillRunning(&chrome) && exists(w.at("chrome/Cache/x")));
+            QCOMPARE(w.settings.intValue(keys::ctCleans), 0);
+            chrome.terminate(), chrome.waitForFinished();
+        }
+    }
+
+    // The first turn comes after the first delay, the next only after the interval.
+    void watchTiming() {
+        World w;
+        testing::PickingNotices notices;
+        Watch watch(WatchContext{w.model, w.scanner, *w.run, w.settings, notices,
+                                 [] { return QDateTime::currentDateTime(); }, [] { return false; },
+                                 [] { return false; }},
+                    std::chrono::milliseconds(10), std::chrono::hours(1));
+        watch.start();
+        QTRY_COMPARE_WITH_TIMEOUT(w.scanner.scanGeneration(), 1, 30'000);
+        QTest::qWait(300);
+        QCOMPARE(w.scanner.scanGeneration(), 1);
     }
 
     void confirmationTexts() {

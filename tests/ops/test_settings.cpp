@@ -32,22 +32,34 @@ class TestSettings : public QObject {
     void init() { dir_ = std::make_unique<ScratchDir>(); }
 
     // Only the forms the store writes itself count; anything else reads as absent: no date,
-    // false, 0, no string (shown as lastClean|disableAnalytics|ctCleans|installID).
+    // false, 0, no string, no number where 0 means something, no names (shown as
+    // lastClean|disableAnalytics|ctCleans|installID|notifyBytes|untickedRows).
     void wrongKindsReadAsAbsent() {
+        int row = 0;
         for (const auto& [line, expected] :
-             {std::pair{"lastClean=2026-03-05 14:03:09", "-|false|0|-"},
-              {"disableAnalytics=true", "-|true|0|-"},
-              {"disableAnalytics=yes", "-|false|0|-"},
-              {"ctCleans=42", "-|false|42|-"},
-              {"ctCleans=4.5", "-|false|0|-"},
-              {"installID=a, b", "-|false|0|-"}}) {
-            writeText(*dir_ / "kinds.conf", std::string("[General]\n") + line + "\n");
-            const SettingsStore s(at("kinds.conf"));
+             {std::pair{"lastClean=2026-03-05 14:03:09", "-|false|0|-|-|"},
+              {"disableAnalytics=true", "-|true|0|-|-|"},
+              {"disableAnalytics=yes", "-|false|0|-|-|"},
+              {"ctCleans=42", "-|false|42|-|-|"},
+              {"ctCleans=4.5", "-|false|0|-|-|"},
+              {"installID=a, b", "-|false|0|-|-|"},
+              {"notifyBytes=0", "-|false|0|-|0|"},
+              {"untickedRows=", "-|false|0|-|-|"},
+              {"untickedRows=Slack", "-|false|0|-|-|Slack"},
+              {"untickedRows=Slack, \"a, b\"", "-|false|0|-|-|Slack+a, b"}}) {
+            // A file of its own: Qt keeps an unchanged-looking file (same size and time) cached.
+            const std::string file = "kinds" + std::to_string(++row) + ".conf";
+            writeText(*dir_ / file, std::string("[General]\n") + line + "\n");
+            const SettingsStore s(at(file.c_str()));
             const auto date = s.dateValue(keys::lastClean);
             QCOMPARE(QStringList({date ? date->toString(Qt::ISODate) : "-",
                                   s.boolValue(keys::disableAnalytics) ? "true" : "false",
                                   QString::number(s.intValue(keys::ctCleans)),
-                                  s.stringValue(keys::installID).value_or("-")})
+                                  s.stringValue(keys::installID).value_or("-"),
+                                  s.optionalInt(keys::notifyBytes)
+                                      ? QString::number(*s.optionalInt(keys::notifyBytes))
+                                      : "-",
+                                  s.stringList(keys::untickedRows).join('+')})
                          .join('|'),
                      QString(expected));
         }

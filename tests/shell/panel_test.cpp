@@ -6,13 +6,16 @@
 #include <QDir>
 #include <QLabel>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
+#include "ops/settings.h"
 #include "shell/palette.h"
 #include "shell/panel_placement.h"
 #include "shell/panel_widgets.h"
 #include "shell/panel_window.h"
 #include "shell/popover_view.h"
+#include "shell/settings_page.h"
 
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
@@ -45,26 +48,25 @@ struct Panel {
     }
 };
 
-// Draws the panel light and dark into build/artifacts/panel-NAME-{light,dark}.png. The appearance
-// is read at draw time, so the same panel recolours when the desktop's changes.
-void expectPictures(Panel& p, const char* name) {
+// Draws a page light and dark into build/artifacts/panel-NAME-{light,dark}.png. The appearance
+// is read at draw time, so the same page recolours when the desktop's changes.
+void expectPictures(QWidget& view, const char* name) {
     const QPalette saved = QApplication::palette();
-    p.model.setFreeDiskText("84.99 GB");  // as a real disk would read
-    p.view.resize(p.view.sizeHint());
-    p.view.show();
+    view.resize(view.sizeHint());
+    view.show();
     for (const bool dark : {false, true}) {
         QPalette desktop;  // text the panel must not borrow: too faint on the panel's own colours
         desktop.setColor(QPalette::Window, dark ? Qt::black : Qt::white);
         desktop.setColor(QPalette::WindowText, dark ? QColor(45, 40, 35) : QColor(235, 230, 225));
         QApplication::setPalette(desktop);
-        p.settle();
-        const QImage image = p.view.grab().toImage();
+        QCoreApplication::processEvents();
+        const QImage image = view.grab().toImage();
         ASSERT_TRUE(QDir().mkpath(SWEEPKIN_ARTIFACTS_DIR));
         EXPECT_TRUE(image.save(QString(SWEEPKIN_ARTIFACTS_DIR "/panel-%1-%2.png")
                                    .arg(name, dark ? "dark" : "light")));
         const QColor background = Palette::background.resolve(dark);
         EXPECT_EQ(image.pixelColor(2, 2), background) << name;
-        for (const QLabel* label : p.view.findChildren<QLabel*>()) {  // every text stays readable
+        for (const QLabel* label : view.findChildren<QLabel*>()) {  // every text stays readable
             const int ink = label->palette().color(QPalette::WindowText).lightness();
             EXPECT_GT(qAbs(ink - background.lightness()), 90) << label->text().toStdString();
         }
@@ -99,7 +101,8 @@ TEST(Panel, HeadlineListAndCleanButtonFollowTheModel) {
         p.model.setScanning(c.scanning), p.model.setCleaning(c.cleaning);
         p.setRows(c.rows);
         EXPECT_EQ(p.shown(), c.shown) << &c - cases;
-        if (c.picture) expectPictures(p, c.picture);
+        p.model.setFreeDiskText("84.99 GB");  // as a real disk would read
+        if (c.picture) expectPictures(p.view, c.picture);
     }
 }
 
@@ -147,6 +150,64 @@ TEST(PanelWindow, FitsThePanelAndACloseCountsAsShownForAMoment) {
     EXPECT_TRUE(window.isShownOrJustClosed()) << "the click that closed it must not reopen it";
     QTest::qWait(400);
     EXPECT_FALSE(window.isShownOrJustClosed());
+}
+
+// Tab runs from top to bottom on the panel (its rows, though made after the buttons below them,
+// come first) and on the settings page, whose controls show absent settings as their defaults and
+// write each change made from the keyboard at once. Icon-only buttons carry a name and a tooltip.
+TEST(PanelWindow, KeyboardOrderAndTheSettingsPage) {
+    QTemporaryDir dir;
+    SettingsStore settings(dir.path() + "/settings.ini");
+    UIModel model;
+    PanelWindow window(new PopoverView(&model, AppActions{}), new SettingsPage(settings));
+    model.setRows({row("Google Chrome", 2'000'000'000), row("Thunderbird", 900'000'000),
+                   row("GNOME Web", 300'000'000),
+                   row("Steam shader caches", 3'100'000'000, false)});
+    model.setFreeDiskText("84.99 GB");
+    window.showNear(QRect(600, 0, 24, 24));
+    QCoreApplication::processEvents();
+    const auto tabStops = [&window](QWidget* first) {
+        QStringList names;
+        for (QWidget* w = first; names.isEmpty() || w != first; w = w->nextInFocusChain()) {
+            const auto* button = qobject_cast<QAbstractButton*>(w);
+            if (!w->isVisibleTo(&window) || !(w->focusPolicy() & Qt::TabFocus)) continue;
+            names << (w->accessibleName().isEmpty() && button ? button->text()
+                                                              : w->accessibleName());
+        }
+        return names;
+    };
+    PopoverView* view = window.view();
+    EXPECT_EQ(tabStops(view->selectAllButton()),
+              (QStringList{"Select all", "Google Chrome", "Thunderbird", "GNOME Web",
+                           "Steam shader caches", "Clean Selected (3.20 GB)", "Open at Login",
+                           "Settings", "Show last cleanup report", "Quit Sweepkin"}));
+    expectPictures(*view, "icons");
+
+    SettingsPage* page = window.settingsPage();
+    QTest::keyClick(view->settingsButton(), Qt::Key_Space);
+    EXPECT_TRUE(page->isVisible() && !view->isVisible() && page->backButton()->hasFocus());
+    EXPECT_EQ(tabStops(page->backButton()),
+              (QStringList{"Back", "Watch cache sizes", "Notify when caches exceed",
+                           "Clean automatically"}));
+    const auto shown = [page] {
+        return QStringList{page->watchSwitch()->isOn() ? "on" : "off",
+                           page->notifyChoice()->accessibleDescription(),
+                           page->autoCleanChoice()->accessibleDescription()};
+    };
+    EXPECT_EQ(shown(), (QStringList{"on", "5 GB", "Off"}));
+    expectPictures(*page, "settings");
+    QTest::keyClick(page->watchSwitch(), Qt::Key_Space);
+    QTest::keyClick(page->notifyChoice(), Qt::Key_Right);
+    QTest::keyClick(page->autoCleanChoice(), Qt::Key_End);
+    QTest::keyClick(page->autoCleanChoice(), Qt::Key_Left);
+    EXPECT_EQ(shown(), (QStringList{"off", "10 GB", "Weekly"}));
+    EXPECT_EQ(
+        QList<qint64>({settings.boolValue(keys::disableWatch), settings.intValue(keys::notifyBytes),
+                       settings.intValue(keys::autoCleanDays)}),
+        (QList<qint64>{1, 10'000'000'000, 7}));
+    EXPECT_EQ(page->backButton()->toolTip() + view->settingsButton()->toolTip(), "BackSettings");
+    QTest::keyClick(page->backButton(), Qt::Key_Space);
+    EXPECT_TRUE(view->isVisible() && view->settingsButton()->hasFocus());
 }
 
 TEST(PanelPlacement, AgainstTheIconOrThePointerAndKeptInTheAvailableArea) {

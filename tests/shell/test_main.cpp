@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QIcon>
 #include <QTemporaryDir>
 
 int main(int argc, char** argv) {
@@ -12,6 +13,9 @@ int main(int argc, char** argv) {
     qputenv("XDG_RUNTIME_DIR", home.path().toLocal8Bit());
     if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    // The icon theme of a GNOME desktop, so that the pictures show the icons installed here.
+    QIcon::setThemeSearchPaths({"/usr/share/icons"});
+    QIcon::setThemeName("Adwaita");
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

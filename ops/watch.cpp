@@ -1,0 +1,155 @@
+#include "ops/watch.h"
+
+#include <QDir>
+#include <QStorageInfo>
+#include <algorithm>
+
+#include "engine/fs/sizes.h"
+
+namespace sweepkin {
+
+namespace {
+
+constexpr qint64 kDay = 24 * 60 * 60;
+
+QString bytesText(qint64 bytes) {
+    return QString::fromStdString(formatBytes(bytes));
+}
+
+}  // namespace
+
+QString trayToolTip(qint64 totalBytes, const QDateTime& measuredAt) {
+    return QStringLiteral("Sweepkin — %1 of caches · measured %2")
+        .arg(bytesText(totalBytes), measuredAt.toString(QStringLiteral("HH:mm")));
+}
+
+bool growthNoticeDue(qint64 tickedBytes, qint64 freeBytes, qint64 diskBytes, qint64 threshold,
+                     const NoticeHistory& last, const QDateTime& now) {
+    if (threshold <= 0) return false;
+    const bool lowDisk = freeBytes * 10 < diskBytes && tickedBytes >= kLowDiskNotifyBytes;
+    if (tickedBytes < threshold && !lowDisk) return false;
+    if (!last.at) return true;
+    const qint64 since = last.at->secsTo(now);
+    if (since < kDay) return false;
+    const bool similar = last.bytes && qAbs(tickedBytes - *last.bytes) * 10 <= *last.bytes;
+    return !similar || since >= 7 * kDay;
+}
+
+Notice growthNotice(const QVector<CacheRow>& rows) {
+    QVector<CacheRow> ticked;
+    qint64 total = 0;
+    for (const CacheRow& row : rows) {
+        if (!row.selected) continue;
+        ticked << row;
+        total += row.size.value_or(0);
+    }
+    std::stable_sort(ticked.begin(), ticked.end(), [](const CacheRow& a, const CacheRow& b) {
+        return a.size.value_or(0) > b.size.value_or(0);
+    });
+    QStringList largest;
+    for (const CacheRow& row : ticked.mid(0, 3)) {
+        largest << row.id + QLatin1Char(' ') + bytesText(row.size.value_or(0));
+    }
+    return {bytesText(total) + QStringLiteral(" of caches could be cleaned"),
+            largest.join(QStringLiteral(", ")),
+            {{QStringLiteral("review"), QStringLiteral("Review")},
+             {QStringLiteral("not-now"), QStringLiteral("Not now")}}};
+}
+
+Notice cleanNotice(const CleanOutcome& outcome) {
+    QStringList cleaned, skipped;
+    for (const auto& [name, freed] : outcome.cleaned) {
+        cleaned << QString::fromStdString(name) + QLatin1Char(' ') + bytesText(freed);
+    }
+    for (const std::string& name : outcome.skipped) {
+        skipped << QString::fromStdString(name) + QStringLiteral(" — running");
+    }
+    QStringList body;
+    if (!cleaned.isEmpty())
+        body << QStringLiteral("Cleaned: ") + cleaned.join(QStringLiteral(", "));
+    if (!skipped.isEmpty())
+        body << QStringLiteral("Skipped: ") + skipped.join(QStringLiteral(", "));
+    return {QStringLiteral("Sweepkin freed ") + bytesText(outcome.cleared),
+            body.join(QLatin1Char('\n')),
+            {{QStringLiteral("show-report"), QStringLiteral("Show report")}}};
+}
+
+QStringList scheduledCleanRows(const QVector<CacheRow>& rows, const QSet<QString>& seen,
+                               qint64 days, const std::optional<QDateTime>& lastClean,
+                               const QDateTime& now) {
+    if (days <= 0 || (lastClean && lastClean->secsTo(now) < days * kDay)) return {};
+    QStringList ids;
+    for (const CacheRow& row : rows) {
+        if (row.selected && seen.contains(row.id)) ids << row.id;
+    }
+    return ids;
+}
+
+DiskSpace homeDiskSpace() {
+    const QStorageInfo volume(QDir::homePath());
+    return {volume.bytesAvailable(), volume.bytesTotal()};
+}
+
+Watch::Watch(WatchContext context, std::chrono::milliseconds firstDelay,
+             std::chrono::milliseconds interval, QObject* parent)
+    : QObject(parent),
+      ctx_(std::move(context)),
+      firstDelay_(firstDelay),
+      interval_(interval),
+      startedAt_(ctx_.now()) {
+    connect(&timer_, &QTimer::timeout, this, [this] {
+        timer_.setInterval(interval_);
+        measure();
+    });
+}
+
+void Watch::start() {
+    timer_.start(firstDelay_);
+}
+
+void Watch::measure() {
+    // A scan still in flight (the panel's, just closed, or a slow turn of the watch's own at idle
+    // priority) is as fresh, and superseding it could leave nothing measured at all.
+    if (ctx_.settings.boolValue(keys::disableWatch) || ctx_.model.cleaning() ||
+        ctx_.model.scanning() || ctx_.scanner.busy() || ctx_.panelOpen()) {
+        return;
+    }
+    ctx_.scanner.startWatchScan(ctx_.onBattery, [this] { measured(); });
+}
+
+void Watch::measured() {
+    if (ctx_.model.cleaning() || ctx_.panelOpen()) return;
+    const QDateTime now = ctx_.now();
+    const QVector<CacheRow> rows = ctx_.model.rows();
+    SettingsStore& settings = ctx_.settings;
+
+    // An unattended clean never comes right after a login.
+    if (startedAt_.msecsTo(now) >= firstDelay_.count()) {
+        const QStringList due = scheduledCleanRows(rows, keptTicks(settings, {}).seen,
+                                                   settings.intValue(keys::autoCleanDays),
+                                                   settings.dateValue(keys::lastClean), now);
+        if (!due.isEmpty()) {
+            ctx_.cleanRun.cleanAutomatically(due, [this](const CleanOutcome& outcome) {
+                // Always sent, so that no unattended clean goes unseen.
+                ctx_.notices.send(cleanNotice(outcome), [this](const QString& key) {
+                    if (key == QLatin1String("show-report") && ctx_.showReport) ctx_.showReport();
+                });
+            });
+            return;
+        }
+    }
+
+    const qint64 ticked = ctx_.model.selectedBytes();
+    const DiskSpace disk = ctx_.disk();
+    const NoticeHistory last{settings.optionalInt(keys::lastNoticeBytes),
+                             settings.dateValue(keys::lastNotice)};
+    const qint64 threshold = settings.optionalInt(keys::notifyBytes).value_or(kDefaultNotifyBytes);
+    if (!growthNoticeDue(ticked, disk.free, disk.total, threshold, last, now)) return;
+    settings.setDate(keys::lastNotice, now);
+    settings.setInt(keys::lastNoticeBytes, ticked);
+    ctx_.notices.send(growthNotice(rows), [this](const QString& key) {
+        if (key == QLatin1String("review") && ctx_.review) ctx_.review();
+    });
+}
+
+}  // namespace sweepkin
