@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/fs/home.h"
+#include "engine/fs/ownership.h"
 #include "engine/fs/resolver.h"
 #include "engine/fs/unique_fd.h"
 
@@ -64,15 +65,23 @@ Place place(std::string text, const WayRules* rules) {
     struct stat st;
     if (fd && ::fstat(fd.get(), &st) == 0) out.owner = st.st_uid;
     if (fd) out.chain = folderChain(fd.get());
-    if (out.exists && out.owner != ::geteuid() && out.refused == LeftOut::No) {
-        // Named where it really is: "~/.cache" may lead to "/tmp".
-        char real[4096];
+    if (!out.exists || out.refused != LeftOut::No) return out;
+    // Named where it really is: "~/.cache" may lead to "/tmp".
+    const auto real = [&] {
+        char path[4096];
         const std::string self = "/proc/self/fd/" + std::to_string(fd.get());
-        const ssize_t n = ::readlink(self.c_str(), real, sizeof real);
+        const ssize_t n = ::readlink(self.c_str(), path, sizeof path);
+        return n > 0 && static_cast<std::size_t>(n) < sizeof path
+                   ? std::string(path, static_cast<std::size_t>(n))
+                   : out.text;
+    };
+    if (out.owner != ::geteuid()) {
         out.refused = LeftOut::OthersOwn;
-        out.where = n > 0 && static_cast<std::size_t>(n) < sizeof real
-                        ? std::string(real, static_cast<std::size_t>(n))
-                        : out.text;
+        out.where = real();
+    } else if (::fstat(fd.get(), &st) == 0 && othersMayAdd(fd.get(), st)) {
+        // Where others may add entries, they could put a link of theirs where the program writes.
+        out.refused = LeftOut::OthersMayWrite;
+        out.where = real();
     }
     return out;
 }
@@ -133,7 +142,9 @@ BaseDirs resolveBaseDirs(std::string_view home, const BaseDirVariables& variable
     const auto seen = [](std::string text) { return sweepkin::place(std::move(text), nullptr); };
     const Place homePlace = seen(base.empty() ? "/" : base);
     // Whatever lies there is an application's to write, links included.
-    const Place sandboxes[] = {seen(base + "/.var/app"), seen(base + "/snap")};
+    const std::string account = accountHome();
+    const Place sandboxes[] = {seen(base + "/.var/app"), seen(base + "/snap"),
+                               seen(account + "/.var/app"), seen(account + "/snap")};
 
     // The place unusable for any XDG folder: the home folder or above, an application's sandbox.
     const auto misplaced = [&](const Place& p) {
@@ -154,11 +165,20 @@ BaseDirs resolveBaseDirs(std::string_view home, const BaseDirVariables& variable
     // the user's settings, state or data in use here; nor may it hold the folders that the
     // applications take from the variables as they stand (a value refused here is still theirs).
     // When even the default fails, there is no cache home.
+    // An application takes a relative value from wherever it was started: from the home, as a
+    // desktop starts it, or from here.
     std::vector<Place> theirs;
-    for (const auto* value : {&variables.configHome, &variables.stateHome, &variables.dataHome}) {
-        if (!*value || (*value)->empty() || (*value)->front() != '/') continue;
-        theirs.push_back(seen(lexicalPath(**value)));
-        theirs.push_back(seen(**value));
+    char cwd[4096];
+    const std::string here = ::getcwd(cwd, sizeof cwd) != nullptr ? cwd : "";
+    for (const auto* value : {&variables.configHome, &variables.stateHome, &variables.dataHome,
+                              &variables.chromeConfigHome}) {
+        if (!*value || (*value)->empty()) continue;
+        std::vector<std::string> spellings{**value};
+        if ((*value)->front() != '/') spellings = {base + "/" + **value, here + "/" + **value};
+        for (const std::string& spelling : spellings) {
+            theirs.push_back(seen(lexicalPath(spelling)));
+            theirs.push_back(seen(spelling));
+        }
     }
     const auto overlapping = [&](const Place& p) {
         return misplaced(p) || overlaps(p, config) || overlaps(p, state) || overlaps(p, data) ||
@@ -183,7 +203,8 @@ BaseDirs resolveBaseDirs(std::string_view home, const BaseDirVariables& variable
 
 const BaseDirVariables& startupBaseDirVariables() {
     static const BaseDirVariables variables{variable("XDG_CACHE_HOME"), variable("XDG_CONFIG_HOME"),
-                                            variable("XDG_STATE_HOME"), variable("XDG_DATA_HOME")};
+                                            variable("XDG_STATE_HOME"), variable("XDG_DATA_HOME"),
+                                            variable("CHROME_CONFIG_HOME")};
     return variables;
 }
 

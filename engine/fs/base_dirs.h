@@ -17,6 +17,8 @@ struct BaseDirVariables {
     std::optional<std::string> configHome = {};  // XDG_CONFIG_HOME
     std::optional<std::string> stateHome = {};   // XDG_STATE_HOME
     std::optional<std::string> dataHome = {};    // XDG_DATA_HOME
+    // Chromium's browsers put their profiles here when it is set.
+    std::optional<std::string> chromeConfigHome = {};  // CHROME_CONFIG_HOME
 };
 
 // Why even the default cache home is not used.

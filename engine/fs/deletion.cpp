@@ -109,6 +109,8 @@ std::string failureText(Failure failure) {
             return "another file system is mounted inside";
         case Failure::Shared:
             return "other users may change a folder inside";
+        case Failure::OthersFiles:
+            return "another user's files inside";
         case Failure::None:
         case Failure::Other:
             break;

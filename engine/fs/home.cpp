@@ -12,11 +12,19 @@ std::string homeDirectory() {
     if (const char* env = std::getenv("HOME"); env != nullptr && *env == '/') {
         return normalizedPath(env);
     }
-    if (const passwd* pw = getpwuid(getuid());
-        pw != nullptr && pw->pw_dir != nullptr && *pw->pw_dir == '/') {
-        return normalizedPath(pw->pw_dir);
+    const std::string account = accountHome();
+    return account.empty() ? "/" : account;
+}
+
+std::string accountHome() {
+    passwd entry;
+    passwd* found = nullptr;
+    char buffer[4096];
+    if (getpwuid_r(getuid(), &entry, buffer, sizeof buffer, &found) != 0 || found == nullptr ||
+        found->pw_dir == nullptr || *found->pw_dir != '/') {
+        return {};
     }
-    return "/";
+    return normalizedPath(found->pw_dir);
 }
 
 std::vector<std::string_view> pathComponents(std::string_view path) {

@@ -11,6 +11,9 @@ namespace sweepkin {
 // normalized. Read afresh on every call.
 std::string homeDirectory();
 
+// The passwd entry's home folder of the current user, normalized; empty when there is none.
+std::string accountHome();
+
 // The non-empty components of `path`, in order ("/a//b/" gives "a", "b").
 std::vector<std::string_view> pathComponents(std::string_view path);
 

@@ -182,7 +182,7 @@ Opened walkWay(Opened at, std::string atText, std::string_view path, const WayRu
 // Enters `name` by the rule of its position.
 Opened enter(int dirFd, const std::string& dirText, const std::string& name, Follow follow,
              const WayRules& rules) {
-    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
+    if (name == "." || name == ".." || name.find('/') != std::string::npos) {
         return refused(Refusal::None, below(dirText, name));
     }
     switch (follow) {
@@ -199,13 +199,12 @@ Opened enter(int dirFd, const std::string& dirText, const std::string& name, Fol
             char target[256];
             const ssize_t n = ::readlinkat(dirFd, name.c_str(), target, sizeof target);
             if (n >= 0) {
-                const std::string revision(target, static_cast<std::size_t>(n));
-                if (static_cast<std::size_t>(n) == sizeof target || revision.empty() ||
-                    revision == "." || revision == ".." ||
-                    revision.find('/') != std::string::npos) {
+                // A plain name beside it, or nothing (see the check above).
+                if (static_cast<std::size_t>(n) == sizeof target) {
                     return refused(Refusal::None, below(dirText, name));
                 }
-                return enter(dirFd, dirText, revision, Never, rules);
+                return enter(dirFd, dirText, std::string(target, static_cast<std::size_t>(n)),
+                             Never, rules);
             }
             if (errno != EINVAL) return outcome(unreachable(errno));
             return enter(dirFd, dirText, name, Never, rules);
@@ -368,10 +367,11 @@ const Resolver::Root* Resolver::root(const Location& location) {
     if (text.empty()) return nullptr;  // a folder left out
     Opened at = openWay(text, rules_);
     struct stat st;
-    const bool ownsXdg =
-        rule.base == Base::Home || rule.base == Base::VarApp || rule.base == Base::Snap ||
-        (at.reach == Reach::Reached && ::fstat(at.fd.get(), &st) == 0 && st.st_uid == ::geteuid());
-    if (!ownsXdg) at = refused(Refusal::OthersOwn, text);
+    // Every base folder is the user's own: the home, the XDG folders, ~/.var/app, ~/snap.
+    if (at.reach == Reach::Reached &&
+        (::fstat(at.fd.get(), &st) != 0 || st.st_uid != ::geteuid())) {
+        at = refused(Refusal::OthersOwn, text);
+    }
     for (std::size_t i = 0; i < rule.tail.size() && !rule.tail[i].empty(); ++i) {
         if (at.reach != Reach::Reached) break;
         const std::string name = rule.tail[i] == "{app}" ? location.app : std::string(rule.tail[i]);

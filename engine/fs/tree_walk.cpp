@@ -49,6 +49,7 @@ struct stat asStat(const struct statx& sx) {
     st.st_dev = makedev(sx.stx_dev_major, sx.stx_dev_minor);
     st.st_ino = sx.stx_ino;
     st.st_mode = sx.stx_mode;
+    st.st_nlink = sx.stx_nlink;
     st.st_uid = sx.stx_uid;
     st.st_gid = sx.stx_gid;
     st.st_size = static_cast<off_t>(sx.stx_size);
@@ -367,6 +368,10 @@ void Walker::handle(const dirent64* entry) {
             if (removing()) fail(Failure::Mounted);
             return;
         }
+        if (!ownedByUserOrRoot(asStat(sx))) {
+            if (removing()) fail(Failure::OthersFiles);
+            return;
+        }
         if (S_ISREG(sx.stx_mode)) size = countedSize(asStat(sx));
     }
     if (!removing()) {
@@ -409,6 +414,8 @@ void Walker::descend(const char* name) {
                 return;
             }
             if (errno == ENOENT) return;
+            // Not empty: why it could not be listed is why it stays.
+            if (errno == ENOTEMPTY || errno == EEXIST) errno = error;
         } else {
             return;  // the removal pass that follows tries again and reports
         }
@@ -426,6 +433,10 @@ void Walker::descend(const char* name) {
     if (othersMayRename(child.get(), st)) {
         // Another user may move anything of theirs in here at any moment.
         if (removing()) fail(Failure::Shared);
+        return;
+    }
+    if (!ownedByUserOrRoot(st)) {
+        if (removing()) fail(Failure::OthersFiles);
         return;
     }
 
@@ -526,7 +537,7 @@ Failure failureOf(int error) {
 }
 
 std::int64_t countedSize(const struct stat& st) {
-    if (!S_ISREG(st.st_mode) || st.st_size <= 0) return 0;
+    if (!S_ISREG(st.st_mode) || st.st_size <= 0 || st.st_nlink > 1) return 0;
     const std::int64_t onDisk =
         st.st_blocks > INT64_MAX / 512 ? INT64_MAX : static_cast<std::int64_t>(st.st_blocks) * 512;
     return std::min<std::int64_t>(st.st_size, onDisk);

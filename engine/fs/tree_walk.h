@@ -2,7 +2,8 @@
 // Descriptor-based walks below one open folder, shared by measuring and deletion.
 //
 // A walk never follows a symbolic link, never enters another mounted file system (nor counts or
-// removes a file mounted there), never enters a folder that other users may change, keeps only a
+// removes a file mounted there), never enters a folder that other users may change, leaves another
+// user's files and folders alone (root's are the user's to try), keeps only a
 // handful of descriptors open however deep the tree is (ancestors are re-opened through ".."
 // and checked against the device and inode remembered on the way down), consumes entries as it
 // reads them and, where the tree is large enough to be worth it, shares the work with one helper
@@ -23,6 +24,7 @@ enum class Failure : std::uint8_t {
     ReadOnly,  // on a read-only file system
     Mounted,   // something is mounted inside
     Shared,    // a folder inside that other users may change
+    OthersFiles,  // another user's files or folders inside
     Other,
 };
 
@@ -30,7 +32,8 @@ enum class Failure : std::uint8_t {
 Failure failureOf(int error);
 
 // What a regular file counts: its logical size, but no more than it occupies on disk, so that a
-// sparse file counts what it holds.
+// sparse file counts what it holds; nothing when it has another name too, since removing this one
+// frees nothing while the other stays.
 std::int64_t countedSize(const struct stat& st);
 
 // a + b for byte counts, stopping at the largest count instead of overflowing.

@@ -432,6 +432,10 @@ TEST_F(CliTest, LinksAndValuesLeadingOutOfTheCachesTakeNothingElse) {
         // home spelled with ".."; the user's links into a cache folder or a sandbox.
         {{"home/.cache/google-chrome/Default/Cookies=9", "home/.cache/spotify/prefs=9"},
          {"XDG_CONFIG_HOME=" + me + "/.cache/."}, {}, "home", "", overlap},
+        {{"home/.cache/chromium/Default/Cookies=9"}, {"CHROME_CONFIG_HOME=" + me + "/.cache"}, {},
+         "home", "", overlap},
+        {{"home/.cache/chromium/Default/Cookies=9"}, {"XDG_CONFIG_HOME=.cache"}, {}, "home", "",
+         overlap},
         {{"up/", "home/spotify/f=9", "home/chromium/Default/Cache/f=9"},
          {"XDG_CACHE_HOME=" + me}, {}, "up/../home"},
         {{"home/.config/google-chrome->" + me + "/.cache/google-chrome",

@@ -64,6 +64,7 @@ TEST(Resolver, WhatALocationNames) {
         {{Home, {}, "missing", {""}}, {}},
         {{Home, {}, "c", {"*"}}, {tmp / "c/.hidden", tmp / "c/dangling", tmp / "c/file"}},
         {{Home, {}, "plain", {"*"}}, {}}, {{Home, {}, "G", {"*/Missing"}}, {}},
+        {{Home, {}, "G", {"Default/.."}}, {}}, {{Home, {}, "G/..", {"plain"}}, {}},
         {{Home, {}, "p", {"*/Cache"}}, {tmp / "p/new\nline \xff/Cache"}}};
     // clang-format on
     for (const auto& [location, expected] : cases) {
@@ -175,6 +176,13 @@ TEST(BaseDirs, UnusableValuesFallBackToTheDefaults) {
     }
     EXPECT_EQ(resolveBaseDirs("/home/tester", {std::nullopt, "/home/tester/snap/x"}).configHome,
               "/home/tester/.config");
+    // A state folder others may add to, sticky or not: a link of theirs could take the report
+    // anywhere.
+    ScratchDir tmp;
+    makeDirs(tmp / "shared");
+    ::chmod((tmp / "shared").c_str(), 01777);
+    EXPECT_EQ(resolveBaseDirs(tmp.path(), {std::nullopt, std::nullopt, tmp / "shared"}).stateHome,
+              tmp / ".local/state");
 }
 
 // Decimal units and printf's rounding: a tie goes to the even neighbour; 1.005 is just below the

@@ -4,7 +4,9 @@
 // then becomes an ordinary user (65534) for the look; without root they are skipped.
 
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -86,6 +88,8 @@ const std::vector<LinkRow> kLinkRows = {
     // A snap's "current" to a revision beside it, whoever made it; nowhere else.
     {{SnapCurrent, "slack", ".config/Slack", {"Cache"}}, {"home/snap/slack/current->1", "home/snap/slack/1/.config/Slack/Cache/f=1"}, "rrrr"},
     {{SnapCurrent, "slack", ".config/Slack", {"Cache"}}, {"home/snap/slack/current->../x", "home/snap/x/.config/Slack/Cache/f=1"}, "----"},
+    {{SnapCurrent, "slack", ".config/Slack", {"Cache"}}, {"home/snap/slack/current->.", "home/snap/slack/.config/Slack/Cache/f=1"}, "----"},
+    {{SnapCurrent, "slack", ".config/Slack", {"Cache"}}, {"home/snap/slack/current->..", "home/snap/.config/Slack/Cache/f=1"}, "----"},
     // Nothing on the way to ~/Library on Linux.
     {{LibraryCaches, {}, "CloudKit", {""}}, {"home/Library->Documents", "home/Documents/Caches/CloudKit/f=1"}, "----"},
 };
@@ -146,6 +150,12 @@ bool grantWrite(const std::string& folder, uid_t other) {
 // what lies behind it; a sticky one does not.
 TEST(LinkRule, FoldersOthersOwnOrMayChange) {
     const Location spotify{CacheHome, {}, "spotify", {""}};
+    // A folder writable by the user's own private group: the usual Debian account's, and as root
+    // the test's user (65534) has none.
+    const passwd* me = ::getpwuid(::geteuid());
+    const group* mine = me != nullptr ? ::getgrgid(me->pw_gid) : nullptr;
+    const bool privateGroup = ::geteuid() != 0 && mine != nullptr && mine->gr_mem[0] == nullptr &&
+                              std::string(mine->gr_name) == me->pw_name;
     const std::vector<std::string> tree = {"home/.cache/spotify/f=1"};
     struct Row {
         std::string folder;
@@ -158,7 +168,8 @@ TEST(LinkRule, FoldersOthersOwnOrMayChange) {
     const Row rows[] = {
         {"home/.cache", 0777, 0, 0, "-"}, {"home/.cache", 01777, 0, 0, "r"},
         {"home/.cache/spotify", 0777, 0, 0, "o"}, {"home", 0755, 1, 0, "-"},
-        {"home/.cache/spotify", 0755, 1, 0, "o"}, {"home/.cache", 0775, 0, 100, "-"}};
+        {"home/.cache/spotify", 0755, 1, 0, "o"}, {"home/.cache", 0775, 0, 100, "-"},
+        {"home/.cache", 0775, 0, 0, privateGroup ? "r" : "-"}};
     // clang-format on
     for (const Row& row : rows) {
         if ((row.owner != 0 || row.group != 0) && ::geteuid() != 0) continue;
@@ -179,6 +190,11 @@ TEST(LinkRule, FoldersOthersOwnOrMayChange) {
     EXPECT_EQ(
         lookAs(tree, spotify, [](const std::string& at) { return grantWrite(at + "/home", 4242); }),
         "-");
+    // An ACL entry letting the user alone write changes nothing.
+    const uid_t user = ::geteuid() == 0 ? 65534 : ::geteuid();
+    EXPECT_EQ(lookAs(tree, spotify,
+                     [&](const std::string& at) { return grantWrite(at + "/home", user); }),
+              "r");
 }
 
 }  // namespace
