@@ -66,10 +66,15 @@ std::vector<GuardCase> guardCases(const ProcessValues& values) {
         // under a cache home that was left out), then profile data beside them.
         const std::string& cache = values.baseDirs.cacheHome;
         const std::string& config = values.baseDirs.configHome;
+        const std::string& data = values.baseDirs.dataHome;
+        const std::string home = homePrefix(homeDirectory());
         const std::pair<const std::string&, const char*> allowed[] = {
-            {cache, "/google-chrome"},   {config, "/Claude/Cache"},  {cache, "/spotify"},
-            {config, "/Slack/Cache"},    {cache, "/microsoft-edge"}, {config, "/Code/CachedData"},
+            {cache, "/google-chrome"},   {config, "/Claude/Cache"},
+            {cache, "/spotify"},         {config, "/Slack/Cache"},
+            {cache, "/microsoft-edge"},  {config, "/Code/CachedData"},
             {cache, "/mozilla/firefox"}, {cache, "/chromium"},
+            {cache, "/thumbnails"},      {home, "/.npm/_cacache"},
+            {config, "/discord/Cache"},  {data, "/Steam/steamapps/shadercache"},
         };
         for (const auto& [folder, below] : allowed) {
             if (!folder.empty()) cases.push_back({folder + below, true});
@@ -86,6 +91,11 @@ std::vector<GuardCase> guardCases(const ProcessValues& values) {
                  expandTilde("~/.mozilla/firefox"),
                  config + "/mozilla/firefox",
                  config + "/chromium/Default/Cookies",
+                 config + "/Signal/attachments.noindex",
+                 config + "/discord",
+                 home + "/.thunderbird",
+                 data + "/Steam/steamapps/common",
+                 home + "/.npm",
              }) {
             cases.push_back({path, false});
         }

@@ -85,13 +85,24 @@ void runAtIdlePriority(const std::function<void()>& work) {
     worker.join();
 }
 
+namespace {
+// The rows whose first sight leaves them unticked, from the catalogue.
+QSet<QString> untickedAtFirst(const std::vector<AppTarget>& targets) {
+    QSet<QString> names;
+    for (const AppTarget& target : targets) {
+        if (target.startsUnticked) names.insert(QString::fromStdString(target.name));
+    }
+    return names;
+}
+}  // namespace
+
 Scanner::Scanner(UIModel& model, std::vector<AppTarget> targets, SettingsStore* settings,
-                 QSet<QString> startUnticked, QObject* parent)
+                 QObject* parent)
     : QObject(parent),
       model_(model),
       targets_(std::move(targets)),
       settings_(settings),
-      startUnticked_(std::move(startUnticked)),
+      startUnticked_(untickedAtFirst(targets_)),
       latestGeneration_(std::make_shared<std::atomic<qint64>>(0)) {
     monitorQueue_.setObjectName(QStringLiteral("com.sweepkin.scan"));
     monitorQueue_.setMaxThreadCount(1);

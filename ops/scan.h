@@ -59,9 +59,10 @@ class Scanner : public QObject {
     Q_OBJECT
   public:
     // Lives on the main thread, like the model it writes. With `settings`, rows the model does
-    // not hold take the ticks kept there (and `startUnticked`); without, they come ticked.
+    // not hold take the ticks kept there (and the catalogue's first-seen ticks); without, they
+    // come ticked.
     Scanner(UIModel& model, std::vector<AppTarget> targets, SettingsStore* settings = nullptr,
-            QSet<QString> startUnticked = {}, QObject* parent = nullptr);
+            QObject* parent = nullptr);
     // Drops scans still queued and waits for the one being measured; its results are dropped.
     ~Scanner() override;
 

@@ -67,12 +67,13 @@ bool PanelWindow::isShownOrJustClosed() const {
 }
 
 void PanelWindow::fitAndPlace() {
-    const QSize size =
-        (settings_ && settings_->isVisibleTo(this) ? settings_->sizeHint() : view_->sizeHint());
-    setFixedSize(size);
     const QPoint anchor = iconGeometry_.isEmpty() ? cursorAtOpen_ : iconGeometry_.center();
     QScreen* screen = QGuiApplication::screenAt(anchor);
     if (!screen) screen = QGuiApplication::primaryScreen();
+    if (screen) view_->fitHeight(screen->availableGeometry().height() - 16);
+    const QSize size =
+        (settings_ && settings_->isVisibleTo(this) ? settings_->sizeHint() : view_->sizeHint());
+    setFixedSize(size);
     const QRect area = screen ? screen->availableGeometry() : QRect(QPoint(0, 0), size);
     move(panelPosition(iconGeometry_, size, area, cursorAtOpen_));
     if (isVisible()) view_->writeTestDump();

@@ -1,11 +1,13 @@
 #include "shell/popover_view.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
 #include <QSaveFile>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 #include "engine/fs/sizes.h"
@@ -88,11 +90,24 @@ PopoverView::PopoverView(UIModel* model, AppActions actions, QWidget* parent)
     emptyText_ = makeLabel(captionFont(), listCard_);
     emptyText_->setWordWrap(true);
     listColumn->addWidget(emptyText_);
-    rowsBox_ = new QWidget(listCard_);
+    // The rows scroll when a busy home has more than the screen holds.
+    rowsScroll_ = new QScrollArea(listCard_);
+    rowsScroll_->setFrameShape(QFrame::NoFrame);
+    rowsScroll_->setFocusPolicy(Qt::NoFocus);
+    rowsScroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    rowsScroll_->setWidgetResizable(true);
+    rowsScroll_->viewport()->setAutoFillBackground(false);
+    rowsBox_ = new QWidget;
     rowsLayout_ = new QVBoxLayout(rowsBox_);
     rowsLayout_->setContentsMargins(0, 0, 0, 0);
     rowsLayout_->setSpacing(6);
-    listColumn->addWidget(rowsBox_);
+    rowsScroll_->setWidget(rowsBox_);
+    rowsBox_->setAutoFillBackground(false);  // setWidget turned it on: the card shows through
+    listColumn->addWidget(rowsScroll_);
+    // A row reached with Tab scrolls into view.
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+        if (now != nullptr && rowsBox_->isAncestorOf(now)) rowsScroll_->ensureWidgetVisible(now);
+    });
     panel->addWidget(listCard_);
 
     // Action area: the clean button and the safety note under it.
@@ -183,7 +198,7 @@ void PopoverView::refresh() {
     }
     emptyText_->setVisible(rows.isEmpty());
     syncRows();
-    rowsBox_->setVisible(!rows.isEmpty());
+    rowsScroll_->setVisible(!rows.isEmpty());
 
     const qint64 selectedBytes = model_->selectedBytes();
     cleanButton_->setText(cleaning ? QStringLiteral("Cleaning…")
@@ -200,6 +215,7 @@ void PopoverView::refresh() {
     // Rows come and go inside nested widgets; drop their cached sizes so the panel's preferred
     // height is right even before the nested layouts have run.
     rowsLayout_->invalidate();
+    sizeRows();
     for (QWidget* w :
          std::initializer_list<QWidget*>{rowsBox_, emptyText_, headline_, listCard_, headerCard_}) {
         w->updateGeometry();
@@ -277,6 +293,27 @@ void PopoverView::selectAll() {
     const bool target = !model_->allSelected();
     const int count = model_->rows().size();
     for (int i = 0; i < count; ++i) model_->setRowSelected(i, target);
+}
+
+void PopoverView::sizeRows() {
+    rowsScroll_->setFixedHeight(std::min(rowsLayout_->sizeHint().height(), rowsLimit_));
+    // The cards keep the sizes they reported last.
+    listCard_->layout()->invalidate();
+    listCard_->updateGeometry();
+    layout()->invalidate();
+}
+
+void PopoverView::fitHeight(int height) {
+    rowsLimit_ = QWIDGETSIZE_MAX;
+    sizeRows();
+    layout()->activate();
+    const int over = sizeHint().height() - height;
+    if (over > 0) {
+        // At least a few rows stay visible, whatever the screen.
+        rowsLimit_ = std::max(rowsLayout_->sizeHint().height() - over, 3 * 24);
+        sizeRows();
+        layout()->activate();
+    }
 }
 
 QSize PopoverView::sizeHint() const {

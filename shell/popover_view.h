@@ -9,6 +9,7 @@
 #include "ops/ui_model.h"
 
 class QLabel;
+class QScrollArea;
 class QVBoxLayout;
 
 namespace sweepkin {
@@ -34,6 +35,9 @@ class PopoverView : public QWidget {
     void selectAll();
 
     QSize sizeHint() const override;
+    // Keeps the panel within `height` by letting its list scroll; the header, the clean button
+    // and the footer stay in view.
+    void fitHeight(int height);
     QSize minimumSizeHint() const override { return sizeHint(); }
 
     // The texts the panel shows, one per line, in reading order (used by diagnostics and tests).
@@ -67,6 +71,7 @@ class PopoverView : public QWidget {
     void applyAppearance();
     void fitHeadline();
     void syncRows();
+    void sizeRows();
     void rowClicked(TickRow* row);
 
     UIModel* model_;
@@ -83,6 +88,8 @@ class PopoverView : public QWidget {
     TextButton* selectAllButton_ = nullptr;
     QLabel* emptyText_ = nullptr;
     QWidget* rowsBox_ = nullptr;
+    QScrollArea* rowsScroll_ = nullptr;
+    int rowsLimit_ = QWIDGETSIZE_MAX;  // the list's most height before it scrolls
     QVBoxLayout* rowsLayout_ = nullptr;
     QVector<TickRow*> tickRows_;
     CleanButton* cleanButton_ = nullptr;

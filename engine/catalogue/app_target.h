@@ -21,11 +21,13 @@ enum class RootKind : std::uint8_t {
     FlatpakCache,       // ~/.var/app/<app>/cache
     FlatpakConfig,      // ~/.var/app/<app>/config
     FlatpakData,        // ~/.var/app/<app>/data
+    FlatpakHome,        // ~/.var/app/<app>, where an application keeps its own home (Steam)
     SnapCommon,         // ~/snap/<app>/common
     SnapCurrent,        // ~/snap/<app>/current, the revision in use
     LibraryCaches,      // ~/Library/Caches
     LibraryAppSupport,  // ~/Library/Application Support
     LibraryContainers,  // ~/Library/Containers
+    ToolFolder,  // the folder a tool's own variable names (app: the variable), or its default
 };
 
 // A root, the application's own folder below it, and the items below that folder. A component
@@ -45,6 +47,10 @@ struct AppTarget {
     std::optional<std::string> bundleID;  // absent for an entry with no application to close
     std::vector<Location> locations;
     ProcessRule process{};  // how its running instances are found (Linux)
+    // Icon-theme names of its desktop entries (the package's, then the Flatpak's), best first.
+    std::vector<std::string> icons{};
+    // Its row comes unticked the first time it is seen: rebuilding this cache is expensive.
+    bool startsUnticked = false;
 };
 
 }  // namespace sweepkin

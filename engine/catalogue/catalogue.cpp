@@ -16,6 +16,30 @@ std::vector<std::string> strings(Names names) {
     return {names.begin(), names.end()};
 }
 
+const Names kElectronCaches = {"Cache",     "Code Cache",        "GPUCache",
+                               "DawnCache", "DawnGraphiteCache", "DawnWebGPUCache"};
+const Names kSlackCaches = {"Cache", "Code Cache", "GPUCache", "Service Worker/CacheStorage"};
+const Names kCodeCaches = {"Cache", "CachedData", "Code Cache", "GPUCache"};
+// In a Chromium browser's config folder; "*" is the profile. Each profile's Cache and Code Cache
+// normally live under the cache home, which the channel folder there covers as a whole.
+const Names kChromeConfigCaches = {
+    "GrShaderCache",
+    "GraphiteDawnCache",
+    "GPUPersistentCache",
+    "ShaderCache",
+    "*/Cache",
+    "*/Code Cache",
+    "*/GPUCache",
+    "*/Service Worker/CacheStorage",
+    "*/DawnGraphiteCache",
+    "*/DawnWebGPUCache",
+};
+const Names kEdgeConfigCaches = {"*/Cache", "*/Code Cache", "*/GPUCache", "*/DawnGraphiteCache",
+                                 "*/DawnWebGPUCache"};
+// Firefox keeps its HTTP cache apart from the profile, one folder per profile ("*"); the profile
+// itself, its offline site storage and the Safe Browsing lists stay.
+const Names kFirefoxCaches = {"*/cache2", "*/startupCache", "*/thumbnails"};
+
 // Builds one entry: its macOS locations, then (on Linux) whatever the calls below add.
 class Entry {
   public:
@@ -44,33 +68,23 @@ class Entry {
         }
         return *this;
     }
+    // An Electron application's caches inside its config folder.
+    Entry& electron(RootKind root, std::string folder, const std::string& app = {}) {
+        return linux(root, std::move(folder), kElectronCaches, app);
+    }
+    Entry& icons(Names names) {
+        target_.icons = strings(names);
+        return *this;
+    }
+    Entry& startsUnticked() {
+        target_.startsUnticked = true;
+        return *this;
+    }
     AppTarget done() { return std::move(target_); }
 
   private:
     AppTarget target_;
 };
-
-const Names kSlackCaches = {"Cache", "Code Cache", "GPUCache", "Service Worker/CacheStorage"};
-const Names kCodeCaches = {"Cache", "CachedData", "Code Cache", "GPUCache"};
-// In a Chromium browser's config folder; "*" is the profile. Each profile's Cache and Code Cache
-// normally live under the cache home, which the channel folder there covers as a whole.
-const Names kChromeConfigCaches = {
-    "GrShaderCache",
-    "GraphiteDawnCache",
-    "GPUPersistentCache",
-    "ShaderCache",
-    "*/Cache",
-    "*/Code Cache",
-    "*/GPUCache",
-    "*/Service Worker/CacheStorage",
-    "*/DawnGraphiteCache",
-    "*/DawnWebGPUCache",
-};
-const Names kEdgeConfigCaches = {"*/Cache", "*/Code Cache", "*/GPUCache", "*/DawnGraphiteCache",
-                                 "*/DawnWebGPUCache"};
-// Firefox keeps its HTTP cache apart from the profile, one folder per profile ("*"); the profile
-// itself, its offline site storage and the Safe Browsing lists stay.
-const Names kFirefoxCaches = {"*/cache2", "*/startupCache", "*/thumbnails"};
 
 }  // namespace
 
@@ -96,6 +110,7 @@ std::vector<AppTarget> buildCacheTargets() {
             .chromium(FlatpakCache, FlatpakConfig, "com.google.Chrome",
                       {"google-chrome", "google-chrome-beta", "google-chrome-unstable"},
                       kChromeConfigCaches)
+            .icons({"google-chrome", "com.google.Chrome"})
             .done());
 
     // Only the desktop app: "claude" is also an unrelated terminal program. The Linux app has no
@@ -109,6 +124,7 @@ std::vector<AppTarget> buildCacheTargets() {
             .at(LibraryCaches, "com.anthropic.claudefordesktop.ShipIt")
             .linux(ConfigHome, "Claude",
                    {"Cache", "Code Cache", "GPUCache", "DawnGraphiteCache", "DawnWebGPUCache"})
+            .icons({"claude-desktop", "claude"})
             .done());
 
     targets.push_back(Entry("Safari", "com.apple.Safari")
@@ -123,6 +139,7 @@ std::vector<AppTarget> buildCacheTargets() {
                           .linux(CacheHome, "spotify")
                           .linux(FlatpakCache, "spotify", {""}, "com.spotify.Client")
                           .linux(SnapCommon, ".cache/spotify", {""}, "spotify")
+                          .icons({"spotify-client", "spotify", "com.spotify.Client"})
                           .done());
 
     targets.push_back(Entry("Slack", "com.tinyspeck.slackmacgap", {.names = {"slack"}})
@@ -131,6 +148,7 @@ std::vector<AppTarget> buildCacheTargets() {
                           .linux(ConfigHome, "Slack", kSlackCaches)
                           .linux(FlatpakConfig, "Slack", kSlackCaches, "com.slack.Slack")
                           .linux(SnapCurrent, ".config/Slack", kSlackCaches, "slack")
+                          .icons({"slack", "com.slack.Slack"})
                           .done());
 
     targets.push_back(
@@ -144,6 +162,7 @@ std::vector<AppTarget> buildCacheTargets() {
             .chromium(FlatpakCache, FlatpakConfig, "com.microsoft.Edge",
                       {"microsoft-edge", "microsoft-edge-beta", "microsoft-edge-dev"},
                       kEdgeConfigCaches)
+            .icons({"microsoft-edge", "com.microsoft.Edge"})
             .done());
 
     targets.push_back(Entry("Visual Studio Code", "com.microsoft.VSCode", {.names = {"code"}})
@@ -151,6 +170,7 @@ std::vector<AppTarget> buildCacheTargets() {
                           .linux(ConfigHome, "Code", kCodeCaches)
                           .linux(FlatpakConfig, "Code", kCodeCaches, "com.visualstudio.code")
                           .linux(SnapCurrent, ".config/Code", kCodeCaches, "code")
+                          .icons({"code", "vscode", "com.visualstudio.code"})
                           .done());
 
     if (!kLinuxLocations) return targets;
@@ -164,6 +184,7 @@ std::vector<AppTarget> buildCacheTargets() {
             .linux(CacheHome, "mozilla/firefox", kFirefoxCaches)
             .linux(FlatpakCache, "mozilla/firefox", kFirefoxCaches, "org.mozilla.firefox")
             .linux(SnapCommon, ".cache/mozilla/firefox", kFirefoxCaches, "firefox")
+            .icons({"firefox", "firefox-esr", "org.mozilla.firefox"})
             .done());
 
     // Distribution packages name it "chromium" ("chromium-browser" on some); the snap's
@@ -179,6 +200,139 @@ std::vector<AppTarget> buildCacheTargets() {
                                     {"chromium"}, kChromeConfigCaches)
                           .chromium(SnapCommon, SnapCommon, "chromium", {"chromium"},
                                     kChromeConfigCaches, ".cache/")
+                          .icons({"chromium", "chromium-browser", "org.chromium.Chromium"})
+                          .done());
+
+    // Chromium's other browsers keep Chrome's layout under their own folder names; only the
+    // channels their own packaging names are listed. Each is told apart by the full path of its
+    // executable, which every helper process shares.
+    targets.push_back(
+        Entry("Brave", "com.brave.Browser",
+              {.paths = {"/opt/brave.com/brave/brave"}, .flatpakIDs = {"com.brave.Browser"}})
+            .chromium(CacheHome, ConfigHome, {}, {"BraveSoftware/Brave-Browser"},
+                      kChromeConfigCaches)
+            .chromium(FlatpakCache, FlatpakConfig, "com.brave.Browser",
+                      {"BraveSoftware/Brave-Browser"}, kChromeConfigCaches)
+            .icons({"brave-browser", "com.brave.Browser"})
+            .done());
+    targets.push_back(
+        Entry("Vivaldi", "com.vivaldi.Vivaldi",
+              {.paths = {"/opt/vivaldi/vivaldi-bin"}, .flatpakIDs = {"com.vivaldi.Vivaldi"}})
+            .chromium(CacheHome, ConfigHome, {}, {"vivaldi"}, kChromeConfigCaches)
+            .chromium(FlatpakCache, FlatpakConfig, "com.vivaldi.Vivaldi", {"vivaldi"},
+                      kChromeConfigCaches)
+            .icons({"vivaldi", "com.vivaldi.Vivaldi"})
+            .done());
+    targets.push_back(Entry("Opera", "com.opera.Opera",
+                            {.paths = {"/usr/lib/x86_64-linux-gnu/opera/opera"},
+                             .flatpakIDs = {"com.opera.Opera"}})
+                          .chromium(CacheHome, ConfigHome, {}, {"opera"}, kChromeConfigCaches)
+                          .chromium(FlatpakCache, FlatpakConfig, "com.opera.Opera", {"opera"},
+                                    kChromeConfigCaches)
+                          .icons({"opera", "com.opera.Opera"})
+                          .done());
+
+    // Beside its caches the cache folder holds the HSTS policies and the filter lists, which are
+    // not rebuilt offline. Its helpers are WebKitGTK's, shared with other applications.
+    const Names epiphanyCaches = {"WebKitCache", "CacheStorage", "icondatabase", "thumbnails"};
+    targets.push_back(Entry("GNOME Web", "org.gnome.Epiphany",
+                            {.paths = {"/usr/bin/epiphany"}, .flatpakIDs = {"org.gnome.Epiphany"}})
+                          .linux(CacheHome, "epiphany", epiphanyCaches)
+                          .linux(FlatpakCache, "epiphany", epiphanyCaches, "org.gnome.Epiphany")
+                          .icons({"org.gnome.Epiphany", "epiphany"})
+                          .done());
+
+    // Every Thunderbird process runs the same executable; its children carry "-contentproc".
+    const Names thunderbirdCaches = {"*/cache2", "*/startupCache"};
+    targets.push_back(
+        Entry("Thunderbird", "org.mozilla.Thunderbird",
+              {.paths = {"/usr/lib/thunderbird/thunderbird-bin"},
+               .flatpakIDs = {"org.mozilla.Thunderbird"}})
+            .linux(CacheHome, "thunderbird", thunderbirdCaches)
+            .linux(FlatpakCache, "thunderbird", thunderbirdCaches, "org.mozilla.Thunderbird")
+            .icons({"thunderbird", "org.mozilla.Thunderbird"})
+            .done());
+
+    // Electron applications; the snaps point their config folder at the revision's own.
+    targets.push_back(
+        Entry("Discord", "com.discordapp.Discord",
+              {.paths = {"/usr/share/discord/Discord", "/snap/discord/*/usr/share/discord/Discord"},
+               .flatpakIDs = {"com.discordapp.Discord"}})
+            .electron(ConfigHome, "discord")
+            .electron(FlatpakConfig, "discord", "com.discordapp.Discord")
+            .electron(SnapCurrent, ".config/discord", "discord")
+            .icons({"discord", "com.discordapp.Discord"})
+            .done());
+    targets.push_back(Entry("Signal", "org.signal.Signal",
+                            {.paths = {"/opt/Signal/signal-desktop",
+                                       "/snap/signal-desktop/*/opt/Signal/signal-desktop"},
+                             .flatpakIDs = {"org.signal.Signal"}})
+                          .electron(ConfigHome, "Signal")
+                          .electron(FlatpakConfig, "Signal", "org.signal.Signal")
+                          .electron(SnapCurrent, ".config/Signal", "signal-desktop")
+                          .icons({"signal-desktop", "org.signal.Signal"})
+                          .done());
+    targets.push_back(
+        Entry("Element", "im.riot.Riot",
+              {.paths = {"/opt/Element/element-desktop"}, .flatpakIDs = {"im.riot.Riot"}})
+            .electron(ConfigHome, "Element")
+            .electron(FlatpakConfig, "Element", "im.riot.Riot")
+            .icons({"element-desktop", "im.riot.Riot"})
+            .done());
+    targets.push_back(
+        Entry("Obsidian", "md.obsidian.Obsidian",
+              {.paths = {"/opt/Obsidian/obsidian"}, .flatpakIDs = {"md.obsidian.Obsidian"}})
+            .electron(ConfigHome, "obsidian")
+            .electron(FlatpakConfig, "obsidian", "md.obsidian.Obsidian")
+            .icons({"obsidian", "md.obsidian.Obsidian"})
+            .done());
+
+    // Caches no application owns: nothing to close.
+    targets.push_back(Entry("File thumbnails", std::nullopt)
+                          .linux(CacheHome, "thumbnails")
+                          .icons({"folder-pictures", "image-x-generic"})
+                          .done());
+    targets.push_back(Entry("Graphics shader caches", std::nullopt)
+                          .linux(CacheHome, "mesa_shader_cache")
+                          .linux(CacheHome, "mesa_shader_cache_db")
+                          .icons({"video-display"})
+                          .done());
+
+    // Steam's pre-compiled shaders, beside the games, their saves and Proton's prefixes. Debian's
+    // installer puts Steam in ~/.steam/debian-installation, Valve's launcher in the data home;
+    // the Flatpak keeps its own home in its sandbox folder. Rebuilding them costs each game
+    // minutes of full CPU, so the row comes unticked the first time.
+    const Names shaders = {"shadercache"};
+    targets.push_back(
+        Entry("Steam shader caches", "com.valvesoftware.Steam",
+              {.paths = {"~/.local/share/Steam/ubuntu12_32/steam",
+                         "~/.steam/debian-installation/ubuntu12_32/steam",
+                         "~/snap/steam/common/.local/share/Steam/ubuntu12_32/steam"},
+               .flatpakIDs = {"com.valvesoftware.Steam"}})
+            .linux(DataHome, "Steam/steamapps", shaders)
+            .linux(Home, ".steam/debian-installation/steamapps", shaders)
+            .linux(FlatpakHome, ".local/share/Steam/steamapps", shaders, "com.valvesoftware.Steam")
+            .linux(SnapCommon, ".local/share/Steam/steamapps", shaders, "steam")
+            .icons({"steam", "com.valvesoftware.Steam"})
+            .startsUnticked()
+            .done());
+
+    // Developer tools' caches, where their own variable may move them (see the XDG folders).
+    targets.push_back(Entry("Go build cache", std::nullopt)
+                          .linux(ToolFolder, {}, {""}, "GOCACHE")
+                          .icons({"text-x-go"})
+                          .done());
+    targets.push_back(Entry("npm", std::nullopt)
+                          .linux(ToolFolder, {}, {"_cacache"}, "npm_config_cache")
+                          .icons({"text-x-javascript"})
+                          .done());
+    targets.push_back(Entry("Yarn", std::nullopt)
+                          .linux(ToolFolder, {}, {""}, "YARN_CACHE_FOLDER")
+                          .icons({"yarn", "text-x-javascript"})
+                          .done());
+    targets.push_back(Entry("pip", std::nullopt)
+                          .linux(ToolFolder, {}, {""}, "PIP_CACHE_DIR")
+                          .icons({"text-x-python"})
                           .done());
     return targets;
 }

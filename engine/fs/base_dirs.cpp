@@ -14,6 +14,7 @@
 #include "engine/fs/home.h"
 #include "engine/fs/ownership.h"
 #include "engine/fs/resolver.h"
+#include "engine/fs/safety_guard.h"
 #include "engine/fs/unique_fd.h"
 
 namespace sweepkin {
@@ -98,6 +99,19 @@ bool within(const Place& a, const Place& b) {
 bool overlaps(const Place& a, const Place& b) {
     return within(a, b) || within(b, a);
 }
+
+// Where each tool keeps its cache when its variable says nothing.
+struct ToolDefault {
+    const char* variable;
+    bool inCacheHome;  // else in the home
+    const char* folder;
+};
+constexpr ToolDefault kToolDefaults[] = {
+    {"GOCACHE", true, "go-build"},
+    {"npm_config_cache", false, ".npm"},
+    {"YARN_CACHE_FOLDER", true, "yarn"},
+    {"PIP_CACHE_DIR", true, "pip"},
+};
 
 // `path` with "." and ".." taken as text: where an application that builds on the value puts
 // its folders when no link is in the way.
@@ -198,13 +212,52 @@ BaseDirs resolveBaseDirs(std::string_view home, const BaseDirVariables& variable
         dirs.leftOutAt = cache.text;
     }
     if (dirs.cacheLeftOut != LeftOut::No) dirs.cacheHome.clear();
+
+    // A tool's own variable may move its cache. Its folder goes as a whole, so the value must
+    // pass the XDG folders' checks, must hold none of the XDG folders, and must pass the guard as
+    // it stands: outside the cache home its name must say "cache".
+    const Place cacheHome = place(base + "/.cache");
+    for (const ToolDefault& tool : kToolDefaults) {
+        const auto value = variables.tools.find(tool.variable);
+        std::string folder;
+        if (value != variables.tools.end()) {
+            const std::string text = validatedBaseDir(value->second, home, "");
+            const Place p = place(text);
+            const bool holdsOthers = within(config, p) || within(state, p) || within(data, p) ||
+                                     within(cacheHome, p) ||
+                                     (!dirs.cacheHome.empty() && within(cache, p));
+            struct stat st;
+            const bool notAFolder = ::lstat(text.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+            if (text != base + "/" && isSafeCachePath(text, base, dirs.cacheHome) && !unusable(p) &&
+                !holdsOthers && !notAFolder) {
+                folder = p.text;
+            }
+        }
+        if (folder.empty()) {
+            const std::string& under = tool.inCacheHome ? dirs.cacheHome : base;
+            if (!under.empty() || !tool.inCacheHome) folder = under + "/" + tool.folder;
+        }
+        dirs.tools[tool.variable] = folder;
+    }
     return dirs;
 }
 
 const BaseDirVariables& startupBaseDirVariables() {
-    static const BaseDirVariables variables{variable("XDG_CACHE_HOME"), variable("XDG_CONFIG_HOME"),
-                                            variable("XDG_STATE_HOME"), variable("XDG_DATA_HOME"),
-                                            variable("CHROME_CONFIG_HOME")};
+    static const BaseDirVariables variables = [] {
+        BaseDirVariables read{variable("XDG_CACHE_HOME"), variable("XDG_CONFIG_HOME"),
+                              variable("XDG_STATE_HOME"), variable("XDG_DATA_HOME"),
+                              variable("CHROME_CONFIG_HOME")};
+        // npm and Yarn read their variables in either case.
+        for (const auto& [name, alias] : {std::pair{"GOCACHE", ""},
+                                          {"npm_config_cache", "NPM_CONFIG_CACHE"},
+                                          {"YARN_CACHE_FOLDER", "yarn_cache_folder"},
+                                          {"PIP_CACHE_DIR", ""}}) {
+            std::optional<std::string> value = variable(name);
+            if (!value && *alias != '\0') value = variable(alias);
+            if (value) read.tools[name] = *value;
+        }
+        return read;
+    }();
     return variables;
 }
 

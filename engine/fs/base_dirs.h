@@ -3,6 +3,7 @@
 // Each variable is read from the environment once and validated, so that no value can make the
 // guard admit the home folder, anything above it, or another XDG folder's contents.
 
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,6 +20,9 @@ struct BaseDirVariables {
     std::optional<std::string> dataHome = {};    // XDG_DATA_HOME
     // Chromium's browsers put their profiles here when it is set.
     std::optional<std::string> chromeConfigHome = {};  // CHROME_CONFIG_HOME
+    // The developer tools' own cache variables (GOCACHE, npm_config_cache, YARN_CACHE_FOLDER,
+    // PIP_CACHE_DIR), by name, when set.
+    std::map<std::string, std::string> tools = {};
 };
 
 // Why even the default cache home is not used.
@@ -43,6 +47,9 @@ struct BaseDirs {
     bool dataTrusted = true;
     LeftOut cacheLeftOut = LeftOut::No;
     std::string leftOutAt = {};  // the folder that decided it
+    // Each tool's cache folder: its variable's value where that passes the same checks as the
+    // XDG folders and the safety guard, else its default; empty when there is none.
+    std::map<std::string, std::string> tools = {};
 };
 
 // `value` with repeated and trailing slashes dropped when its text is usable, else home +

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <tuple>
 #include <unordered_set>
 
 #include "engine/catalogue/pattern.h"
@@ -28,7 +29,7 @@ enum class Follow : std::uint8_t {
 };
 
 // The folders the roots hang from, each reached by the way.
-enum class Base : std::uint8_t { Home, Cache, Config, Data, VarApp, Snap };
+enum class Base : std::uint8_t { Home, Cache, Config, Data, VarApp, Snap, Tool };
 
 // Which links each kind of root follows: on the way from its base folder (whose own way takes
 // the user's links), at the application's own folder (its first component, when that is not the
@@ -55,6 +56,7 @@ constexpr RootRule kRootRules[] = {
     {RootKind::FlatpakCache, Base::VarApp, {"{app}", "cache"}, {Never, Never}, Never, Never},
     {RootKind::FlatpakConfig, Base::VarApp, {"{app}", "config"}, {Never, Never}, Never, Never},
     {RootKind::FlatpakData, Base::VarApp, {"{app}", "data"}, {Never, Never}, Never, Never},
+    {RootKind::FlatpakHome, Base::VarApp, {"{app}"}, {Never}, Never, Never},
     {RootKind::SnapCommon, Base::Snap, {"{app}", "common"}, {Never, Never}, Never, Never},
     {RootKind::SnapCurrent, Base::Snap, {"{app}", "current"}, {Never, Revision}, Never, Never},
     {RootKind::LibraryCaches,
@@ -75,7 +77,12 @@ constexpr RootRule kRootRules[] = {
      {kLibraryElsewhere, kLibraryElsewhere},
      kLibraryElsewhere,
      kLibraryElsewhere},
+    // The folder a tool's variable names is the items' own folder; its parent is the root.
+    {RootKind::ToolFolder, Base::Tool, {}, {}, Never, Never},
 };
+
+static_assert(std::size(kRootRules) == static_cast<std::size_t>(RootKind::ToolFolder) + 1,
+              "one rule for every kind of root");
 
 const RootRule& ruleOf(RootKind kind) {
     return *std::find_if(std::begin(kRootRules), std::end(kRootRules),
@@ -285,6 +292,7 @@ Places currentPlaces() {
         places.cacheHome = dirs.cacheHome;
         places.configHome = dirs.configTrusted ? dirs.configHome : std::string();
         places.dataHome = dirs.dataTrusted ? dirs.dataHome : std::string();
+        places.tools = dirs.tools;
     }
     return places;
 }
@@ -314,6 +322,7 @@ struct Resolver::Root {
     Opened opened;
     std::shared_ptr<const UniqueFd> fd;
     std::string text;
+    std::string leaf;  // a tool's folder, below the root: the first component of every item
 };
 
 Resolver::Resolver() : Resolver(currentPlaces()) {}
@@ -335,6 +344,47 @@ const Opened& Resolver::home() {
     return *home_;
 }
 
+std::pair<std::string, std::string> Resolver::baseOf(const Location& location) const {
+    const std::string base = homePrefix(places_.home);
+    switch (ruleOf(location.root).base) {
+        case Base::Home:
+            return {base.empty() ? "/" : base, {}};
+        case Base::Cache:
+            return {places_.cacheHome, {}};
+        case Base::Config:
+            return {places_.configHome, {}};
+        case Base::Data:
+            return {places_.dataHome, {}};
+        case Base::VarApp:
+            return {base + "/.var/app", {}};
+        case Base::Snap:
+            return {base + "/snap", {}};
+        case Base::Tool:
+            break;
+    }
+    const auto tool = places_.tools.find(location.app);
+    if (tool == places_.tools.end() || tool->second.size() < 2) return {};
+    const std::size_t slash = tool->second.rfind('/');
+    return {slash == 0 ? "/" : tool->second.substr(0, slash), tool->second.substr(slash + 1)};
+}
+
+std::vector<std::string> Resolver::patterns(const Location& location) const {
+    const RootRule& rule = ruleOf(location.root);
+    auto [text, leaf] = baseOf(location);
+    if (text.empty()) return {};
+    for (const std::string_view part : rule.tail) {
+        if (!part.empty()) text = below(text, part == "{app}" ? location.app : part);
+    }
+    for (const std::string_view part :
+         {std::string_view(leaf), std::string_view(location.folder)}) {
+        if (!part.empty()) text = below(text, part);
+    }
+    std::vector<std::string> out;
+    for (const std::string& item : location.items)
+        out.push_back(item.empty() ? text : below(text, item));
+    return out;
+}
+
 const Resolver::Root* Resolver::root(const Location& location) {
     const RootRule& rule = ruleOf(location.root);
     auto& slot = roots_[{static_cast<int>(location.root), location.app}];
@@ -342,33 +392,14 @@ const Resolver::Root* Resolver::root(const Location& location) {
     slot = std::make_unique<Root>();
     if (home().reach != Reach::Reached) return nullptr;
 
-    const std::string base = homePrefix(places_.home);
     std::string text;
-    switch (rule.base) {
-        case Base::Home:
-            text = base.empty() ? "/" : base;
-            break;
-        case Base::Cache:
-            text = places_.cacheHome;
-            break;
-        case Base::Config:
-            text = places_.configHome;
-            break;
-        case Base::Data:
-            text = places_.dataHome;
-            break;
-        case Base::VarApp:
-            text = base + "/.var/app";
-            break;
-        case Base::Snap:
-            text = base + "/snap";
-            break;
-    }
+    std::tie(text, slot->leaf) = baseOf(location);
     if (text.empty()) return nullptr;  // a folder left out
     Opened at = openWay(text, rules_);
     struct stat st;
     // Every base folder is the user's own: the home, the XDG folders, ~/.var/app, ~/snap.
-    if (at.reach == Reach::Reached &&
+    // (A tool's folder was checked when its variable was read; its parent may be root's.)
+    if (at.reach == Reach::Reached && rule.base != Base::Tool &&
         (::fstat(at.fd.get(), &st) != 0 || st.st_uid != ::geteuid())) {
         at = refused(Refusal::OthersOwn, text);
     }
@@ -390,6 +421,7 @@ void Resolver::expand(const Location& location, std::string_view item, std::vect
     if (start == nullptr) return;
     const RootRule& rule = ruleOf(location.root);
     std::vector<std::string_view> parts = pathComponents(location.folder);
+    if (!start->leaf.empty()) parts.insert(parts.begin(), start->leaf);
     const std::size_t own = parts.size();
     for (const std::string_view part : pathComponents(item)) parts.push_back(part);
     // A location names entries below its root, never a folder above one of them.

@@ -73,6 +73,7 @@ Opened openWay(std::string_view path, const WayRules& rules);
 // The texts of the roots: the home and the validated XDG folders (empty: left out).
 struct Places {
     std::string home = {}, cacheHome = {}, configHome = {}, dataHome = {};
+    std::map<std::string, std::string> tools = {};  // a tool's variable to its cache folder
 };
 Places currentPlaces();
 
@@ -125,8 +126,14 @@ class Resolver {
     // The home as reached: why it was refused, when it was.
     const Opened& home();
 
+    // What the location names, as text with its "*" components; nothing when its root is left
+    // out. Nothing is looked at on disk.
+    std::vector<std::string> patterns(const Location& location) const;
+
   private:
     struct Root;
+    // The root's base folder, and for a tool's folder its own name (the first component below).
+    std::pair<std::string, std::string> baseOf(const Location& location) const;
     const Root* root(const Location& location);
     void expand(const Location& location, std::string_view item, std::vector<Item>& out,
                 std::vector<Stayed>* unreachable);

@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "engine/catalogue/pattern.h"
+#include "engine/fs/home.h"
 #include "engine/fs/unique_fd.h"
 #include "engine/process_values.h"
 
@@ -206,13 +207,14 @@ int pidfdSendSignal(int pidfd, int sig) {
 
 }  // namespace
 
-ProcRunningApps::ProcRunningApps() : rules_(processRulesOf(processValues().cacheTargets)) {}
+ProcRunningApps::ProcRunningApps() : ProcRunningApps(ProcessRules{}) {}
 
 ProcRunningApps::ProcRunningApps(const ProcessRules& extraRules, const std::string& pathRoot)
     : rules_(processRulesOf(processValues().cacheTargets)) {
     for (const auto& [bundleID, rule] : extraRules) rules_[bundleID] = rule;
     for (auto& [bundleID, rule] : rules_) {
-        for (std::string& path : rule.paths) path.insert(0, pathRoot);
+        // A path in the home (Steam installs itself there) is looked up in the current one.
+        for (std::string& path : rule.paths) path = pathRoot + expandTilde(path);
     }
 }
 

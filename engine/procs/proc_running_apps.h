@@ -18,7 +18,7 @@ class ProcRunningApps : public RunningApps {
     // The catalogue's process rules.
     ProcRunningApps();
     // `extraRules` adds entries to (or replaces entries of) the catalogue's rules. Every path rule
-    // is looked up below `pathRoot` (tests place stand-in executables in a scratch folder).
+    // ("~/" is the home) is looked up below `pathRoot` (tests place stand-ins in a scratch folder).
     explicit ProcRunningApps(const ProcessRules& extraRules, const std::string& pathRoot = {});
     ~ProcRunningApps() override;
 

@@ -14,6 +14,7 @@
 #include <sstream>
 #include <thread>
 
+#include "engine/fs/sizes.h"
 #include "ops/cleanup_report.h"
 #include "tests/support/tree.h"
 
@@ -48,19 +49,24 @@ std::string localNow() {
 // The guard lines for the Linux folders in use, as printed ("~/.cache"; no cache home: "").
 std::vector<std::pair<std::string, bool>> linuxGuardLines(const std::string& cache,
                                                           const std::string& config) {
+    const std::string data = "~/.local/share";
     std::vector<std::pair<std::string, bool>> lines;
     // clang-format off
     for (const auto& [folder, below] : std::vector<std::pair<std::string, std::string>>{
              {cache, "/google-chrome"}, {config, "/Claude/Cache"}, {cache, "/spotify"},
              {config, "/Slack/Cache"}, {cache, "/microsoft-edge"}, {config, "/Code/CachedData"},
-             {cache, "/mozilla/firefox"}, {cache, "/chromium"}}) {
+             {cache, "/mozilla/firefox"}, {cache, "/chromium"}, {cache, "/thumbnails"},
+             {"~", "/.npm/_cacache"}, {config, "/discord/Cache"},
+             {data, "/Steam/steamapps/shadercache"}}) {
         if (!folder.empty()) lines.emplace_back(folder + below, true);
     }
     for (const std::string& path :
          {config + "/google-chrome/Default/Cookies", config + "/google-chrome/Local State",
           config + "/Code/User", config + "/Slack/storage", config + "/spotify",
           config + "/Claude/config.json", "~/.var/app/com.spotify.Client/config/spotify"s, config,
-          "~/.mozilla/firefox"s, config + "/mozilla/firefox", config + "/chromium/Default/Cookies"}) {
+          "~/.mozilla/firefox"s, config + "/mozilla/firefox", config + "/chromium/Default/Cookies",
+          config + "/Signal/attachments.noindex", config + "/discord", "~/.thunderbird"s,
+          data + "/Steam/steamapps/common", "~/.npm"s}) {
         lines.emplace_back(path, false);
     }
     // clang-format on
@@ -75,9 +81,32 @@ std::string selfTestOutput(const std::map<std::string, std::string>& found = {},
                            const std::string& config = "~/.config") {
     std::string text = "Sweepkin — self test (DRY RUN, deletes nothing)\n" + std::string(56, '=') +
                        "\nCaches found (only those > 1 MB are shown in the panel):\n";
-    for (const char* name :
-         {"iCloud (CloudKit) cache", "Google Chrome", "Claude (desktop app)", "Safari", "Spotify",
-          "Slack", "Microsoft Edge", "Visual Studio Code", "Mozilla Firefox", "Chromium"}) {
+    for (const char* name : {"iCloud (CloudKit) cache",
+                             "Google Chrome",
+                             "Claude (desktop app)",
+                             "Safari",
+                             "Spotify",
+                             "Slack",
+                             "Microsoft Edge",
+                             "Visual Studio Code",
+                             "Mozilla Firefox",
+                             "Chromium",
+                             "Brave",
+                             "Vivaldi",
+                             "Opera",
+                             "GNOME Web",
+                             "Thunderbird",
+                             "Discord",
+                             "Signal",
+                             "Element",
+                             "Obsidian",
+                             "File thumbnails",
+                             "Graphics shader caches",
+                             "Steam shader caches",
+                             "Go build cache",
+                             "npm",
+                             "Yarn",
+                             "pip"}) {
         const auto it = found.find(name);
         text += std::string("  · ") + name + ": " +
                 (it == found.end() ? "not installed / no cache" : it->second) + "\n";
@@ -313,7 +342,26 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
         "F/chromium/Default/DawnGraphiteCache", flatChromium + "cache/chromium",
         flatChromium + "config/chromium/Default/Service Worker/CacheStorage",
         "~/snap/chromium/common/.cache/chromium",
-        "~/snap/chromium/common/chromium/Default/Code Cache"};
+        "~/snap/chromium/common/chromium/Default/Code Cache",
+        "C/BraveSoftware/Brave-Browser:Default/Cache/f", "F/BraveSoftware/Brave-Browser/Default/Cache",
+        "~/.var/app/com.brave.Browser/config/BraveSoftware/Brave-Browser/ShaderCache",
+        "C/vivaldi", "F/vivaldi/Default/Code Cache", "~/.var/app/com.vivaldi.Vivaldi/cache/vivaldi",
+        "C/opera", "F/opera/GrShaderCache", "~/.var/app/com.opera.Opera/config/opera/Default/GPUCache",
+        "C/epiphany/WebKitCache", "C/epiphany/CacheStorage", "C/epiphany/icondatabase",
+        "C/epiphany/thumbnails", "~/.var/app/org.gnome.Epiphany/cache/epiphany/WebKitCache",
+        "C/thunderbird/a.default-default/cache2", "C/thunderbird/a.default-default/startupCache",
+        "~/.var/app/org.mozilla.Thunderbird/cache/thunderbird/b.default/cache2",
+        "F/discord/Cache", "F/discord/DawnCache", "~/.var/app/com.discordapp.Discord/config/discord/GPUCache",
+        "~/snap/discord/42/.config/discord/Code Cache", "F/Signal/Cache",
+        "~/.var/app/org.signal.Signal/config/Signal/GPUCache", "~/snap/signal-desktop/9/.config/Signal/Cache",
+        "F/Element/Cache", "~/.var/app/im.riot.Riot/config/Element/Code Cache", "F/obsidian/GPUCache",
+        "~/.var/app/md.obsidian.Obsidian/config/obsidian/DawnWebGPUCache", "C/thumbnails:normal/a.png",
+        "C/mesa_shader_cache:ab/cd", "C/mesa_shader_cache_db",
+        "~/.local/share/Steam/steamapps/shadercache:257510/fozpipelinesv6/x",
+        "~/.steam/debian-installation/steamapps/shadercache",
+        "~/.var/app/com.valvesoftware.Steam/.local/share/Steam/steamapps/shadercache",
+        "~/snap/steam/common/.local/share/Steam/steamapps/shadercache", "C/go-build:00/a-d",
+        "~/.npm/_cacache:content-v2/x", "C/yarn:v6/npm-a/x", "C/pip:http/a/b"};
     // clang-format on
     // Data beside and above every cache folder stays, as do a macOS folder's data and ~/.cache's
     // content when another caches folder is in use.
@@ -323,7 +371,15 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
     std::vector<std::string> kept = {
         "~/.cache/spotify/not-the-cache-in-use", kChrome + "/Cookies", "F/mozilla/firefox/profiles.ini",
         "C" + fox + "safebrowsing/google4/x", "F" + fox + "storage/default/https+++a/cache/f",
-        "~/.mozilla/firefox/old.default/cache2/f", "F/google-chrome-extension-src/lib/GPUCache/f"};
+        "~/.mozilla/firefox/old.default/cache2/f", "F/google-chrome-extension-src/lib/GPUCache/f",
+        "C/epiphany/hsts-storage.sqlite", "C/epiphany/adblock/compiled", "~/.local/share/epiphany/cookies.sqlite",
+        "C/thunderbird/a.default-default/safebrowsing/x", "~/.thunderbird/a.default-default/prefs.js",
+        "F/discord/0.0.50/modules/m", "F/discord/settings.json", "F/Signal/attachments.noindex/a",
+        "F/Signal/sql/db.sqlite", "F/Signal/config.json", "F/Element/IndexedDB/x", "F/Element/sessionData/x",
+        "F/obsidian/obsidian.json", "C/gstreamer-1.0/registry.bin", "C/mesa_shader_cache_sf/x",
+        "~/.local/share/Steam/steamapps/common/Game/x", "~/.local/share/Steam/steamapps/compatdata/1/pfx",
+        "~/.local/share/Steam/userdata/1/x", "~/go/pkg/mod/x", "~/.npm/_logs/x.log", "F/yarn/global/x",
+        "~/.local/lib/python3.11/site-packages/x"};
     // clang-format on
     for (const std::string& entry : caches) {
         const std::string folder = entry.substr(0, entry.find(':'));
@@ -339,8 +395,10 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
         const std::map<char, std::string> roots = {
             {'C', cacheDir}, {'F', configDir}, {'~', "home/"}};
         const auto at = [&](const std::string& path) { return roots.at(path[0]) + path.substr(2); };
-        makeTree(tmp_.path(), {"home/snap/slack/current->123", "home/snap/code/current->7",
-                               "config-alias->home/.config", "home-alias->home"});
+        makeTree(tmp_.path(),
+                 {"home/snap/slack/current->123", "home/snap/code/current->7",
+                  "home/snap/discord/current->42", "home/snap/signal-desktop/current->9",
+                  "config-alias->home/.config", "home-alias->home"});
         for (const std::string& path : kept) {
             // Where the cache folder in use is elsewhere, ~/.cache is only another folder.
             if (!path.starts_with("~/.cache/") || cacheDir != "home/.cache/") {
@@ -356,24 +414,48 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
         Fingerprint expected = fingerprint(tmp_.path(), false);  // folders' own times change
         const RunResult selfTest = sweepkin({"--selftest"});
         EXPECT_EQ(selfTest.status, 0);
-        EXPECT_EQ(selfTest.out,
-                  selfTestOutput({{"Google Chrome", "3 MB  [WOULD LIST]  — 14 folder(s)"},
-                                  {"Claude (desktop app)", "1 MB  [WOULD LIST]  — 5 folder(s)"},
-                                  {"Spotify", "750 KB  [hidden (<1 MB)]  — 3 folder(s)"},
-                                  {"Slack", "2 MB  [WOULD LIST]  — 6 folder(s)"},
-                                  {"Microsoft Edge", "1 MB  [WOULD LIST]  — 5 folder(s)"},
-                                  {"Visual Studio Code", "2 MB  [WOULD LIST]  — 6 folder(s)"},
-                                  {"Mozilla Firefox", "1 MB  [WOULD LIST]  — 5 folder(s)"},
-                                  {"Chromium", "2 MB  [WOULD LIST]  — 8 folder(s)"}},
-                                 {}, cacheDir == "home/.cache/" ? "~/.cache" : tmp_ / "xdg/cache",
-                                 configDir == "home/.config/" ? "~/.config" : tmp_ / "xdg/config"));
+        // Each entry's folders and bytes (250,000 a folder), as listed and as freed; Chrome's
+        // GPUPersistentCache/GPUCache is listed once more but counts with the folder above it.
+        const std::pair<const char*, int> found[] = {{"Google Chrome", 13},
+                                                     {"Claude (desktop app)", 5},
+                                                     {"Spotify", 3},
+                                                     {"Slack", 6},
+                                                     {"Microsoft Edge", 5},
+                                                     {"Visual Studio Code", 6},
+                                                     {"Mozilla Firefox", 5},
+                                                     {"Chromium", 8},
+                                                     {"Brave", 3},
+                                                     {"Vivaldi", 3},
+                                                     {"Opera", 3},
+                                                     {"GNOME Web", 5},
+                                                     {"Thunderbird", 3},
+                                                     {"Discord", 4},
+                                                     {"Signal", 3},
+                                                     {"Element", 2},
+                                                     {"Obsidian", 2},
+                                                     {"File thumbnails", 1},
+                                                     {"Graphics shader caches", 2},
+                                                     {"Steam shader caches", 4},
+                                                     {"Go build cache", 1},
+                                                     {"npm", 1},
+                                                     {"Yarn", 1},
+                                                     {"pip", 1}};
+        std::map<std::string, std::string> lines;
+        std::string freed = "iCloud (CloudKit) cache 0 0 0\n";
+        for (const auto& [name, folders] : found) {
+            const std::int64_t bytes = 250'000LL * folders;
+            lines[name] = formatBytes(bytes) + "  [" +
+                          (bytes >= 1'000'000 ? "WOULD LIST" : "hidden (<1 MB)") + "]  — " +
+                          std::to_string(folders + (folders == 13)) + " folder(s)";
+            freed += std::string(name) + " " + std::to_string(bytes) + " " + std::to_string(bytes) +
+                     " 0\n" + (std::string(name) == "Claude (desktop app)" ? "Safari 0 0 0\n" : "");
+        }
+        EXPECT_EQ(
+            selfTest.out,
+            selfTestOutput(lines, {}, cacheDir == "home/.cache/" ? "~/.cache" : tmp_ / "xdg/cache",
+                           configDir == "home/.config/" ? "~/.config" : tmp_ / "xdg/config"));
         EXPECT_EQ(fingerprint(tmp_.path()), before) << "the dry run changed something";
-        EXPECT_EQ(sweepkin({"--every-target"}, {SWEEPKIN_DELETION_DRIVER}).out,
-                  "iCloud (CloudKit) cache 0 0 0\nGoogle Chrome 3250000 3250000 0\n"
-                  "Claude (desktop app) 1250000 1250000 0\nSafari 0 0 0\n"
-                  "Spotify 750000 750000 0\nSlack 1500000 1500000 0\n"
-                  "Microsoft Edge 1250000 1250000 0\nVisual Studio Code 1500000 1500000 0\n"
-                  "Mozilla Firefox 1250000 1250000 0\nChromium 2000000 2000000 0\n");
+        EXPECT_EQ(sweepkin({"--every-target"}, {SWEEPKIN_DELETION_DRIVER}).out, freed);
         for (const std::string& entry : caches) {
             const std::string folder = at(entry.substr(0, entry.find(':')));
             EXPECT_FALSE(exists(tmp_ / folder)) << folder;
@@ -488,7 +570,7 @@ TEST_F(CliTest, LinksAndValuesLeadingOutOfTheCachesTakeNothingElse) {
             ASSERT_TRUE(std::regex_search(line, m, std::regex(" (\\d+) (\\d+) 0$"))) << line;
             EXPECT_EQ(m.str(1), m.str(2)) << line;
         }
-        EXPECT_EQ(targets, 10);
+        EXPECT_EQ(targets, 26);
         EXPECT_EQ(fingerprint(tmp_.path(), false), expected);
         home_ = me;
     }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "engine/catalogue/catalogue.h"
 #include "engine/catalogue/pattern.h"
 #include "engine/fs/base_dirs.h"
 #include "engine/fs/resolver.h"
@@ -138,6 +139,36 @@ TEST(SafetyGuard, AdmitsOnlyPathsStrictlyInsideTheLinuxCachesFolders) {
     }
 }
 
+// Every location of the catalogue passes the guard as it stands, with the XDG folders and the
+// tools' folders where they are by default and elsewhere: a clean never leaves what the panel
+// counted.
+TEST(SafetyGuard, AdmitsEveryLocationOfTheCatalogue) {
+    // Where a variable moved a tool's folder outside the cache home, its name says "cache".
+    const auto tools = [](const std::string& in, const std::string& npm, const std::string& tail) {
+        return std::map<std::string, std::string>{{"GOCACHE", in + "/go-build" + tail},
+                                                  {"npm_config_cache", npm},
+                                                  {"YARN_CACHE_FOLDER", in + "/yarn" + tail},
+                                                  {"PIP_CACHE_DIR", in + "/pip" + tail}};
+    };
+    const Places everywhere[] = {
+        {"/home/t", "/home/t/.cache", "/home/t/.config", "/home/t/.local/share",
+         tools("/home/t/.cache", "/home/t/.npm", "")},
+        {"/home/t", "/srv/c", "/srv/f", "/srv/d", tools("/srv", "/srv/npm", "-cache")}};
+    for (const Places& places : everywhere) {
+        const Resolver resolver(places);
+        for (const AppTarget& target : buildCacheTargets()) {
+            for (const Location& location : target.locations) {
+                for (std::string text : resolver.patterns(location)) {
+                    for (std::size_t star; (star = text.find('*')) != std::string::npos;) {
+                        text.replace(star, 1, "Default");
+                    }
+                    EXPECT_TRUE(isSafeCachePath(text, places.home, places.cacheHome)) << text;
+                }
+            }
+        }
+    }
+}
+
 // Unset, empty, relative, the root, the home folder or above it, or with dot components: the
 // default; otherwise the value with single slashes and no trailing one.
 TEST(BaseDirs, UnusableValuesFallBackToTheDefaults) {
@@ -176,6 +207,23 @@ TEST(BaseDirs, UnusableValuesFallBackToTheDefaults) {
     }
     EXPECT_EQ(resolveBaseDirs("/home/tester", {std::nullopt, "/home/tester/snap/x"}).configHome,
               "/home/tester/.config");
+    // A tool's variable counts where its folder passes the guard and holds nothing else of
+    // the user's; otherwise the default.
+    const std::pair<std::string, std::string> tools[] = {
+        {"/home/tester/gocache", "/home/tester/gocache"},
+        {"/srv/go/", "/home/tester/.cache/go-build"},
+        {"relative-cache", "/home/tester/.cache/go-build"},
+        {"/home/tester/.cache", "/home/tester/.cache/go-build"},
+        {"/home/tester/.config/go-cache", "/home/tester/.config/go-cache"},
+        {"/home/tester/cache", "/home/tester/.cache/go-build"},
+        {"/home", "/home/tester/.cache/go-build"},
+        {"/home/tester/.cache/x/..", "/home/tester/.cache/go-build"}};
+    for (const auto& [value, folder] : tools) {
+        BaseDirVariables variables;
+        variables.tools["GOCACHE"] = value;
+        variables.configHome = "/home/tester/cache";
+        EXPECT_EQ(resolveBaseDirs("/home/tester", variables).tools["GOCACHE"], folder) << value;
+    }
     // A state folder others may add to, sticky or not: a link of theirs could take the report
     // anywhere.
     ScratchDir tmp;

@@ -27,8 +27,9 @@ namespace {
 
 // The scratch folder is the home; each entry's folders lie in it.
 AppTarget inHome(const char* name, std::optional<std::string> id, const char* folder,
-                 std::vector<std::string> items) {
-    return {name, std::move(id), {{RootKind::Home, {}, folder, std::move(items)}}};
+                 std::vector<std::string> items, bool startsUnticked = false) {
+    return {name, std::move(id), {{RootKind::Home, {}, folder, std::move(items)}}, {},
+            {},   startsUnticked};
 }
 
 struct World {
@@ -40,14 +41,14 @@ struct World {
         inHome("Slack", std::nullopt, "slack", {"Cache"}),
         inHome("Google Chrome", "test.chrome", "chrome", {"Cache", "*/Code Cache"}),
         inHome("Safari", std::nullopt, "safari", {"Cache", "Locked Cache"}),
-        inHome("Spotify", std::nullopt, "spotify", {"Cache"}),
+        inHome("Spotify", std::nullopt, "spotify", {"Cache"}, true),
         inHome("Visual Studio Code", std::nullopt, "code", {"Cache"})};
     ScriptedDesktop desktop;
     SettingsStore settings{QString::fromStdString(at("Sweepkin.conf"))};
     const std::string appName = "fakechrome-" + std::to_string(::getpid());  // this run's own
     ProcRunningApps apps{ProcessRules{{"test.chrome", {.names = {appName}}}}};
     ActivityLog log{at("state/Sweepkin.log"), 5'242'880};
-    Scanner scanner{model, targets, &settings, {"Spotify"}};
+    Scanner scanner{model, targets, &settings};
     std::unique_ptr<CleanRun> run = std::make_unique<CleanRun>(CleanRunContext{
         model, targets, desktop, settings, apps, log, at("state/report.md"),
         [this] { model.setLastCleanText(lastCleanText(settings)); },

@@ -48,6 +48,21 @@ const std::pair<const char*, const char*> kStandIns[] = {
     {"usr/lib/firefox-esr/firefox-esr -contentproc -isForBrowser", ""},
     {"bin/claude", ""},
     {"bin/claude-desktop", "com.anthropic.claudefordesktop"},
+    // Chromium's other browsers and the Electron applications, by full path; Thunderbird's
+    // children, GNOME Web's shared WebKit helpers; Steam in the home ("h").
+    {"opt/brave.com/brave/brave", "com.brave.Browser"},
+    {"opt/brave.com/brave/brave --type=renderer", ""},
+    {"opt/vivaldi/vivaldi-bin", "com.vivaldi.Vivaldi"},
+    {"usr/lib/x86_64-linux-gnu/opera/opera", "com.opera.Opera"},
+    {"usr/bin/epiphany", "org.gnome.Epiphany"},
+    {"usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/WebKitWebProcess", ""},
+    {"usr/lib/thunderbird/thunderbird-bin", "org.mozilla.Thunderbird"},
+    {"usr/lib/thunderbird/thunderbird-bin -contentproc", ""},
+    {"snap/discord/42/usr/share/discord/Discord", "com.discordapp.Discord"},
+    {"opt/Signal/signal-desktop", "org.signal.Signal"},
+    {"opt/Element/element-desktop", "im.riot.Riot"},
+    {"opt/Obsidian/obsidian", "md.obsidian.Obsidian"},
+    {"h/.local/share/Steam/ubuntu12_32/steam", "com.valvesoftware.Steam"},
 };
 
 bool has(const std::vector<AppInstance>& listed, QProcess* p) {
@@ -160,8 +175,10 @@ class TestCloseApp : public QObject {
     // The built-in rules, with their paths below the scratch folder, on the stand-ins above.
     void closesOnlyItsOwnApp_data() {
         QTest::addColumn<QString>("app");
-        for (const char* app : {"com.google.Chrome", "org.chromium.Chromium", "org.mozilla.firefox",
-                                "com.anthropic.claudefordesktop"}) {
+        for (const char* app :
+             {"com.google.Chrome", "org.chromium.Chromium", "org.mozilla.firefox",
+              "com.anthropic.claudefordesktop", "com.brave.Browser", "org.gnome.Epiphany",
+              "org.mozilla.Thunderbird", "com.discordapp.Discord", "com.valvesoftware.Steam"}) {
             QTest::newRow(app) << QString(app);
         }
     }
@@ -176,6 +193,7 @@ class TestCloseApp : public QObject {
             }
             QVERIFY(started.back());
         }
+        ::setenv("HOME", "/h", 1);
         Closing c(started, app.toStdString(), {}, dir_.path());
         for (std::size_t i = 0; i < started.size(); ++i) {
             const bool asked = app == kStandIns[i].second;
