@@ -2,15 +2,15 @@
 // private home (folders, files, links to folders inside and outside it, dangling links), then a
 // location rooted at that home, whose folder and item components may hold "*". The properties:
 // nothing outside the items the resolver named vanishes, what was measured is what was freed,
-// and every item goes whole. No link below the home may be followed, whatever the tree.
+// and every item goes whole. No link below the home may be followed, whatever the tree. A
+// violation prints the path and aborts, which the fuzzer records and the replay reports.
 
-#include <dirent.h>
 #include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <string>
@@ -20,73 +20,48 @@
 #include "engine/fs/deletion.h"
 #include "engine/fs/safety_guard.h"
 #include "engine/fs/sizes.h"
-#include "fuzz/fuzz_check.h"
+#include "tests/support/tree.h"
 
 namespace {
 
-// Reads the input front to back; past the end every byte is 0.
-class ByteReader {
-  public:
-    ByteReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-    std::uint8_t next() { return pos_ < size_ ? data_[pos_++] : 0; }
+[[noreturn]] void fail(const char* what, const std::string& path = {}) {
+    std::fprintf(stderr, "property violated: %s\n  path:", what);
+    for (const unsigned char c : path)
+        std::fprintf(stderr, c >= 0x20 && c < 0x7f ? "%c" : "\\x%02x", c);
+    std::fprintf(stderr, "\n");
+    std::abort();
+}
 
-  private:
-    const std::uint8_t* data_;
-    std::size_t size_;
-    std::size_t pos_ = 0;
+// Reads the input front to back; past the end every byte is 0.
+struct ByteReader {
+    const std::uint8_t* data;
+    std::size_t size, pos = 0;
+    std::uint8_t next() { return pos < size ? data[pos++] : 0; }
 };
 
 // Characters that are special somewhere (glob, shell, terminal) but ordinary to the matcher.
-constexpr std::string_view nameAlphabet = "abcA.*?[]\\ \n\xff";
-
 std::string nameFrom(ByteReader& in, std::size_t maxLength) {
-    const std::size_t length = in.next() % (maxLength + 1);
-    std::string name;
-    for (std::size_t i = 0; i < length; ++i) name += nameAlphabet[in.next() % nameAlphabet.size()];
+    static constexpr std::string_view alphabet = "abcA.*?[]\\ \n\xff";
+    std::string name(in.next() % (maxLength + 1), 'a');
+    for (char& c : name) c = alphabet[in.next() % alphabet.size()];
     return name;
 }
 
-int removeEntry(const char* path, const struct stat*, int, FTW*) {
-    ::remove(path);
-    return 0;
-}
-
-void removeTree(const std::string& path) {
-    ::nftw(path.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
-}
-
+// Its real path, so that the way to the home holds no link; removed at exit.
 const std::string& scratchFolder() {
-    static const std::string folder = [] {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string templ =
-            std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/sweepkin-fuzz-XXXXXX";
-        if (::mkdtemp(templ.data()) == nullptr)
-            sweepkin::fuzz::fail("cannot create a scratch folder");
-        // Its real path, so that the way to the home holds no link.
-        char* real = ::realpath(templ.c_str(), nullptr);
-        if (real == nullptr) sweepkin::fuzz::fail("cannot resolve the scratch folder");
-        templ = real;
-        std::free(real);
-        return templ;
-    }();
-    static const bool removedAtExit = std::atexit([] { removeTree(scratchFolder()); }) == 0;
-    (void)removedAtExit;
-    return folder;
-}
-
-bool usable(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+    static const sweepkin::fixtures::ScratchDir scratch;
+    return scratch.path();
 }
 
 // Up to 24 entries below the home; links may lead to "outside", beside it.
 void buildTree(ByteReader& in, const std::string& home, const std::string& outside) {
     std::vector<std::string> folders{home};
-    const int count = in.next() % 25;
-    for (int i = 0; i < count; ++i) {
+    for (int count = in.next() % 25; count > 0; --count) {
         const std::string parent = folders[in.next() % folders.size()];
         const std::uint8_t kind = in.next() % 6;
         const std::string name = nameFrom(in, 4);
-        if (!usable(name)) continue;
+        if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+            continue;
         const std::string path = parent + "/" + name;
         if (kind <= 1) {
             if (::mkdir(path.c_str(), 0755) == 0) folders.push_back(path);
@@ -104,15 +79,15 @@ void buildTree(ByteReader& in, const std::string& home, const std::string& outsi
     }
 }
 
-// Every entry below `root`, by its path, with its size; links are not followed.
-std::map<std::string, off_t> listing(const std::string& root) {
-    static std::map<std::string, off_t>* out;
-    std::map<std::string, off_t> entries;
+// Every entry below `root`, by its path; links are not followed.
+std::map<std::string, bool> listing(const std::string& root) {
+    static std::map<std::string, bool>* out;
+    std::map<std::string, bool> entries;
     out = &entries;
     ::nftw(
         root.c_str(),
-        [](const char* path, const struct stat* st, int, FTW*) {
-            (*out)[path] = st->st_size;
+        [](const char* path, const struct stat*, int, FTW*) {
+            (*out)[path] = true;
             return 0;
         },
         16, FTW_PHYS);
@@ -127,13 +102,12 @@ bool atOrBelow(const std::string& path, const std::string& folder) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace sweepkin;
-    ByteReader in(data, size);
+    using fixtures::removeTree;
+    ByteReader in{data, size};
     const std::string home = scratchFolder() + "/home", outside = scratchFolder() + "/outside";
     removeTree(home);
     removeTree(outside);
-    if (::mkdir(home.c_str(), 0700) != 0 || ::mkdir(outside.c_str(), 0755) != 0) {
-        fuzz::fail("cannot create the home");
-    }
+    if (::mkdir(home.c_str(), 0700) != 0 || ::mkdir(outside.c_str(), 0755) != 0) fail("no home");
     if (FILE* f = std::fopen((outside + "/Cache").c_str(), "w")) std::fclose(f);
     buildTree(in, home, outside);
 
@@ -146,37 +120,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto before = listing(scratchFolder());
     Resolver resolver(Places{home});
     const std::vector<Item> items = resolver.items({location});
-    // The guard turns some generated names away; the catalogue's never.
-    std::vector<Item> guarded;
-    for (const Item& item : items) {
-        if (isSafeCachePath(item.path)) guarded.push_back(item);
-    }
-    const std::int64_t measured = pathsSize(guarded);
-    // A link to nothing is nothing to remove: it stays.
-    std::vector<bool> dangling;
+    // The guard turns some generated names away (the catalogue's never); a link to nothing is
+    // nothing to remove: both stay.
+    std::vector<Item> removable;
     for (const Item& item : items) {
         struct stat st;
-        dangling.push_back(::stat(item.path.c_str(), &st) != 0);
+        if (isSafeCachePath(item.path) && ::stat(item.path.c_str(), &st) == 0)
+            removable.push_back(item);
     }
+    const std::int64_t measured = pathsSize(removable);
     const DeleteResult result = deleteCachePaths(items);
 
     const auto after = listing(scratchFolder());
-    for (const auto& [path, bytes] : before) {
-        bool named = false, removable = false;
-        for (std::size_t i = 0; i < items.size(); ++i) {
-            if (!atOrBelow(path, items[i].path)) continue;
-            named = true;
-            removable = removable || (isSafeCachePath(items[i].path) && !dangling[i]);
-        }
+    for (const auto& [path, unused] : before) {
+        bool named = false, goes = false;
+        for (const Item& item : items) named = named || atOrBelow(path, item.path);
+        for (const Item& item : removable) goes = goes || atOrBelow(path, item.path);
         const bool gone = !after.contains(path);
-        if (gone != removable || (gone && !named)) {
-            fuzz::printEscaped("path", path);
-            fuzz::fail(gone ? "something outside the items vanished"
-                            : "an item was not removed whole");
+        if (gone != goes || (gone && !named)) {
+            fail(gone ? "something outside the items vanished" : "an item was not removed whole",
+                 path);
         }
     }
-    if (!result.anyFailed && result.freed != measured) {
-        fuzz::fail("what was freed is not what was measured");
-    }
+    if (!result.anyFailed && result.freed != measured)
+        fail("what was freed is not what was measured");
     return 0;
 }

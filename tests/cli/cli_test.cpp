@@ -81,32 +81,14 @@ std::string selfTestOutput(const std::map<std::string, std::string>& found = {},
                            const std::string& config = "~/.config") {
     std::string text = "Sweepkin — self test (DRY RUN, deletes nothing)\n" + std::string(56, '=') +
                        "\nCaches found (only those > 1 MB are shown in the panel):\n";
-    for (const char* name : {"iCloud (CloudKit) cache",
-                             "Google Chrome",
-                             "Claude (desktop app)",
-                             "Safari",
-                             "Spotify",
-                             "Slack",
-                             "Microsoft Edge",
-                             "Visual Studio Code",
-                             "Mozilla Firefox",
-                             "Chromium",
-                             "Brave",
-                             "Vivaldi",
-                             "Opera",
-                             "GNOME Web",
-                             "Thunderbird",
-                             "Discord",
-                             "Signal",
-                             "Element",
-                             "Obsidian",
-                             "File thumbnails",
-                             "Graphics shader caches",
-                             "Steam shader caches",
-                             "Go build cache",
-                             "npm",
-                             "Yarn",
-                             "pip"}) {
+    // clang-format off
+    for (const char* name : {
+        "iCloud (CloudKit) cache", "Google Chrome", "Claude (desktop app)", "Safari", "Spotify",
+        "Slack", "Microsoft Edge", "Visual Studio Code", "Mozilla Firefox", "Chromium", "Brave",
+        "Vivaldi", "Opera", "GNOME Web", "Thunderbird", "Discord", "Signal", "Element",
+        "Obsidian", "File thumbnails", "Graphics shader caches", "Steam shader caches",
+        "Go build cache", "npm", "Yarn", "pip"}) {
+        // clang-format on
         const auto it = found.find(name);
         text += std::string("  · ") + name + ": " +
                 (it == found.end() ? "not installed / no cache" : it->second) + "\n";
@@ -283,31 +265,20 @@ TEST_F(CliTest, ClearPrintsAndReportsWhatItDid) {
     }
 }
 
-TEST_F(CliTest, ClearFinishesItsReportWhenTheOutputReaderHasGone) {
-    makeTree(home_, {kCloudKit + "/a=5000"});
-    EXPECT_EQ(sweepkin({"--clear-cloudkit-now"}, {}, true).status, 0);
-    EXPECT_FALSE(exists(home(kCloudKit)));
-    EXPECT_NE(readText(home(kReport)).find("- iCloud (CloudKit) cache: cleared 5 KB\n"),
-              std::string::npos);
-}
-
 // A Linux home with every location of the catalogue (native, Flatpak, snap) among files that must
 // never be touched: the dry run finds each application's folders, and removing what every entry
 // expands to takes exactly those folders and leaves every other file byte-identical.
 TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
     // The XDG cache ("C/") and config ("F/") folders, and the variables that put them there; a
-    // cache home that is the config home or the home folder, by text or through a link, is
-    // not used.
+    // cache home that is the home folder, or inside the config home through a link, is not used
+    // (the values' other checks are the base folders' own tests).
     const std::tuple<std::string, std::string, std::vector<std::string>> rows[] = {
         {"home/.cache/", "home/.config/", {}},
         {"xdg/cache/",
          "xdg/config/",
          {"XDG_CACHE_HOME=" + (tmp_ / "xdg/cache/"), "XDG_CONFIG_HOME=" + (tmp_ / "xdg/config")}},
         {"home/.cache/", "home/.config/", {"XDG_CACHE_HOME=" + home_, "XDG_CONFIG_HOME=/"}},
-        {"home/.cache/", "home/.config/", {"XDG_CACHE_HOME=" + home_ + "/.config/"}},
-        {"home/.cache/", "home/.config/", {"XDG_CACHE_HOME=" + (tmp_ / "config-alias")}},
-        {"home/.cache/", "home/.config/", {"XDG_CACHE_HOME=" + (tmp_ / "config-alias/new")}},
-        {"home/.cache/", "home/.config/", {"XDG_CACHE_HOME=" + (tmp_ / "home-alias")}}};
+        {"home/.cache/", "home/.config/", {"XDG_CACHE_HOME=" + (tmp_ / "config-alias/new")}}};
     // Cache folders, each with a 250,000-byte file (at the path after ':'). Snap's "current" links
     // lead the catalogue to the revision folders named here.
     const std::string chrome = "F/google-chrome/", flatChrome = "~/.var/app/com.google.Chrome/";
@@ -398,7 +369,7 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
         makeTree(tmp_.path(),
                  {"home/snap/slack/current->123", "home/snap/code/current->7",
                   "home/snap/discord/current->42", "home/snap/signal-desktop/current->9",
-                  "config-alias->home/.config", "home-alias->home"});
+                  "config-alias->home/.config"});
         for (const std::string& path : kept) {
             // Where the cache folder in use is elsewhere, ~/.cache is only another folder.
             if (!path.starts_with("~/.cache/") || cacheDir != "home/.cache/") {
@@ -416,30 +387,15 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
         EXPECT_EQ(selfTest.status, 0);
         // Each entry's folders and bytes (250,000 a folder), as listed and as freed; Chrome's
         // GPUPersistentCache/GPUCache is listed once more but counts with the folder above it.
-        const std::pair<const char*, int> found[] = {{"Google Chrome", 13},
-                                                     {"Claude (desktop app)", 5},
-                                                     {"Spotify", 3},
-                                                     {"Slack", 6},
-                                                     {"Microsoft Edge", 5},
-                                                     {"Visual Studio Code", 6},
-                                                     {"Mozilla Firefox", 5},
-                                                     {"Chromium", 8},
-                                                     {"Brave", 3},
-                                                     {"Vivaldi", 3},
-                                                     {"Opera", 3},
-                                                     {"GNOME Web", 5},
-                                                     {"Thunderbird", 3},
-                                                     {"Discord", 4},
-                                                     {"Signal", 3},
-                                                     {"Element", 2},
-                                                     {"Obsidian", 2},
-                                                     {"File thumbnails", 1},
-                                                     {"Graphics shader caches", 2},
-                                                     {"Steam shader caches", 4},
-                                                     {"Go build cache", 1},
-                                                     {"npm", 1},
-                                                     {"Yarn", 1},
-                                                     {"pip", 1}};
+        // clang-format off
+        const std::pair<const char*, int> found[] = {
+            {"Google Chrome", 13}, {"Claude (desktop app)", 5}, {"Spotify", 3}, {"Slack", 6},
+            {"Microsoft Edge", 5}, {"Visual Studio Code", 6}, {"Mozilla Firefox", 5},
+            {"Chromium", 8}, {"Brave", 3}, {"Vivaldi", 3}, {"Opera", 3}, {"GNOME Web", 5},
+            {"Thunderbird", 3}, {"Discord", 4}, {"Signal", 3}, {"Element", 2}, {"Obsidian", 2},
+            {"File thumbnails", 1}, {"Graphics shader caches", 2}, {"Steam shader caches", 4},
+            {"Go build cache", 1}, {"npm", 1}, {"Yarn", 1}, {"pip", 1}};
+        // clang-format on
         std::map<std::string, std::string> lines;
         std::string freed = "iCloud (CloudKit) cache 0 0 0\n";
         for (const auto& [name, folders] : found) {
@@ -479,7 +435,7 @@ TEST_F(CliTest, LinksAndValuesLeadingOutOfTheCachesTakeNothingElse) {
         std::string chmodAt = "";                // a folder given `mode`
         mode_t mode = 0;
     };
-    const std::string v = tmp_ / "v", disk = tmp_ / "disk", me = tmp_ / "home";
+    const std::string v = tmp_ / "v", me = tmp_ / "home";
     const bool root = ::geteuid() == 0;
     // Root's own /tmp is no other user's folder for root: a shared folder of another user's
     // stands in for it (nothing outside the scratch folder is ever at stake).
@@ -490,15 +446,11 @@ TEST_F(CliTest, LinksAndValuesLeadingOutOfTheCachesTakeNothingElse) {
         "settings, state or data; caches there are left alone.";
     // clang-format off
     const std::vector<Row> rows = {
-        // The user's own links: a top folder on another disk, one that is itself the item.
-        {{"home/.config/google-chrome->" + disk, "disk/Default/Cache/f=9", "disk/Default/Cookies=9"},
-         {}, {"disk/Default/Cache"}},
+        // The user's own link that is itself the item.
         {{"home/.cache/google-chrome->" + v, "v/f=9"}, {}, {"home/.cache/google-chrome"}},
         // A "*" in a value is a name, "//" and "/./" change nothing, and a cache home that
         // contains the home (through a link), or shares with the data home, is not used.
         {{"home/Projects/Code/Cache/f=9"}, {"XDG_CONFIG_HOME=" + me + "/*"}},
-        {{"u*/.cache/spotify/f=9", "u2/.cache/spotify/f=9", "u2/Library/Caches/CloudKit/f=9"},
-         {}, {"u*/.cache/spotify"}, "u*"},
         {{"home/.cache/spotify/f=9", "home/Library/Caches/CloudKit/f=9"}, {},
          {"home/.cache/spotify", "home/Library/Caches/CloudKit"}, "/./home//"},
         {{"up->.", "home/.cache/spotify/f=9", "spotify/f=9"}, {"XDG_CACHE_HOME=" + (tmp_ / "up")},
@@ -506,10 +458,6 @@ TEST_F(CliTest, LinksAndValuesLeadingOutOfTheCachesTakeNothingElse) {
         {{"home/.cache/spotify/f=9", "home/.cache/google-chrome/Default/Cache/f=9"},
          {"XDG_CONFIG_HOME=" + me + "/.cache"}, {"home/.cache/google-chrome/Default/Cache"}, "home",
          "", overlap},
-        {{"home/.cache/spotify/f=9"}, {"XDG_DATA_HOME=" + me + "/.cache/data"}, {}, "home", "",
-         overlap},
-        {{"home/Library/Caches->../Projects", "home/Projects/CloudKit/f=9"},
-         {"XDG_CACHE_HOME=" + me + "/Library"}},
         // A config value refused here that the applications still use; a cache home that is the
         // home spelled with ".."; the user's links into a cache folder or a sandbox.
         {{"home/.cache/google-chrome/Default/Cookies=9", "home/.cache/spotify/prefs=9"},
@@ -544,7 +492,7 @@ TEST_F(CliTest, LinksAndValuesLeadingOutOfTheCachesTakeNothingElse) {
     for (const Row& row : rows) {
         SCOPED_TRACE(::testing::PrintToString(row.tree));
         resetHome();
-        for (const char* gone : {"u*", "u2", "v", "disk", "up", "spotify", "shared", "open"}) {
+        for (const char* gone : {"v", "up", "spotify", "shared", "open"}) {
             removeTree(tmp_ / gone);
         }
         makeTree(tmp_.path(), row.tree);
@@ -576,8 +524,8 @@ TEST_F(CliTest, LinksAndValuesLeadingOutOfTheCachesTakeNothingElse) {
     }
 }
 
-// The earlier report stays whole when the new one finds no room or its writer is killed at any
-// moment; the next write clears the temporary files of killed writers.
+// The earlier report stays whole when the new one finds no room; the next write clears the
+// temporary files of killed writers.
 TEST(CleanupReport, IsAlwaysTheOldOrTheNewOneUnderFaults) {
     ScratchDir tmp;
     const std::string report = tmp / "report.md";
@@ -602,29 +550,9 @@ TEST(CleanupReport, IsAlwaysTheOldOrTheNewOneUnderFaults) {
     });
     EXPECT_EQ(noRoom, "failed");
     EXPECT_TRUE(text() == textB && !leftovers());
-    const auto start = std::chrono::steady_clock::now();
-    ASSERT_TRUE(writeCleanupReport(report, lines('A'), 4, 5, 6));
-    const std::string textA = text();
-    // Kill delays spread over about two writes, so kills land before, inside and after writes.
-    std::uniform_int_distribution<long> delay(
-        0, 2000 + 2 * (std::chrono::steady_clock::now() - start) / 1us);
-    std::mt19937 random(20261206);
-    int torn = 0;
-    for (int kill = 0; kill < 200; ++kill) {
-        std::fflush(nullptr);
-        const pid_t pid = ::fork();
-        if (pid == 0) {  // the child writes until it is killed
-            for (unsigned round = 0;; ++round) {
-                writeCleanupReport(report, lines(round % 2 == 0 ? 'B' : 'A'), 4, 5, 6);
-            }
-        }
-        std::this_thread::sleep_for(delay(random) * 1us);
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
-        const std::string now = text();
-        torn += now != textA && now != textB;
-    }
-    EXPECT_EQ(torn, 0) << "kills left a partial report";
+    // A writer killed between creating its temporary file and the rename left it behind: the
+    // next write clears it (its pid is beyond any the kernel hands out).
+    writeText(tmp / ".report.md.4194305-0-1.tmp", "half a report");
     ASSERT_TRUE(writeCleanupReport(report, lines('B'), 4, 5, 6));
     EXPECT_TRUE(text() == textB && !leftovers()) << "temporary files of killed writers remain";
 }

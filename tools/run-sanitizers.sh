@@ -6,10 +6,10 @@
 #         two-thread walk and deletion) under ThreadSanitizer, in build-tsan.
 # End-to-end, packaging, screenshot and "slow" tests are left to the plain test run.
 #
-# Usage: tests/hardening/run-sanitizers.sh [asan|tsan|all]     (default: all)
+# Usage: tools/run-sanitizers.sh [asan|tsan|all]     (default: all)
 # Environment: SWEEPKIN_JOBS (default 2) build and test parallelism.
 set -euo pipefail
-cd "$(dirname "${BASH_SOURCE[0]}")/../.."
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 JOBS=${SWEEPKIN_JOBS:-2}
 EXCLUDE='e2e|packag|screenshot'
