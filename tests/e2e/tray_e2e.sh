@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# tray_e2e.sh PATH/TO/sweepkin ARTIFACTS_DIR: on a real X server, the first-run agreement, the
-# tray icon, the panel, a clean of four fake caches in a Linux home (native, snap, one macOS-style;
-# profile files beside them, and behind links planted in Flatpak folders, must survive), the report, the log, nothing written under ~/Library,
-# the empty panel after, and a second launch that opens the running copy's panel. Stand-in
-# applications run beside it: the clean closes Spotify's and Code's; a "chrome" outside Google's
-# folder is not Chrome and runs on.
+# tray_e2e.sh PATH/TO/sweepkin ARTIFACTS_DIR: the agreement, the tray icon, the panel, a clean of
+# four caches (native, snap, macOS-style) beside profile files and links planted in Flatpak folders
+# that must survive, the report, the log, the empty panel after, a second launch. Stand-ins: the
+# clean closes Spotify's and Code's; a "chrome" outside Google's folder is not Chrome and runs on.
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/x_session.sh"
 start_x tray

@@ -1,20 +1,12 @@
-# Sourced by the end-to-end scripts (arguments PATH/TO/sweepkin ARTIFACTS_DIR): an X server, an
-# optional tray, a scratch home, waiting, screenshots and answering alerts; whatever it starts is
-# stopped on exit. The program runs with SWEEPKIN_TEST_DUMP=FILE, so FILE holds the panel's texts
-# (rows as "[x] name — size"), "@visible 0|1", "@clean X Y ENABLED" (the clean button's centre on
-# screen), and FILE.alert the open alert's message and buttons: no need to read pixels.
-#
-# The program asks running applications it finds in /proc to quit before it cleans their caches.
-# So the whole run (X server, tray, program, stand-in applications) happens in a process namespace
-# of its own with its own /proc: the program sees, and can signal, this run's processes only, never
-# the developer's browser or editor (this script is its first process). Where no such namespace
-# can be made the run is skipped.
-#
-# An ordinary user gets that namespace inside a user namespace of its own (as its root), where
-# the real root's folders (/, /tmp) belong to no one the run knows: Sweepkin rightly leaves alone
-# a home below another user's folder. So such a run also gets a root folder of its own, a tmpfs
-# (mounted over /mnt, in its own mount namespace) with the system's folders bound into it and its
-# own /tmp: the home's way belongs to this user alone, and nothing is left behind.
+# Sourced by the end-to-end scripts (PATH/TO/sweepkin ARTIFACTS_DIR): an X server, a tray, a
+# scratch home, waiting, screenshots, answering alerts; all stopped on exit. With
+# SWEEPKIN_TEST_DUMP=FILE the program writes the panel's texts ("[x] name — size" rows,
+# "@visible 0|1", "@clean X Y ENABLED") to FILE and the open alert to FILE.alert.
+# The run has a process namespace of its own, so the program sees and closes only the run's own
+# stand-ins, never the developer's browser (skipped where none can be made). An ordinary user gets
+# it in a user namespace, where root's folders belong to no one the run knows and Sweepkin rightly
+# leaves a home below them alone: so the run also gets a root folder of its own (a tmpfs over /mnt
+# with the system's folders bound in, and its own /tmp), and leaves nothing behind.
 if [ $$ != 1 ]; then
     own_pids=(unshare --pid --mount-proc --kill-child)
     [ "$(id -u)" = 0 ] || own_pids=(unshare --user --map-root-user --mount --pid --mount-proc --kill-child)

@@ -31,16 +31,8 @@ std::string look(const std::string& scratch, const Location& location, const std
     Resolver resolver(Places{h, h + "/.cache", h + "/.config", h + "/.local/share"});
     const std::vector<Item> items = resolver.items({location});
     if (items.empty()) return "-";
-    switch (classify(items[0].parent->get(), items[0].name).kind) {
-        case ItemKind::Link:
-            return "l";
-        case ItemKind::Folder:
-            return "r";
-        case ItemKind::Others:
-            return "o";
-        default:
-            return "?";
-    }
+    // By ItemKind: Missing, Link, Mount, Others, File, Folder.
+    return {"?l?o?r"[static_cast<int>(classify(items[0].parent->get(), items[0].name).kind)]};
 }
 
 // Builds `tree` in a fresh scratch folder, lets `prepare` change it (false: it could not), then

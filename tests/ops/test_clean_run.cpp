@@ -334,20 +334,6 @@ class TestCleanRun : public QObject {
                                                     CacheRow{"Spotify", 3'000'000, false}}));
     }
 
-    // The run's owner going away waits for the body, which completes; only the finish is dropped.
-    void ownerGoneBeforeFinishSkipsOnlyTheFinish() {
-        World w;
-        writeFile(w.at("slack/Cache/blob"), 2'000'000);
-        w.model.setRows({CacheRow{"Slack", 2'000'000, true}});
-        w.desktop.answers = {0};
-        w.run->cleanSelected();
-        w.run.reset();
-        QVERIFY(exists(w.at("state/report.md")) && w.settings.dateValue(keys::lastClean));
-        QCoreApplication::sendPostedEvents();
-        QVERIFY(w.desktop.alerts.size() == 1 && w.model.cleaning() &&
-                !exists(w.at("slack/Cache")) && w.scanner.scanGeneration() == 0);
-    }
-
     // After a failure the dialog names what stayed and why; its second button, offered only
     // then, opens the help page.
     void completionDialog() {

@@ -10,7 +10,6 @@
 
 #include "ops/settings.h"
 #include "ops/ui_model.h"
-#include "shell/agreement.h"
 #include "shell/login.h"
 #include "shell/single_instance.h"
 #include "shell/xdg_autostart.h"
@@ -18,22 +17,6 @@
 
 namespace sweepkin {
 namespace {
-
-// Agreeing, refusing with Quit and asking once only are exercised end to end.
-TEST(Agreement, ViewOpensTheLicenseAndAsksAgainAndClosingRefuses) {
-    QTemporaryDir dir;
-    SettingsStore settings(dir.path() + "/settings.ini");
-    testing::ScriptedDesktop desktop;
-    const QString license = "/opt/LICENSE.txt";
-    const auto run = [&] { return ensureAgreementAccepted(desktop, settings, {}, license); };
-    settings.setBool("acceptedEULA", true);  // an older agreement does not count
-    desktop.answers = {-1, 1, 1, 0};
-    EXPECT_FALSE(run()) << "closing the prompt counts as quit";
-    EXPECT_TRUE(run());
-    EXPECT_EQ(desktop.openedUrls, QList<QUrl>(2, QUrl::fromLocalFile(license)));
-    EXPECT_EQ(desktop.alerts.at(3).buttons, (QStringList{"I Agree", "View Full License", "Quit"}));
-    EXPECT_TRUE(settings.boolValue(keys::acceptedEULAv1));
-}
 
 TEST(Autostart, ExecIsQuotedAndEscapedByTheDesktopEntryRules) {
     const std::pair<QString, QString> cases[] = {
