@@ -5,14 +5,14 @@
 // and every item goes whole. No link below the home may be followed, whatever the tree. A
 // violation prints the path and aborts, which the fuzzer records and the replay reports.
 
-#include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
+#include <filesystem>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -80,18 +80,11 @@ void buildTree(ByteReader& in, const std::string& home, const std::string& outsi
 }
 
 // Every entry below `root`, by its path; links are not followed.
-std::map<std::string, bool> listing(const std::string& root) {
-    static std::map<std::string, bool>* out;
-    std::map<std::string, bool> entries;
-    out = &entries;
-    ::nftw(
-        root.c_str(),
-        [](const char* path, const struct stat*, int, FTW*) {
-            (*out)[path] = true;
-            return 0;
-        },
-        16, FTW_PHYS);
-    return entries;
+std::set<std::string> listing(const std::string& root) {
+    std::set<std::string> out;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
+        out.insert(entry.path());
+    return out;
 }
 
 bool atOrBelow(const std::string& path, const std::string& folder) {
@@ -132,7 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const DeleteResult result = deleteCachePaths(items);
 
     const auto after = listing(scratchFolder());
-    for (const auto& [path, unused] : before) {
+    for (const std::string& path : before) {
         bool named = false, goes = false;
         for (const Item& item : items) named = named || atOrBelow(path, item.path);
         for (const Item& item : removable) goes = goes || atOrBelow(path, item.path);

@@ -46,36 +46,11 @@ std::string localNow() {
     return {text, std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", std::localtime(&now))};
 }
 
-// The guard lines for the Linux folders in use, as printed ("~/.cache"; no cache home: "").
-std::vector<std::pair<std::string, bool>> linuxGuardLines(const std::string& cache,
-                                                          const std::string& config) {
-    const std::string data = "~/.local/share";
-    std::vector<std::pair<std::string, bool>> lines;
-    // clang-format off
-    for (const auto& [folder, below] : std::vector<std::pair<std::string, std::string>>{
-             {cache, "/google-chrome"}, {config, "/Claude/Cache"}, {cache, "/spotify"},
-             {config, "/Slack/Cache"}, {cache, "/microsoft-edge"}, {config, "/Code/CachedData"},
-             {cache, "/mozilla/firefox"}, {cache, "/chromium"}, {cache, "/thumbnails"},
-             {"~", "/.npm/_cacache"}, {config, "/discord/Cache"},
-             {data, "/Steam/steamapps/shadercache"}}) {
-        if (!folder.empty()) lines.emplace_back(folder + below, true);
-    }
-    for (const std::string& path :
-         {config + "/google-chrome/Default/Cookies", config + "/google-chrome/Local State",
-          config + "/Code/User", config + "/Slack/storage", config + "/spotify",
-          config + "/Claude/config.json", "~/.var/app/com.spotify.Client/config/spotify"s, config,
-          "~/.mozilla/firefox"s, config + "/mozilla/firefox", config + "/chromium/Default/Cookies",
-          config + "/Signal/attachments.noindex", config + "/discord", "~/.thunderbird"s,
-          data + "/Steam/steamapps/common", "~/.npm"s}) {
-        lines.emplace_back(path, false);
-    }
-    // clang-format on
-    return lines;
-}
-
-// The self-test output: `found` targets with their text, the others none, `failing` guard lines,
-// the Linux lines for the given cache and config homes.
-std::string selfTestOutput(const std::map<std::string, std::string>& found = {},
+// The self-test output expected beside `out`, the program's: `found` targets with their text, the
+// others none, `failing` guard lines. The Linux guard lines are the program's own list, copied
+// from `out` as long as each passes unless failing and the cache and config homes in use show.
+std::string selfTestOutput(const std::string& out,
+                           const std::map<std::string, std::string>& found = {},
                            const std::set<std::string>& failing = {},
                            const std::string& cache = "~/.cache",
                            const std::string& config = "~/.config") {
@@ -94,15 +69,26 @@ std::string selfTestOutput(const std::map<std::string, std::string>& found = {},
                 (it == found.end() ? "not installed / no cache" : it->second) + "\n";
     }
     text += "\nSAFETY GUARD (isSafeCachePath) — must ALLOW caches, must REFUSE data:\n";
-    std::vector<std::pair<std::string, bool>> lines;
-    for (const std::string& path : kMustAllow) lines.emplace_back(path, true);
-    for (const std::string& path : kMustRefuse) lines.emplace_back(path, false);
-    for (const auto& line : linuxGuardLines(cache, config)) lines.push_back(line);
-    for (const auto& [path, allow] : lines) {
+    const auto line = [&](const std::string& path, bool allow) {
         text += std::string("  ") + (failing.contains(path) ? "FAIL ✗" : "PASS") +
                 (allow ? "  allow   " : "  refuse  ") + path + "\n";
+    };
+    for (const std::string& path : kMustAllow) line(path, true);
+    for (const std::string& path : kMustRefuse) line(path, false);
+    const std::string end = "\n  PASS  license text bundled\n";
+    std::istringstream linux(
+        out.substr(0, out.find(end)).substr(std::min(text.size(), out.size())));
+    bool cacheShown = cache.empty(), configShown = false;
+    for (std::string printed; std::getline(linux, printed);) {
+        std::smatch m;
+        if (std::regex_match(printed, m, std::regex("  (PASS|FAIL ✗)  (allow |refuse)  (.+)")) &&
+            (m[1] == "PASS") != failing.contains(m[3])) {
+            line(m[3], m[2] == "allow ");
+        }
+        cacheShown = cacheShown || m[3] == cache + "/spotify";
+        configShown = configShown || m[3] == config;
     }
-    return text + "\n  PASS  license text bundled\n\n" +
+    return text + (cacheShown && configShown ? "" : "(not the homes in use)\n") + end + "\n" +
            (failing.empty() ? "✓ ALL SAFETY CHECKS PASSED\n" : "✗ SAFETY CHECKS FAILED\n");
 }
 
@@ -142,8 +128,8 @@ TEST_F(CliTest, SelfTestFailsWhenTheGuardAdmitsTheHomeOrTheConfigFolder) {
         makeDirs(home_);
         extraEnv_ = env;
         const RunResult result = sweepkin({"--selftest"});
-        EXPECT_EQ(result.out,
-                  selfTestOutput({}, {failing.empty() ? config : failing}, "~/.cache", config));
+        EXPECT_EQ(result.out, selfTestOutput(result.out, {}, {failing.empty() ? config : failing},
+                                             "~/.cache", config));
         EXPECT_EQ(result.status, 1);
     }
 }
@@ -176,7 +162,8 @@ TEST_F(CliTest, OnlyExactFlagsChooseACommandLineModeAndTheDryRunChangesNothing) 
         if (mode == SelfTest) {
             EXPECT_EQ(
                 result.out,
-                selfTestOutput({{"iCloud (CloudKit) cache", "1 MB  [WOULD LIST]  — 1 folder(s)"},
+                selfTestOutput(result.out,
+                               {{"iCloud (CloudKit) cache", "1 MB  [WOULD LIST]  — 1 folder(s)"},
                                 {"Spotify", "1000 KB  [hidden (<1 MB)]  — 1 folder(s)"},
                                 {"Visual Studio Code", "10 KB  [hidden (<1 MB)]  — 4 folder(s)"}}));
         } else if (mode == Help) {
@@ -406,18 +393,16 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
             freed += std::string(name) + " " + std::to_string(bytes) + " " + std::to_string(bytes) +
                      " 0\n" + (std::string(name) == "Claude (desktop app)" ? "Safari 0 0 0\n" : "");
         }
-        EXPECT_EQ(
-            selfTest.out,
-            selfTestOutput(lines, {}, cacheDir == "home/.cache/" ? "~/.cache" : tmp_ / "xdg/cache",
-                           configDir == "home/.config/" ? "~/.config" : tmp_ / "xdg/config"));
+        EXPECT_EQ(selfTest.out,
+                  selfTestOutput(selfTest.out, lines, {},
+                                 cacheDir == "home/.cache/" ? "~/.cache" : tmp_ / "xdg/cache",
+                                 configDir == "home/.config/" ? "~/.config" : tmp_ / "xdg/config"));
         EXPECT_EQ(fingerprint(tmp_.path()), before) << "the dry run changed something";
         EXPECT_EQ(sweepkin({"--every-target"}, {SWEEPKIN_DELETION_DRIVER}).out, freed);
         for (const std::string& entry : caches) {
             const std::string folder = at(entry.substr(0, entry.find(':')));
             EXPECT_FALSE(exists(tmp_ / folder)) << folder;
-            std::erase_if(expected, [&](const auto& e) {
-                return e.first == folder || e.first.starts_with(folder + "/");
-            });
+            forget(expected, folder);
         }
         EXPECT_EQ(fingerprint(tmp_.path(), false), expected);
     }
@@ -503,11 +488,7 @@ TEST_F(CliTest, LinksAndValuesLeadingOutOfTheCachesTakeNothingElse) {
         home_ = row.home == "/tmp" ? row.home : tmp_.path() + "/" + row.home;
         extraEnv_ = row.env;
         Fingerprint expected = fingerprint(tmp_.path(), false);
-        for (const std::string& gone : row.gone) {
-            std::erase_if(expected, [&](const auto& e) {
-                return e.first == gone || e.first.starts_with(gone + "/");
-            });
-        }
+        for (const std::string& gone : row.gone) forget(expected, gone);
         const RunResult said =
             sweepkin({}, {"sh", "-c", "exec \"$0\" --version 2>&1", SWEEPKIN_BINARY});
         EXPECT_EQ(said.out, (row.said.empty() ? "" : row.said + "\n") + "Sweepkin 4.0\n");

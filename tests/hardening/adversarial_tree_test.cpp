@@ -22,19 +22,14 @@ namespace {
 
 using namespace std::string_literals;
 
-// Paths below $HOME as locations rooted at the home: no link below the home is followed.
-std::vector<Location> below(const std::vector<std::string>& paths) {
-    const std::string home = std::getenv("HOME");
-    std::vector<Location> out;
-    for (const std::string& path : paths) {
-        out.push_back({RootKind::Home, {}, path.substr(home.size() + 1), {""}});
-    }
-    return out;
+// Paths below $HOME as locations rooted at the home.
+std::vector<Location> below(std::vector<std::string> paths) {
+    for (std::string& path : paths) path.erase(0, std::strlen(std::getenv("HOME")) + 1);
+    return homeLocations(paths);
 }
 
 std::int64_t sizeAt(const std::string& path) {
-    Resolver resolver;
-    const std::vector<Item> items = resolver.items(below({path}));
+    const std::vector<Item> items = Resolver().items(below({path}));
     return items.empty() ? 0 : itemSize(items.front());
 }
 

@@ -143,13 +143,12 @@ RunResult runProgram(const std::vector<std::string>& argv, const std::vector<std
     return runShell(command, readerGoesAway);
 }
 
-std::vector<Item> homeItems(const std::vector<std::string>& relatives) {
-    Resolver resolver;
+std::vector<Location> homeLocations(const std::vector<std::string>& relatives) {
     std::vector<Location> locations;
     for (const std::string& relative : relatives) {
         locations.push_back({RootKind::Home, {}, relative, {""}});
     }
-    return resolver.items(locations);
+    return locations;
 }
 
 }  // namespace sweepkin::fixtures

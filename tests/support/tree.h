@@ -36,14 +36,22 @@ bool exists(const std::string& path);  // lstat: a dangling link exists
 // Builds "a/b=N" (N bytes), "a/b/" (folder), "a/b->target" (link) below `root`; returns the bytes.
 std::int64_t makeTree(const std::string& root, const std::vector<std::string>& entries);
 
-// The items at these paths below the home folder ($HOME), reached as a location rooted at the
-// home reaches them: no link below the home is followed.
-std::vector<Item> homeItems(const std::vector<std::string>& relatives);
+// Locations rooted at the home folder ($HOME) naming these paths below it, and the items they
+// reach: no link below the home is followed.
+std::vector<Location> homeLocations(const std::vector<std::string>& relatives);
+inline std::vector<Item> homeItems(const std::vector<std::string>& relatives) {
+    return Resolver().items(homeLocations(relatives));
+}
 
 // Per relative path: kind, mode, size, modification time (of folders only with `folderTimes`),
 // link target and content checksum; never following links or opening fifos, sockets, devices.
 using Fingerprint = std::map<std::string, std::string>;
 Fingerprint fingerprint(const std::string& root, bool folderTimes = true);
+// Takes `path` and everything below it out of `print`.
+inline void forget(Fingerprint& print, const std::string& path) {
+    std::erase_if(
+        print, [&](const auto& e) { return e.first == path || e.first.starts_with(path + "/"); });
+}
 
 // Root becomes "an ordinary user" (uid and gid 65534) for good; false when a step fails.
 bool dropPrivileges();
