@@ -25,10 +25,7 @@
 namespace {
 
 [[noreturn]] void fail(const char* what, const std::string& path = {}) {
-    std::fprintf(stderr, "property violated: %s\n  path:", what);
-    for (const unsigned char c : path)
-        std::fprintf(stderr, c >= 0x20 && c < 0x7f ? "%c" : "\\x%02x", c);
-    std::fprintf(stderr, "\n");
+    std::fprintf(stderr, "property violated: %s\n  path: %s\n", what, path.c_str());
     std::abort();
 }
 

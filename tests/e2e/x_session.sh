@@ -2,11 +2,9 @@
 # scratch home, waiting, screenshots, answering alerts; all stopped on exit. With
 # SWEEPKIN_TEST_DUMP=FILE the program writes the panel's texts ("[x] name — size" rows,
 # "@visible 0|1", "@clean X Y ENABLED") to FILE and the open alert to FILE.alert.
-# The run has a process namespace of its own, so the program sees and closes only the run's own
-# stand-ins, never the developer's browser (skipped where none can be made). An ordinary user gets
-# it in a user namespace, where root's folders belong to no one the run knows and Sweepkin rightly
-# leaves a home below them alone: so the run also gets a root folder of its own (a tmpfs over /mnt
-# with the system's folders bound in, and its own /tmp), and leaves nothing behind.
+# A process namespace of its own keeps the developer's browser out of reach. An ordinary user gets
+# it in a user namespace, where root's folders belong to no one the run knows (and Sweepkin leaves
+# a home below them alone): so the run also gets a root folder of its own, a tmpfs over /mnt.
 if [ $$ != 1 ]; then
     own_pids=(unshare --pid --mount-proc --kill-child)
     [ "$(id -u)" = 0 ] || own_pids=(unshare --user --map-root-user --mount --pid --mount-proc --kill-child)

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cstdlib>

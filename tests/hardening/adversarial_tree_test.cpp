@@ -5,10 +5,8 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/un.h>
 
 #include <atomic>
 #include <cstring>
@@ -69,7 +67,7 @@ class AdversarialTree : public ::testing::Test {
 };
 
 // Links to outside at every level (deeper than the walker keeps open), a hard link, awkward names,
-// fifos, a socket and a device are measured and removed as themselves, never followed or read.
+// fifos and a device are measured and removed as themselves, never followed or read.
 // Thousands of entries start the helper thread and split a folder's listing into batches: each
 // counts exactly once.
 TEST_F(AdversarialTree, HostileEntriesAtEveryLevelAreRemovedNotFollowed) {
@@ -103,12 +101,6 @@ TEST_F(AdversarialTree, HostileEntriesAtEveryLevelAreRemovedNotFollowed) {
     ASSERT_EQ(::link((decoy_ + "/Profile/Cookies").c_str(), (app + "/hard-link").c_str()), 0);
     ASSERT_EQ(::mkfifo((app + "/pipe").c_str(), 0644) + ::mkfifo(fifo.c_str(), 0644), 0);
     if (::geteuid() == 0) ::mknod((app + "/zero").c_str(), S_IFCHR | 0644, ::makedev(1, 5));
-    // sun_path is short: bind in the scratch folder, then move the socket into the tree.
-    UniqueFd sock(::socket(AF_UNIX, SOCK_STREAM, 0));
-    sockaddr_un address{AF_UNIX, {}};
-    std::strcpy(address.sun_path, (root_ + "/s").c_str());
-    ASSERT_EQ(::bind(sock.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::rename((root_ + "/s").c_str(), (app + "/socket").c_str()), 0);
     const std::string outcome = runInChild([&] {
         const std::string sizes = std::to_string(sizeAt(app) + sizeAt(fifo));
         return sizes + " " + measureThenDelete(app, {app, fifo});

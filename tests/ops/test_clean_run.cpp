@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 
-#include <QSignalSpy>
 #include <QTest>
 
 #include "engine/procs/proc_running_apps.h"

@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 
 #include <QDir>
-#include <QSignalSpy>
 #include <QTest>
 #include <filesystem>
 #include <thread>

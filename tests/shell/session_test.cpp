@@ -13,7 +13,6 @@
 #include "shell/login.h"
 #include "shell/single_instance.h"
 #include "shell/xdg_autostart.h"
-#include "tests/ops/fakes.h"
 
 namespace sweepkin {
 namespace {
