@@ -4,7 +4,7 @@
 #         (built with clang: about a third faster than g++ here);
 #   tsan  the multi-threaded parts (scan and clean run, settings and activity log, the engine's
 #         two-thread walk and deletion) under ThreadSanitizer, in build-tsan.
-# End-to-end, packaging, screenshot and "slow" tests are left to the plain test run.
+# End-to-end, packaging and screenshot tests are left to the plain test run.
 #
 # Usage: tools/run-sanitizers.sh [asan|tsan|all]     (default: all)
 # Environment: SWEEPKIN_JOBS (default 2) build and test parallelism.
@@ -38,7 +38,7 @@ run_asan() {
     cmake --build build-asan -j "$JOBS" --target $(test_targets build-asan)
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
         UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-        ctest --test-dir build-asan -j "$JOBS" --output-on-failure -E "$EXCLUDE" -LE slow
+        ctest --test-dir build-asan -j "$JOBS" --output-on-failure -E "$EXCLUDE"
 }
 
 run_tsan() {
@@ -54,7 +54,7 @@ run_tsan() {
     # Qt itself is not instrumented; the suppressions cover reports inside Qt only. Some tests
     # fork helpers from a process that already runs Qt's threads; the child only execs or exits.
     TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:die_after_fork=0:suppressions=$PWD/tests/hardening/tsan.supp" \
-        ctest --test-dir build-tsan -j "$JOBS" --output-on-failure -LE slow \
+        ctest --test-dir build-tsan -j "$JOBS" --output-on-failure \
         -R '^(ops\.test_(clean_run|settings)|AdversarialTree\.|MeasureTest\.)'
 }
 
