@@ -496,9 +496,7 @@ TEST_F(CliTest, LinksAndValuesLeadingOutOfTheCachesTakeNothingElse) {
 TEST(CleanupReport, IsAlwaysTheOldOrTheNewOneUnderFaults) {
     ScratchDir tmp;
     const std::string report = tmp / "report.md";
-    const auto lines = [](char tag) {
-        return std::vector<std::string>(5000, std::string(100, tag));
-    };
+    const std::vector<std::string> b(5000, std::string(100, 'B')), n(5000, std::string(100, 'n'));
     const auto text = [&] {  // without the time stamp
         const std::string all = readText(report);
         return all.substr(0, all.find("\n\n**")) +
@@ -507,20 +505,20 @@ TEST(CleanupReport, IsAlwaysTheOldOrTheNewOneUnderFaults) {
     const auto leftovers = [&] {
         return std::distance(std::filesystem::directory_iterator(tmp.path()), {}) != 1;
     };
-    ASSERT_TRUE(writeCleanupReport(report, lines('B'), 4, 5, 6));
+    ASSERT_TRUE(writeCleanupReport(report, b, 4, 5, 6));
     const std::string textB = text();
     const std::string noRoom = runInChild([&]() -> std::string {
         ::signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{4096, 4096};
         if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return "";
-        return writeCleanupReport(report, lines('n'), 1, 2, 3) ? "written" : "failed";
+        return writeCleanupReport(report, n, 1, 2, 3) ? "written" : "failed";
     });
     EXPECT_EQ(noRoom, "failed");
     EXPECT_TRUE(text() == textB && !leftovers());
     // A writer killed between creating its temporary file and the rename left it behind: the
     // next write clears it (its pid is beyond any the kernel hands out).
     writeText(tmp / ".report.md.4194305-0-1.tmp", "half a report");
-    ASSERT_TRUE(writeCleanupReport(report, lines('B'), 4, 5, 6));
+    ASSERT_TRUE(writeCleanupReport(report, b, 4, 5, 6));
     EXPECT_TRUE(text() == textB && !leftovers()) << "temporary files of killed writers remain";
 }
 

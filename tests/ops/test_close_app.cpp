@@ -47,15 +47,20 @@ const std::pair<const char*, const char*> kStandIns[] = {
     {"usr/lib/firefox-esr/firefox-esr -contentproc -isForBrowser", ""},
     {"bin/claude", ""},
     {"bin/claude-desktop", "com.anthropic.claudefordesktop"},
-    // Brave and Discord by full path; Thunderbird's children, GNOME Web's shared WebKit
-    // helpers; Steam in the home ("h").
+    // Chromium's other browsers and the Electron applications, by full path; Thunderbird's
+    // children, GNOME Web's shared WebKit helpers; Steam in the home ("h").
     {"opt/brave.com/brave/brave", "com.brave.Browser"},
     {"opt/brave.com/brave/brave --type=renderer", ""},
+    {"opt/vivaldi/vivaldi-bin", "com.vivaldi.Vivaldi"},
+    {"usr/lib/x86_64-linux-gnu/opera/opera", "com.opera.Opera"},
     {"usr/bin/epiphany", "org.gnome.Epiphany"},
     {"usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/WebKitWebProcess", ""},
     {"usr/lib/thunderbird/thunderbird-bin", "org.mozilla.Thunderbird"},
     {"usr/lib/thunderbird/thunderbird-bin -contentproc", ""},
     {"snap/discord/42/usr/share/discord/Discord", "com.discordapp.Discord"},
+    {"opt/Signal/signal-desktop", "org.signal.Signal"},
+    {"opt/Element/element-desktop", "im.riot.Riot"},
+    {"opt/Obsidian/obsidian", "md.obsidian.Obsidian"},
     {"h/.local/share/Steam/ubuntu12_32/steam", "com.valvesoftware.Steam"},
 };
 
