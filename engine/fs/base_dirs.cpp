@@ -214,8 +214,9 @@ BaseDirs resolveBaseDirs(std::string_view home, const BaseDirVariables& variable
     if (dirs.cacheLeftOut != LeftOut::No) dirs.cacheHome.clear();
 
     // A tool's own variable may move its cache. Its folder goes as a whole, so the value must
-    // pass the XDG folders' checks, must hold none of the XDG folders, and must pass the guard as
-    // it stands: outside the cache home its name must say "cache".
+    // pass the XDG folders' checks, must hold none of the XDG folders nor what the applications
+    // take from the variables as they stand, and must pass the guard as it stands: outside the
+    // cache home its name must say "cache".
     const Place cacheHome = place(base + "/.cache");
     for (const ToolDefault& tool : kToolDefaults) {
         const auto value = variables.tools.find(tool.variable);
@@ -223,9 +224,11 @@ BaseDirs resolveBaseDirs(std::string_view home, const BaseDirVariables& variable
         if (value != variables.tools.end()) {
             const std::string text = validatedBaseDir(value->second, home, "");
             const Place p = place(text);
-            const bool holdsOthers = within(config, p) || within(state, p) || within(data, p) ||
-                                     within(cacheHome, p) ||
-                                     (!dirs.cacheHome.empty() && within(cache, p));
+            const bool holdsOthers =
+                within(config, p) || within(state, p) || within(data, p) || within(cacheHome, p) ||
+                (!dirs.cacheHome.empty() && within(cache, p)) ||
+                std::any_of(theirs.begin(), theirs.end(),
+                            [&](const Place& other) { return within(other, p); });
             struct stat st;
             const bool notAFolder = ::lstat(text.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
             if (text != base + "/" && isSafeCachePath(text, base, dirs.cacheHome) && !unusable(p) &&

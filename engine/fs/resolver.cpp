@@ -10,6 +10,7 @@
 #include <tuple>
 #include <unordered_set>
 
+#include "engine/catalogue/catalogue.h"
 #include "engine/catalogue/pattern.h"
 #include "engine/fs/base_dirs.h"
 #include "engine/fs/home.h"
@@ -284,6 +285,34 @@ Opened openWay(std::string_view path, const WayRules& rules) {
                    hops);
 }
 
+// A tool's folder goes whole. Moved by its variable onto another entry's folders (at, above or
+// below them), it would take what they keep beside their caches and count their caches twice:
+// then the tool has no folder. Compared as text, with the other entries' "*" components.
+void leaveOutOverlappingTools(Places& places) {
+    const Resolver resolver(places);
+    const auto overlap = [](std::string_view pattern, std::string_view folder) {
+        const auto p = pathComponents(pattern), f = pathComponents(folder);
+        for (std::size_t i = 0; i < std::min(p.size(), f.size()); ++i) {
+            if (!wildcardMatch(p[i], f[i])) return false;
+        }
+        return true;
+    };
+    const std::vector<AppTarget> targets = buildCacheTargets();
+    std::vector<std::string> dropped;
+    for (const auto& [variable, folder] : places.tools) {
+        if (folder.empty() || !startupBaseDirVariables().tools.contains(variable)) continue;
+        for (const AppTarget& target : targets) {
+            for (const Location& location : target.locations) {
+                if (location.root == RootKind::ToolFolder && location.app == variable) continue;
+                for (const std::string& pattern : resolver.patterns(location)) {
+                    if (overlap(pattern, folder)) dropped.push_back(variable);
+                }
+            }
+        }
+    }
+    for (const std::string& variable : dropped) places.tools[variable].clear();
+}
+
 Places currentPlaces() {
     Places places;
     places.home = homeDirectory();
@@ -293,6 +322,7 @@ Places currentPlaces() {
         places.configHome = dirs.configTrusted ? dirs.configHome : std::string();
         places.dataHome = dirs.dataTrusted ? dirs.dataHome : std::string();
         places.tools = dirs.tools;
+        leaveOutOverlappingTools(places);
     }
     return places;
 }
@@ -395,6 +425,18 @@ const Resolver::Root* Resolver::root(const Location& location) {
     std::string text;
     std::tie(text, slot->leaf) = baseOf(location);
     if (text.empty()) return nullptr;  // a folder left out
+    // A tool's folder passed the guard by its text: inside the cache home or the home, it is
+    // reached from there with no link below, so that its text says where it is.
+    std::vector<std::string> way;
+    for (const std::string& from : {places_.cacheHome, homePrefix(places_.home)}) {
+        if (rule.base != Base::Tool || from.empty() || !text.starts_with(from)) continue;
+        if (text.size() == from.size() || text[from.size()] == '/') {
+            for (const std::string_view part : pathComponents(text.substr(from.size())))
+                way.emplace_back(part);
+            text = from;
+            break;
+        }
+    }
     Opened at = openWay(text, rules_);
     struct stat st;
     // Every base folder is the user's own: the home, the XDG folders, ~/.var/app, ~/snap.
@@ -402,6 +444,11 @@ const Resolver::Root* Resolver::root(const Location& location) {
     if (at.reach == Reach::Reached && rule.base != Base::Tool &&
         (::fstat(at.fd.get(), &st) != 0 || st.st_uid != ::geteuid())) {
         at = refused(Refusal::OthersOwn, text);
+    }
+    for (const std::string& name : way) {
+        if (at.reach != Reach::Reached) break;
+        at = enter(at.fd.get(), text, name, Never, rules_);
+        text = below(text, name);
     }
     for (std::size_t i = 0; i < rule.tail.size() && !rule.tail[i].empty(); ++i) {
         if (at.reach != Reach::Reached) break;
@@ -441,7 +488,8 @@ void Resolver::expand(const Location& location, std::string_view item, std::vect
         std::vector<Candidate> next;
         for (const Candidate& candidate : candidates) {
             const int fd = candidate.fd->get();
-            const bool wildcard = hasWildcard(parts[i]);
+            // A tool's folder is the literal name its variable gives.
+            const bool wildcard = !(i == 0 && !start->leaf.empty()) && hasWildcard(parts[i]);
             for (const std::string& name : wildcard
                                                ? matches(fd, parts[i])
                                                : std::vector<std::string>{std::string(parts[i])}) {

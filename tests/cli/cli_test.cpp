@@ -448,6 +448,13 @@ TEST_F(CliTest, LinksAndValuesLeadingOutOfTheCachesTakeNothingElse) {
         {{"home/.config/google-chrome->" + me + "/.var/app/com.google.Chrome/config/google-chrome",
           "home/.var/app/com.google.Chrome/config/google-chrome/Default/Cache/f=9"},
          {}, {"home/.var/app/com.google.Chrome/config/google-chrome/Default/Cache"}},
+        // A tool's folder is the literal name its variable gives, judged where it really is, and
+        // never holds what applications take from variables, nor another entry's folders.
+        {{"home/.cache/a/f=9"}, {"GOCACHE=" + me + "/.cache/*"}},
+        {{"home/.cache/up->" + me, "home/Documents/f=9"}, {"GOCACHE=" + me + "/.cache/up/Documents"}},
+        {{"home/b-cache/c/Default/Cookies=9"}, {"CHROME_CONFIG_HOME=" + me + "/b-cache/c", "GOCACHE=" + me + "/b-cache"}},
+        {{"home/.cache/mozilla/firefox/p/safebrowsing/x=9", "home/.cache/mozilla/firefox/p/cache2/f=9"},
+         {"PIP_CACHE_DIR=" + me + "/.cache/mozilla"}, {"home/.cache/mozilla/firefox/p/cache2"}},
         // Another user's folder holding the cache home, by value or by the user's own link to a
         // shared folder; a folder on the way others may change; a home in a shared folder.
         {{"up/cache/spotify/f=9", "home/.cache/spotify/f=9"},
