@@ -35,17 +35,17 @@ std::string look(const std::string& scratch, const Location& location, const std
 }
 
 // Builds `tree` in a fresh scratch folder, lets `prepare` change it (false: it could not), then
-// looks as the user: as itself, or as 65534 after root gave it the home.
+// looks as the user: as itself, or as `user` (65534 unless told) after root gave it the home.
 std::string lookAs(const std::vector<std::string>& tree, const Location& location,
                    const std::function<bool(const std::string& scratch)>& prepare,
-                   const std::string& home = "home") {
+                   const std::string& home = "home", uid_t uid = 65534, gid_t gid = 65534) {
     ScratchDir scratch(Reach::anyUser);
     ::chmod(scratch.path().c_str(), 0755);
     makeTree(scratch.path(), tree);
     return runInChild([&] {
-        if (::geteuid() == 0) giveToNobody(scratch / "home");
+        if (::geteuid() == 0) giveToNobody(scratch / "home", uid, gid);
         if (!prepare(scratch.path())) return std::string("cannot prepare");
-        if (::geteuid() == 0 && !dropPrivileges()) return std::string("cannot drop privileges");
+        if (::geteuid() == 0 && !dropPrivileges(uid, gid)) return std::string("cannot drop");
         return look(scratch.path(), location, home);
     });
 }
@@ -134,12 +134,21 @@ bool grantWrite(const std::string& folder, uid_t user) {
 // what lies behind it; a sticky one does not.
 TEST(LinkRule, FoldersOthersOwnOrMayChange) {
     const Location spotify{CacheHome, {}, "spotify", {""}};
-    // A folder writable by the user's own private group: the usual Debian account's, and as root
-    // the test's user (65534) has none.
+    // A folder writable by the user's own private group (a group of the user's name with nobody
+    // else in it): the usual Debian account's; as root, the test looks as a system account with
+    // one, such as "bin", where there is one.
+    const auto ownGroup = [](const passwd* pw) {
+        const group* gr = pw != nullptr ? ::getgrgid(pw->pw_gid) : nullptr;
+        return gr != nullptr && gr->gr_mem[0] == nullptr && std::string(gr->gr_name) == pw->pw_name;
+    };
     const passwd* me = ::getpwuid(::geteuid());
-    const group* mine = me != nullptr ? ::getgrgid(me->pw_gid) : nullptr;
-    const bool privateGroup = ::geteuid() != 0 && mine != nullptr && mine->gr_mem[0] == nullptr &&
-                              std::string(mine->gr_name) == me->pw_name;
+    for (::setpwent(); ::geteuid() == 0 && (me = ::getpwent()) != nullptr;) {
+        if (me->pw_uid > 1 && me->pw_uid != 65534 && ownGroup(me)) break;
+    }
+    const bool privateGroup = ownGroup(me);
+    const uid_t uid = ::geteuid() != 0 ? ::geteuid() : privateGroup ? me->pw_uid : 65534;
+    const gid_t gid = ::geteuid() != 0 ? ::getegid() : privateGroup ? me->pw_gid : 65534;
+    ::endpwent();
     const std::vector<std::string> tree = {"home/.cache/spotify/f=1"};
     struct Row {
         std::string folder;
@@ -158,27 +167,29 @@ TEST(LinkRule, FoldersOthersOwnOrMayChange) {
     for (const Row& row : rows) {
         if ((row.owner != 0 || row.group != 0) && ::geteuid() != 0) continue;
         SCOPED_TRACE(row.folder + " " + std::to_string(row.mode));
-        EXPECT_EQ(lookAs(tree, spotify,
-                         [&](const std::string& at) {
-                             const std::string folder = at + "/" + row.folder;
-                             return ::chmod(folder.c_str(), row.mode) == 0 &&
-                                    ((row.owner == 0 && row.group == 0) ||
-                                     ::chown(folder.c_str(), row.owner ? row.owner : -1,
-                                             row.group ? row.group : -1) == 0);
-                         }),
+        EXPECT_EQ(lookAs(
+                      tree, spotify,
+                      [&](const std::string& at) {
+                          const std::string folder = at + "/" + row.folder;
+                          return ::chmod(folder.c_str(), row.mode) == 0 &&
+                                 ((row.owner == 0 && row.group == 0) ||
+                                  ::chown(folder.c_str(), row.owner ? row.owner : -1,
+                                          row.group ? row.group : -1) == 0);
+                      },
+                      "home", uid, gid),
                   row.expect);
     }
     // The user's own ACL lets another user write to the home, shown only as group bits.
     ScratchDir probe;
     if (!grantWrite(probe.path(), 4242)) GTEST_SKIP() << "no ACLs on this file system";
-    EXPECT_EQ(
-        lookAs(tree, spotify, [](const std::string& at) { return grantWrite(at + "/home", 4242); }),
-        "-");
-    // An ACL entry letting the user alone write changes nothing.
-    const uid_t user = ::geteuid() == 0 ? 65534 : ::geteuid();
-    EXPECT_EQ(lookAs(tree, spotify,
-                     [&](const std::string& at) { return grantWrite(at + "/home", user); }),
-              "r");
+    for (const uid_t writer :
+         {uid_t{4242}, uid}) {  // an ACL entry for the user alone changes nothing
+        EXPECT_EQ(lookAs(
+                      tree, spotify,
+                      [&](const std::string& at) { return grantWrite(at + "/home", writer); },
+                      "home", uid, gid),
+                  writer == uid ? "r" : "-");
+    }
 }
 
 }  // namespace

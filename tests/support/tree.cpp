@@ -109,13 +109,16 @@ Fingerprint fingerprint(const std::string& root, bool folderTimes) {
     return out;
 }
 
-bool dropPrivileges() {
-    return ::setgroups(0, nullptr) == 0 && ::setresgid(65534, 65534, 65534) == 0 &&
-           ::setresuid(65534, 65534, 65534) == 0 && ::geteuid() == 65534;
+bool dropPrivileges(uid_t user, gid_t group) {
+    return ::setgroups(0, nullptr) == 0 && ::setresgid(group, group, group) == 0 &&
+           ::setresuid(user, user, user) == 0 && ::geteuid() == user;
 }
 
-void giveToNobody(const std::string& root) {
-    if (::geteuid() == 0) runShell("chown -hR 65534:65534 '" + root + "'");
+void giveToNobody(const std::string& root, uid_t user, gid_t group) {
+    if (::geteuid() == 0) {
+        runShell("chown -hR " + std::to_string(user) + ":" + std::to_string(group) + " '" + root +
+                 "'");
+    }
 }
 
 std::string runInChild(const std::function<std::string()>& body, unsigned timeoutSeconds) {

@@ -53,9 +53,10 @@ inline void forget(Fingerprint& print, const std::string& path) {
         print, [&](const auto& e) { return e.first == path || e.first.starts_with(path + "/"); });
 }
 
-// Root becomes "an ordinary user" (uid and gid 65534) for good; false when a step fails.
-bool dropPrivileges();
-void giveToNobody(const std::string& root);  // the tree to that user, when running as root
+// Root becomes "an ordinary user" (uid and gid 65534 unless told) for good; false when a step
+// fails. giveToNobody gives the tree to that user, when running as root.
+bool dropPrivileges(uid_t user = 65534, gid_t group = 65534);
+void giveToNobody(const std::string& root, uid_t user = 65534, gid_t group = 65534);
 
 // Runs `body` in a forked child killed after `timeoutSeconds`: what it returned, or its end.
 std::string runInChild(const std::function<std::string()>& body, unsigned timeoutSeconds = 60);
