@@ -55,7 +55,7 @@ bool aclLetsOthersWrite(int fd, const struct stat& st) {
     std::vector<unsigned char> acl(4 + 8 * 64);
     const ssize_t n = ::getxattr(self.c_str(), "system.posix_acl_access", acl.data(), acl.size());
     if (n < 0) {
-        const bool none = errno == ENODATA || errno == ENOTSUP || errno == EOPNOTSUPP;
+        const bool none = errno == ENODATA || errno == ENOTSUP;  // Linux: ENOTSUP is EOPNOTSUPP
         return !none || !isPrivateGroup(st.st_gid);
     }
     for (std::size_t at = 4; at + 8 <= static_cast<std::size_t>(n); at += 8) {

@@ -451,6 +451,7 @@ TEST_F(CliTest, LinksAndValuesLeadingOutOfTheCachesTakeNothingElse) {
         // A tool's folder is the literal name its variable gives, judged where it really is, and
         // never holds what applications take from variables, nor another entry's folders.
         {{"home/.cache/a/f=9"}, {"GOCACHE=" + me + "/.cache/*"}},
+        {{"home/go-cache/f=9", "home/.cache/a/f=9"}, {"GOCACHE=" + me + "/go-cache"}, {"home/go-cache"}},
         {{"home/.cache/up->" + me, "home/Documents/f=9"}, {"GOCACHE=" + me + "/.cache/up/Documents"}},
         {{"home/b-cache/c/Default/Cookies=9"}, {"CHROME_CONFIG_HOME=" + me + "/b-cache/c", "GOCACHE=" + me + "/b-cache"}},
         {{"home/.cache/mozilla/firefox/p/safebrowsing/x=9", "home/.cache/mozilla/firefox/p/cache2/f=9"},
