@@ -448,8 +448,7 @@ TEST_F(CliTest, LinksAndValuesLeadingOutOfTheCachesTakeNothingElse) {
         {{"home/.config/google-chrome->" + me + "/.var/app/com.google.Chrome/config/google-chrome",
           "home/.var/app/com.google.Chrome/config/google-chrome/Default/Cache/f=9"},
          {}, {"home/.var/app/com.google.Chrome/config/google-chrome/Default/Cache"}},
-        // A tool's folder is the literal name its variable gives, judged where it really is, and
-        // never holds what applications take from variables, nor another entry's folders.
+        // A tool's folder: a literal name, judged where it is, holding no one else's folders.
         {{"home/.cache/a/f=9"}, {"GOCACHE=" + me + "/.cache/*"}},
         {{"home/go-cache/f=9", "home/.cache/a/f=9"}, {"GOCACHE=" + me + "/go-cache"}, {"home/go-cache"}},
         {{"home/.cache/up->" + me, "home/Documents/f=9"}, {"GOCACHE=" + me + "/.cache/up/Documents"}},

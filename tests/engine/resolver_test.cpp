@@ -134,9 +134,8 @@ bool grantWrite(const std::string& folder, uid_t user) {
 // what lies behind it; a sticky one does not.
 TEST(LinkRule, FoldersOthersOwnOrMayChange) {
     const Location spotify{CacheHome, {}, "spotify", {""}};
-    // A folder writable by the user's own private group (a group of the user's name with nobody
-    // else in it): the usual Debian account's; as root, the test looks as a system account with
-    // one, such as "bin", where there is one.
+    // A folder writable by the user's private group (of the user's name, nobody else in it); as
+    // root, the test looks as a system account that has one, such as "bin".
     const auto ownGroup = [](const passwd* pw) {
         const group* gr = pw != nullptr ? ::getgrgid(pw->pw_gid) : nullptr;
         return gr != nullptr && gr->gr_mem[0] == nullptr && std::string(gr->gr_name) == pw->pw_name;
