@@ -431,8 +431,8 @@ const Resolver::Root* Resolver::root(const Location& location) {
     for (const std::string& from : {places_.cacheHome, homePrefix(places_.home)}) {
         if (rule.base != Base::Tool || from.empty() || !text.starts_with(from)) continue;
         if (text.size() == from.size() || text[from.size()] == '/') {
-            for (const std::string_view part : pathComponents(text.substr(from.size())))
-                way.emplace_back(part);
+            const std::string rest = text.substr(from.size());
+            for (const std::string_view part : pathComponents(rest)) way.emplace_back(part);
             text = from;
             break;
         }
