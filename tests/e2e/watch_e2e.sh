@@ -4,11 +4,15 @@
 # whose caches hold 6.4 MB over a threshold of 5 MB: the item's ToolTip, one notice for the growth, its
 # "Review" opening the panel, then the weekly clean, which skips a running stand-in Spotify.
 set -euo pipefail
-[ "${SWEEPKIN_E2E_BUS:-}" = 1 ] || exec env SWEEPKIN_E2E_BUS=1 dbus-run-session -- "$0" "$@"
 . "$(dirname "${BASH_SOURCE[0]}")/x_session.sh"
 start_x
 fresh_home
-export DBUS_SYSTEM_BUS_ADDRESS=$DBUS_SESSION_BUS_ADDRESS SWEEPKIN_TEST_WATCH_MS=1500
+# A session bus of the run's own, started inside its namespaces (whose /tmp may be private) and
+# ending with them; it plays the system bus too.
+bus_address=$(dbus-daemon --session --fork --nopidfile --address="unix:path=$work/dbus" \
+    --print-address=1) || fail "no private session bus"
+export DBUS_SESSION_BUS_ADDRESS=$bus_address DBUS_SYSTEM_BUS_ADDRESS=$bus_address
+export SWEEPKIN_TEST_WATCH_MS=1500
 bus=$work/bus.log
 /usr/bin/python3 "$(dirname "${BASH_SOURCE[0]}")/bus_stand_ins.py" "$bus" 2>"$work/stand-ins.log" &
 wait_for 10 "the bus stand-ins" grep -qsx ready "$bus"
