@@ -205,11 +205,16 @@ std::vector<AppTarget> buildCacheTargets() {
 
     // Chromium's other browsers keep Chrome's layout under their own folder names; only the
     // channels their own packaging names are listed. Each is told apart by the full path of its
-    // executable, which every helper process shares.
+    // executable, which every helper process shares; a channel other than stable installs beside
+    // it, in a folder named for the channel (Chromium's installer does so).
     targets.push_back(
         Entry("Brave", "com.brave.Browser",
-              {.paths = {"/opt/brave.com/brave/brave"}, .flatpakIDs = {"com.brave.Browser"}})
-            .chromium(CacheHome, ConfigHome, {}, {"BraveSoftware/Brave-Browser"},
+              {.paths = {"/opt/brave.com/brave/brave", "/opt/brave.com/brave-beta/brave",
+                         "/opt/brave.com/brave-nightly/brave"},
+               .flatpakIDs = {"com.brave.Browser"}})
+            .chromium(CacheHome, ConfigHome, {},
+                      {"BraveSoftware/Brave-Browser", "BraveSoftware/Brave-Browser-Beta",
+                       "BraveSoftware/Brave-Browser-Nightly"},
                       kChromeConfigCaches)
             .chromium(FlatpakCache, FlatpakConfig, "com.brave.Browser",
                       {"BraveSoftware/Brave-Browser"}, kChromeConfigCaches)
@@ -217,10 +222,14 @@ std::vector<AppTarget> buildCacheTargets() {
             .done());
     targets.push_back(
         Entry("Vivaldi", "com.vivaldi.Vivaldi",
-              {.paths = {"/opt/vivaldi/vivaldi-bin"}, .flatpakIDs = {"com.vivaldi.Vivaldi"}})
+              {.paths = {"/opt/vivaldi/vivaldi-bin", "/snap/vivaldi/*/opt/vivaldi/vivaldi-bin"},
+               .flatpakIDs = {"com.vivaldi.Vivaldi"}})
             .chromium(CacheHome, ConfigHome, {}, {"vivaldi"}, kChromeConfigCaches)
             .chromium(FlatpakCache, FlatpakConfig, "com.vivaldi.Vivaldi", {"vivaldi"},
                       kChromeConfigCaches)
+            // The snap's cache home is its common folder, its config home the revision's.
+            .linux(SnapCommon, ".cache/vivaldi", {""}, "vivaldi")
+            .linux(SnapCurrent, ".config/vivaldi", kChromeConfigCaches, "vivaldi")
             .icons({"vivaldi", "com.vivaldi.Vivaldi"})
             .done());
     targets.push_back(Entry("Opera", "com.opera.Opera",
@@ -246,10 +255,12 @@ std::vector<AppTarget> buildCacheTargets() {
     const Names thunderbirdCaches = {"*/cache2", "*/startupCache"};
     targets.push_back(
         Entry("Thunderbird", "org.mozilla.Thunderbird",
-              {.paths = {"/usr/lib/thunderbird/thunderbird-bin"},
+              {.paths = {"/usr/lib/thunderbird/thunderbird-bin",
+                         "/snap/thunderbird/*/usr/lib/thunderbird/thunderbird-bin"},
                .flatpakIDs = {"org.mozilla.Thunderbird"}})
             .linux(CacheHome, "thunderbird", thunderbirdCaches)
             .linux(FlatpakCache, "thunderbird", thunderbirdCaches, "org.mozilla.Thunderbird")
+            .linux(SnapCommon, ".cache/thunderbird", thunderbirdCaches, "thunderbird")
             .icons({"thunderbird", "org.mozilla.Thunderbird"})
             .done());
 

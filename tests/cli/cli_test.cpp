@@ -294,12 +294,15 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
         "~/snap/chromium/common/chromium/Default/Code Cache",
         "C/BraveSoftware/Brave-Browser:Default/Cache/f", "F/BraveSoftware/Brave-Browser/Default/Cache",
         "~/.var/app/com.brave.Browser/config/BraveSoftware/Brave-Browser/ShaderCache",
+        "C/BraveSoftware/Brave-Browser-Nightly", "F/BraveSoftware/Brave-Browser-Beta/Default/GPUCache",
         "C/vivaldi", "F/vivaldi/Default/Code Cache", "~/.var/app/com.vivaldi.Vivaldi/cache/vivaldi",
+        "~/snap/vivaldi/common/.cache/vivaldi", "~/snap/vivaldi/5/.config/vivaldi/Default/Cache",
         "C/opera", "F/opera/GrShaderCache", "~/.var/app/com.opera.Opera/config/opera/Default/GPUCache",
         "C/epiphany/WebKitCache", "C/epiphany/CacheStorage", "C/epiphany/icondatabase",
         "C/epiphany/thumbnails", "~/.var/app/org.gnome.Epiphany/cache/epiphany/WebKitCache",
         "C/thunderbird/a.default-default/cache2", "C/thunderbird/a.default-default/startupCache",
         "~/.var/app/org.mozilla.Thunderbird/cache/thunderbird/b.default/cache2",
+        "~/snap/thunderbird/common/.cache/thunderbird/c.default/startupCache",
         "F/discord/Cache", "F/discord/DawnCache", "~/.var/app/com.discordapp.Discord/config/discord/GPUCache",
         "~/snap/discord/42/.config/discord/Code Cache", "F/Signal/Cache",
         "~/.var/app/org.signal.Signal/config/Signal/GPUCache", "~/snap/signal-desktop/9/.config/Signal/Cache",
@@ -321,6 +324,7 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
         "~/.mozilla/firefox/old.default/cache2/f", "F/google-chrome-extension-src/lib/GPUCache/f",
         "C/epiphany/hsts-storage.sqlite", "C/epiphany/adblock/compiled", "~/.local/share/epiphany/cookies.sqlite",
         "C/thunderbird/a.default-default/safebrowsing/x", "~/.thunderbird/a.default-default/prefs.js",
+        "~/snap/thunderbird/common/.thunderbird/c.default/prefs.js",
         "F/discord/0.0.50/modules/m", "F/discord/settings.json", "F/Signal/attachments.noindex/a",
         "F/Signal/sql/db.sqlite", "F/Signal/config.json", "F/Element/IndexedDB/x", "F/Element/sessionData/x",
         "F/obsidian/obsidian.json", "C/gstreamer-1.0/registry.bin", "C/mesa_shader_cache_sf/x",
@@ -345,6 +349,7 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
         makeTree(tmp_.path(),
                  {"home/snap/slack/current->123", "home/snap/code/current->7",
                   "home/snap/discord/current->42", "home/snap/signal-desktop/current->9",
+                  "home/snap/vivaldi/current->5",
                   "config-alias->home/.config"});
         for (const std::string& path : kept) {
             // Where the cache folder in use is elsewhere, ~/.cache is only another folder.
@@ -367,8 +372,8 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
         const std::pair<const char*, int> found[] = {
             {"Google Chrome", 13}, {"Claude (desktop app)", 5}, {"Spotify", 3}, {"Slack", 6},
             {"Microsoft Edge", 5}, {"Visual Studio Code", 6}, {"Mozilla Firefox", 5},
-            {"Chromium", 8}, {"Brave", 3}, {"Vivaldi", 3}, {"Opera", 3}, {"GNOME Web", 5},
-            {"Thunderbird", 3}, {"Discord", 4}, {"Signal", 3}, {"Element", 2}, {"Obsidian", 2},
+            {"Chromium", 8}, {"Brave", 5}, {"Vivaldi", 5}, {"Opera", 3}, {"GNOME Web", 5},
+            {"Thunderbird", 4}, {"Discord", 4}, {"Signal", 3}, {"Element", 2}, {"Obsidian", 2},
             {"File thumbnails", 1}, {"Graphics shader caches", 2}, {"Steam shader caches", 4},
             {"Go build cache", 1}, {"npm", 1}, {"Yarn", 1}, {"pip", 1}};
         // clang-format on
