@@ -81,7 +81,11 @@ bool othersMayWrite(int fd, const struct stat& st) {
 }  // namespace
 
 bool ownedByUserOrRoot(const struct stat& st) {
-    return st.st_uid == ::geteuid() || st.st_uid == 0;
+    return ownedByUserOrRoot(st, ::geteuid());
+}
+
+bool ownedByUserOrRoot(const struct stat& st, uid_t me) {
+    return st.st_uid == me || st.st_uid == 0;
 }
 
 bool othersMayRename(int fd, const struct stat& st) {

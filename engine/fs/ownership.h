@@ -6,8 +6,9 @@
 
 namespace sweepkin {
 
-// The user running the program, or root.
+// The user running the program (`me`, when already asked), or root.
 bool ownedByUserOrRoot(const struct stat& st);
+bool ownedByUserOrRoot(const struct stat& st, uid_t me);
 
 // Someone else may rename or remove entries in the folder `fd` (whose status is `st`): it is
 // writable by others, by a group that is not the user's private group, or an ACL entry lets

@@ -109,6 +109,7 @@ class Shared {
     const WalkMode mode;
     const Identity root;
     const DescendHook* const hook;
+    const uid_t me = ::geteuid();  // asked once a walk, not once a file
     std::atomic<std::int64_t> bytes{0};
     std::atomic<Failure> failure{Failure::None};
 
@@ -368,7 +369,7 @@ void Walker::handle(const dirent64* entry) {
             if (removing()) fail(Failure::Mounted);
             return;
         }
-        if (!ownedByUserOrRoot(asStat(sx))) {
+        if (!ownedByUserOrRoot(asStat(sx), shared_.me)) {
             if (removing()) fail(Failure::OthersFiles);
             return;
         }
@@ -435,7 +436,7 @@ void Walker::descend(const char* name) {
         if (removing()) fail(Failure::Shared);
         return;
     }
-    if (!ownedByUserOrRoot(st)) {
+    if (!ownedByUserOrRoot(st, shared_.me)) {
         if (removing()) fail(Failure::OthersFiles);
         return;
     }

@@ -20,10 +20,10 @@ namespace sweepkin {
 enum class Failure : std::uint8_t {
     None,
     PermissionDenied,
-    InUse,     // busy, or changed while it was being removed
-    ReadOnly,  // on a read-only file system
-    Mounted,   // something is mounted inside
-    Shared,    // a folder inside that other users may change
+    InUse,        // busy, or changed while it was being removed
+    ReadOnly,     // on a read-only file system
+    Mounted,      // something is mounted inside
+    Shared,       // a folder inside that other users may change
     OthersFiles,  // another user's files or folders inside
     Other,
 };
