@@ -15,6 +15,7 @@
 #include "engine/fs/base_dirs.h"
 #include "engine/fs/home.h"
 #include "engine/fs/ownership.h"
+#include "engine/fs/safety_guard.h"
 #include "engine/platform.h"
 
 namespace sweepkin {
@@ -203,16 +204,19 @@ Opened enter(int dirFd, const std::string& dirText, const std::string& name, Fol
             return fd ? outcome(Reach::Reached, std::move(fd)) : outcome(unreachable(errno));
         }
         case Revision: {
-            // Snapd points "current" at the revision in use: a plain name beside it.
+            // Snapd points "current" at the revision in use, beside it: a number, or "x" and a
+            // number for one installed from a file; never "common" or any other folder.
             char target[256];
             const ssize_t n = ::readlinkat(dirFd, name.c_str(), target, sizeof target);
             if (n >= 0) {
-                // A plain name beside it, or nothing (see the check above).
-                if (static_cast<std::size_t>(n) == sizeof target) {
+                const std::string_view revision(target, static_cast<std::size_t>(n));
+                const std::string_view digits =
+                    revision.starts_with('x') ? revision.substr(1) : revision;
+                if (digits.empty() || digits.size() > 20 ||
+                    digits.find_first_not_of("0123456789") != std::string_view::npos) {
                     return refused(Refusal::None, below(dirText, name));
                 }
-                return enter(dirFd, dirText, std::string(target, static_cast<std::size_t>(n)),
-                             Never, rules);
+                return enter(dirFd, dirText, std::string(revision), Never, rules);
             }
             if (errno != EINVAL) return outcome(unreachable(errno));
             return enter(dirFd, dirText, name, Never, rules);
@@ -220,8 +224,18 @@ Opened enter(int dirFd, const std::string& dirText, const std::string& name, Fol
         case Never:
             break;
     }
+    // Where nothing is followed, nothing mounted is entered either: what lies behind it belongs
+    // to another folder, however it is named here.
+    if (isMountPoint(dirFd, name.c_str())) return refused(Refusal::None, below(dirText, name));
     return trusted(UniqueFd(::openat(dirFd, name.c_str(), kPathFlags | O_NOFOLLOW)),
                    below(dirText, name));
+}
+
+// `name` in `dirFd` leads elsewhere: a link, or a mount point.
+bool leadsElsewhere(int dirFd, const std::string& name) {
+    struct stat st;
+    return (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) ||
+           isMountPoint(dirFd, name.c_str());
 }
 
 bool hasWildcard(std::string_view component) {
@@ -480,6 +494,10 @@ void Resolver::expand(const Location& location, std::string_view item, std::vect
     struct Candidate {
         std::shared_ptr<const UniqueFd> fd;
         std::string text;
+        // Reached through the user's link (or a mount) at the application's own folder: the
+        // items are then where it leads, not inside the folder the text names, and only the
+        // guard's name rule can vouch for them.
+        bool elsewhere = false;
     };
     std::vector<Candidate> candidates{{start->fd, start->text}};
     for (std::size_t i = 0; i < parts.size() && !candidates.empty(); ++i) {
@@ -498,19 +516,22 @@ void Resolver::expand(const Location& location, std::string_view item, std::vect
                 if (last) {
                     // A literal item counts when something is there (a link, when what it names
                     // is).
+                    if (candidate.elsewhere && !nameSaysCache(name)) continue;
                     if (wildcard || ::fstatat(fd, name.c_str(), &st, 0) == 0) {
                         out.push_back(Item{candidate.fd, name, std::move(text)});
                     }
                     continue;
                 }
+                const bool elsewhere =
+                    candidate.elsewhere || (follow != Never && leadsElsewhere(fd, name));
                 Opened entered =
                     enter(fd, candidate.text.empty() ? "/" : candidate.text, name, follow, rules_);
                 if (entered.reach == Reach::Failed && unreachable != nullptr) {
                     unreachable->push_back({text, failureOf(entered.error)});
                 }
                 if (entered.reach == Reach::Reached) {
-                    next.push_back(
-                        {std::make_shared<const UniqueFd>(std::move(entered.fd)), std::move(text)});
+                    next.push_back({std::make_shared<const UniqueFd>(std::move(entered.fd)),
+                                    std::move(text), elsewhere});
                 }
             }
         }

@@ -8,11 +8,12 @@
 //   user made it: the user's own (or root's, outside the home), its only name (link count 1), in
 //   a folder where nobody else may add entries, and not in or below ~/.var/app or ~/snap; no
 //   folder on the way may be another user's or one where others may rename entries;
-// - below a root: a snap's "current" link to a plain revision name beside it, and the
-//   application's own folder right under the cache or config home (when it is not the item);
+// - below a root: a snap's "current" link to a revision name beside it, and the application's
+//   own folder right under the cache or config home (when it is not the item; behind it, only
+//   items named for a cache);
 // - nothing else: not at or below ~/.var/app/<id> or ~/snap/<name>, not below an application's
 //   own folder, not on the way to ~/Library on Linux, and never the item itself, which is taken
-//   as it is (a link is a link).
+//   as it is (a link is a link); where no link is followed, no mount point is entered.
 
 #include <sys/stat.h>
 #include <sys/types.h>

@@ -10,22 +10,6 @@ namespace sweepkin {
 
 namespace {
 
-bool containsCache(std::string_view name) {
-    static constexpr std::string_view kWord = "cache";
-    if (name.size() < kWord.size()) return false;
-    for (std::size_t i = 0; i + kWord.size() <= name.size(); ++i) {
-        std::size_t k = 0;
-        while (k < kWord.size()) {
-            char c = name[i + k];
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-            if (c != kWord[k]) break;
-            ++k;
-        }
-        if (k == kWord.size()) return true;
-    }
-    return false;
-}
-
 std::string_view lastComponent(std::string_view path) {
     while (!path.empty() && path.back() == '/') path.remove_suffix(1);
     std::size_t slash = path.rfind('/');
@@ -73,10 +57,26 @@ bool insideCachesFolder(std::string_view path, std::string_view home, std::strin
 
 }  // namespace
 
+bool nameSaysCache(std::string_view name) {
+    static constexpr std::string_view kWord = "cache";
+    if (name.size() < kWord.size()) return false;
+    for (std::size_t i = 0; i + kWord.size() <= name.size(); ++i) {
+        std::size_t k = 0;
+        while (k < kWord.size()) {
+            char c = name[i + k];
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+            if (c != kWord[k]) break;
+            ++k;
+        }
+        if (k == kWord.size()) return true;
+    }
+    return false;
+}
+
 bool isSafeCachePath(std::string_view path, std::string_view home, std::string_view cacheHome) {
     if (path == homePrefix(home) + "/Library/Caches") return true;
     if (insideCachesFolder(path, home, cacheHome)) return true;
-    return containsCache(lastComponent(path));
+    return nameSaysCache(lastComponent(path));
 }
 
 bool isSafeCachePath(std::string_view path) {

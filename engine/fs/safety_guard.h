@@ -13,6 +13,9 @@ namespace sweepkin {
 // counts as inside. Reads the home directory afresh; never touches the disk.
 bool isSafeCachePath(std::string_view path);
 
+// The name rule alone: `name` contains "cache" in any letter case.
+bool nameSaysCache(std::string_view name);
+
 // The same against a given home folder and XDG cache home (empty: none).
 bool isSafeCachePath(std::string_view path, std::string_view home, std::string_view cacheHome);
 

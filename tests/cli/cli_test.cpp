@@ -128,10 +128,9 @@ TEST_F(CliTest, SelfTestFailsWhenTheGuardAdmitsTheHomeOrTheConfigFolder) {
     }
 }
 
-// Asking for help or the version wins wherever it stands, then --selftest, then
-// --clear-cloudkit-now; only exact arguments count. No mode changes anything on disk. In the
-// self-test, a size of exactly 1 MB is listed and one byte less is not; a file is measured as a
-// file, an empty folder counts, links are not followed.
+// Help or the version wins wherever it stands, then --selftest, then --clear-cloudkit-now; only
+// exact arguments count, no mode changes anything on disk. The self-test lists exactly 1 MB, not
+// one byte less; a file is measured as a file, an empty folder counts, links are not followed.
 TEST_F(CliTest, OnlyExactFlagsChooseACommandLineModeAndTheDryRunChangesNothing) {
     enum Mode { SelfTest, Help, Version, Tray };
     // clang-format off
@@ -244,9 +243,8 @@ TEST_F(CliTest, ClearPrintsAndReportsWhatItDid) {
     }
 }
 
-// A Linux home with every location of the catalogue (native, Flatpak, snap) among files that must
-// never be touched: the dry run finds each application's folders, and removing what every entry
-// expands to takes exactly those folders and leaves every other file byte-identical.
+// A Linux home with every catalogue location among files never to be touched: the dry run finds
+// each row's folders, and removing every target takes exactly those, all else byte-identical.
 TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
     // The XDG cache ("C/") and config ("F/") folders and the variables that put them there; a
     // cache home that is the home, or inside the config home through a link, is not used.
@@ -257,8 +255,7 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
          {"XDG_CACHE_HOME=" + (tmp_ / "xdg/cache/"), "XDG_CONFIG_HOME=" + (tmp_ / "xdg/config")}},
         {"home/.cache/", "home/.config/", {"XDG_CACHE_HOME=" + home_, "XDG_CONFIG_HOME=/"}},
         {"home/.cache/", "home/.config/", {"XDG_CACHE_HOME=" + (tmp_ / "config-alias/new")}}};
-    // Cache folders, each with a 250,000-byte file (at the path after ':'). Snap's "current" links
-    // lead the catalogue to the revision folders named here.
+    // Cache folders with a 250,000-byte file (at the path after ':'); snaps' "current" link here.
     const std::string chrome = "F/google-chrome/", flatChrome = "~/.var/app/com.google.Chrome/";
     const std::string flatEdge = "~/.var/app/com.microsoft.Edge/", fox = "/mozilla/firefox/p.esr/";
     const std::string flatChromium = "~/.var/app/org.chromium.Chromium/";
@@ -349,8 +346,7 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
         makeTree(tmp_.path(),
                  {"home/snap/slack/current->123", "home/snap/code/current->7",
                   "home/snap/discord/current->42", "home/snap/signal-desktop/current->9",
-                  "home/snap/vivaldi/current->5",
-                  "config-alias->home/.config"});
+                  "home/snap/vivaldi/current->5", "config-alias->home/.config"});
         for (const std::string& path : kept) {
             // Where the cache folder in use is elsewhere, ~/.cache is only another folder.
             if (!path.starts_with("~/.cache/") || cacheDir != "home/.cache/") {
@@ -366,8 +362,7 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
         Fingerprint expected = fingerprint(tmp_.path(), false);  // folders' own times change
         const RunResult selfTest = sweepkin({"--selftest"});
         EXPECT_EQ(selfTest.status, 0);
-        // Each entry's folders and bytes (250,000 a folder), as listed and as freed; Chrome's
-        // GPUPersistentCache/GPUCache is listed once more but counts with the folder above it.
+        // Folders per row (250,000 bytes each); Chrome's GPUPersistentCache/GPUCache is one more.
         // clang-format off
         const std::pair<const char*, int> found[] = {
             {"Google Chrome", 13}, {"Claude (desktop app)", 5}, {"Spotify", 3}, {"Slack", 6},
@@ -402,10 +397,9 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
     }
 }
 
-// Links and names in the user's own folders and hostile HOME and XDG values, end to end: only the
-// folders a row names as gone go (a link as itself), everything else stays byte-identical, every
-// target frees exactly what it measured, and a home or cache folder left alone is explained in
-// one line on standard error. (Which links are followed at each place is the resolver's table.)
+// The user's links and hostile HOME and XDG values, end to end: only what a row names as gone
+// goes (a link as itself), all else stays byte-identical, each target frees what it measured, and
+// a home or cache folder left alone is explained in one line on standard error.
 TEST_F(CliTest, LinksAndValuesLeadingOutOfTheCachesTakeNothingElse) {
     struct Row {
         std::vector<std::string> tree, env = {}, gone = {};  // paths below the scratch folder

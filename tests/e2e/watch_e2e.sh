@@ -7,12 +7,9 @@ set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/x_session.sh"
 start_x
 fresh_home
-# A session bus of the run's own, started inside its namespaces (whose /tmp may be private) and
-# ending with them; it plays the system bus too.
-bus_address=$(dbus-daemon --session --fork --nopidfile --address="unix:path=$work/dbus" \
-    --print-address=1) || fail "no private session bus"
-export DBUS_SESSION_BUS_ADDRESS=$bus_address DBUS_SYSTEM_BUS_ADDRESS=$bus_address
-export SWEEPKIN_TEST_WATCH_MS=1500
+# A bus of the run's own, inside its namespaces (whose /tmp may be private); the system bus too.
+address=$(dbus-daemon --session --fork --nopidfile --address="unix:path=$work/dbus" --print-address=1)
+export DBUS_SESSION_BUS_ADDRESS=$address DBUS_SYSTEM_BUS_ADDRESS=$address SWEEPKIN_TEST_WATCH_MS=1500
 bus=$work/bus.log
 /usr/bin/python3 "$(dirname "${BASH_SOURCE[0]}")/bus_stand_ins.py" "$bus" 2>"$work/stand-ins.log" &
 wait_for 10 "the bus stand-ins" grep -qsx ready "$bus"

@@ -69,6 +69,8 @@ const std::vector<LinkRow> kLinkRows = {
     // An application's folder in the cache or config home, unless it is the item; nothing below.
     {{CacheHome, {}, "mozilla/firefox", {"*/cache2"}}, {"home/.cache/mozilla->../m", "home/m/firefox/p/cache2/f=1"}, "r---"},
     {{CacheHome, {}, "spotify", {""}}, {"home/.cache/spotify->../s", "home/s/f=1"}, "llll"},
+    // Behind it, only an item named for a cache: the text no longer says where it is.
+    {{CacheHome, {}, "BraveSoftware/Brave-Browser", {""}}, {"home/.cache/BraveSoftware->../b", "home/b/Brave-Browser/f=1"}, "----"},
     {{CacheHome, {}, "mozilla/firefox", {"*/cache2"}}, {"home/.cache/mozilla/firefox->../f", "home/.cache/f/p/cache2/f=1"}, "----"},
     {{ConfigHome, {}, "google-chrome", {"*/Cache"}}, {"home/.config/google-chrome/Default->../../p", "home/p/Cache/f=1"}, "----"},
     {{DataHome, {}, "Steam/steamapps", {"shadercache"}}, {"home/.local/share/Steam->../../s", "home/s/steamapps/shadercache/f=1"}, "----"},
@@ -79,7 +81,8 @@ const std::vector<LinkRow> kLinkRows = {
     // A snap's "current" to a revision beside it, whoever made it; nowhere else.
     {{SnapCurrent, "slack", ".config/Slack", {"Cache"}}, {"home/snap/slack/current->1", "home/snap/slack/1/.config/Slack/Cache/f=1"}, "rrrr"},
     {{SnapCurrent, "slack", ".config/Slack", {"Cache"}}, {"home/snap/slack/current->../x", "home/snap/x/.config/Slack/Cache/f=1"}, "----"},
-    {{SnapCurrent, "slack", ".config/Slack", {"Cache"}}, {"home/snap/slack/current->.", "home/snap/slack/.config/Slack/Cache/f=1"}, "----"},
+    {{SnapCurrent, "slack", ".config/Slack", {"Cache"}}, {"home/snap/slack/current->x2", "home/snap/slack/x2/.config/Slack/Cache/f=1"}, "rrrr"},
+    {{SnapCurrent, "slack", ".config/Slack", {"Cache"}}, {"home/snap/slack/current->common", "home/snap/slack/common/.config/Slack/Cache/f=1"}, "----"},
     {{SnapCurrent, "slack", ".config/Slack", {"Cache"}}, {"home/snap/slack/current->..", "home/snap/.config/Slack/Cache/f=1"}, "----"},
     // Nothing on the way to ~/Library on Linux.
     {{LibraryCaches, {}, "CloudKit", {""}}, {"home/Library->Documents", "home/Documents/Caches/CloudKit/f=1"}, "----"},
