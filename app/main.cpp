@@ -1,5 +1,8 @@
+#include <sys/stat.h>
+
 #include <csignal>
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <string_view>
 
@@ -21,9 +24,27 @@ bool hasArgument(int argc, char** argv, std::string_view flag) {
     return false;
 }
 
+// In a user namespace that maps only some users, a folder whose owner it does not map shows the
+// overflow id: root's "/" included. Such a folder is still left alone, as its owner is unknown.
+bool ownerUnmapped(const std::string& where) {
+    std::ifstream map("/proc/self/uid_map"), overflow("/proc/sys/kernel/overflowuid");
+    std::string inside, outside, count;
+    uid_t overflowID = 65534;
+    overflow >> overflowID;
+    struct stat st;
+    return (map >> inside >> outside >> count) && count != "4294967295" &&
+           ::lstat(where.c_str(), &st) == 0 && st.st_uid == overflowID;
+}
+
 // " is reached through /tmp, which is another user's": why `folder` is left alone.
 std::string refusedWay(const std::string& folder, const std::string& where, sweepkin::LeftOut why) {
     using sweepkin::LeftOut;
+    if (why == LeftOut::OthersOwn && ownerUnmapped(where.empty() ? folder : where)) {
+        return where.empty() || where == folder
+                   ? " belongs to a user this user namespace does not map"
+                   : " is reached through " + sweepkin::abbreviateTilde(where) +
+                         ", whose owner this user namespace does not map";
+    }
     if (where.empty() || where == folder) {
         return why == LeftOut::OthersOwn        ? " is another user's"
                : why == LeftOut::OthersMayWrite ? " may be changed by other users"

@@ -179,7 +179,7 @@ def main():
     print("|---|---|---|---|")
     print(f"| CPU time (user + system) | {statistics.median(cpu) * 1000:.0f} ms | "
           f"{statistics.median(du_cpu) * 1000:.0f} ms | {statistics.median(cpu) / statistics.median(du_cpu):.2f}x |")
-    for name in ("getdents64", "newfstatat", "openat", "close"):
+    for name in ("getdents64", "statx", "newfstatat", "openat", "close"):
         print(f"| `{name}` calls | {calls.get(name, 0):,} | {du_calls.get(name, 0):,} | |")
     total, du_total = sum(calls.values()), sum(du_calls.values())
     print(f"| all system calls | {total:,} | {du_total:,} | {total / du_total:.2f}x |")

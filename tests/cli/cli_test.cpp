@@ -495,6 +495,16 @@ TEST_F(CliTest, LinksAndValuesLeadingOutOfTheCachesTakeNothingElse) {
         EXPECT_EQ(fingerprint(tmp_.path(), false), expected);
         home_ = me;
     }
+    // In a user namespace of its own (as an account other than root), "/" has an owner it does
+    // not map: the home is left alone, and the line says why.
+    const std::string user = root ? "setpriv --reuid=1 --regid=1 --clear-groups " : "";
+    const std::string unshare = user + "unshare -Ur ";
+    const RunResult ns = sweepkin(
+        {}, {"sh", "-c", unshare + "true 2>/dev/null && exec " + unshare + "\"$0\" --version 2>&1",
+             SWEEPKIN_BINARY});
+    if (ns.out.empty()) GTEST_SKIP() << "no user namespaces here";
+    EXPECT_EQ(ns.out, "Sweepkin: your home folder " + me + " is reached through /, whose owner " +
+                          "this user namespace does not map; nothing is cleaned.\nSweepkin 4.0\n");
 }
 
 // The earlier report stays whole when the new one finds no room; the next write clears the
