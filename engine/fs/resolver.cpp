@@ -476,6 +476,24 @@ const Resolver::Root* Resolver::root(const Location& location) {
     return slot->opened.reach == Reach::Reached ? slot.get() : nullptr;
 }
 
+bool Resolver::isRootFolder(int fd) {
+    if (!rootFolders_) {
+        rootFolders_.emplace();
+        if (home().reach == Reach::Reached) *rootFolders_ = folderChain(home_->fd.get());
+        const std::string base = homePrefix(places_.home);
+        struct stat st;
+        for (const std::string& folder : {places_.cacheHome, places_.configHome, places_.dataHome,
+                                          base + "/.var/app", base + "/snap"}) {
+            if (!folder.empty() && ::stat(folder.c_str(), &st) == 0)
+                rootFolders_->emplace_back(st.st_dev, st.st_ino);
+        }
+    }
+    struct stat st;
+    return ::fstat(fd, &st) != 0 ||
+           std::find(rootFolders_->begin(), rootFolders_->end(), FolderID{st.st_dev, st.st_ino}) !=
+               rootFolders_->end();
+}
+
 void Resolver::expand(const Location& location, std::string_view item, std::vector<Item>& out,
                       std::vector<Stayed>* unreachable) {
     const Root* start = root(location);
@@ -529,7 +547,10 @@ void Resolver::expand(const Location& location, std::string_view item, std::vect
                 if (entered.reach == Reach::Failed && unreachable != nullptr) {
                     unreachable->push_back({text, failureOf(entered.error)});
                 }
-                if (entered.reach == Reach::Reached) {
+                // The user's link at an application's folder leads to a folder of its own, never
+                // back to the home, above it, or onto a folder the roots hang from.
+                if (entered.reach == Reach::Reached &&
+                    !(elsewhere && i == 0 && isRootFolder(entered.fd.get()))) {
                     next.push_back({std::make_shared<const UniqueFd>(std::move(entered.fd)),
                                     std::move(text), elsewhere});
                 }
@@ -560,12 +581,12 @@ bool isMountPoint(int parentFd, const char* name) {
         ::statx(parentFd, name, AT_SYMLINK_NOFOLLOW, kMask, &item) != 0) {
         return false;  // gone, or unreadable: the caller's own checks decide
     }
-    if (parent.stx_dev_major != item.stx_dev_major || parent.stx_dev_minor != item.stx_dev_minor) {
-        return true;
+    // The mount id decides where the kernel has one: a bind mount of the same file system shares
+    // the device number, while a btrfs subvolume has a number of its own on the same mount.
+    if ((parent.stx_mask & item.stx_mask & STATX_MNT_ID) != 0) {
+        return parent.stx_mnt_id != item.stx_mnt_id;
     }
-    // A bind mount of the same file system shares the device number, hence the mount id.
-    return (parent.stx_mask & item.stx_mask & STATX_MNT_ID) != 0 &&
-           parent.stx_mnt_id != item.stx_mnt_id;
+    return parent.stx_dev_major != item.stx_dev_major || parent.stx_dev_minor != item.stx_dev_minor;
 }
 
 }  // namespace sweepkin

@@ -138,10 +138,13 @@ class Resolver {
     const Root* root(const Location& location);
     void expand(const Location& location, std::string_view item, std::vector<Item>& out,
                 std::vector<Stayed>* unreachable);
+    // The folder `fd` is the home, one of its ancestors, or one of the folders roots hang from.
+    bool isRootFolder(int fd);
 
     Places places_;
     WayRules rules_;
     std::optional<Opened> home_;
+    std::optional<std::vector<FolderID>> rootFolders_;
     std::map<std::pair<int, std::string>, std::unique_ptr<Root>> roots_;
 };
 

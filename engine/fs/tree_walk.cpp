@@ -78,9 +78,10 @@ bool identify(int fd, Identity& out, struct stat* status = nullptr) {
 }
 
 // A bind mount of the same file system shares the device number, hence the mount id.
+// By mount id where the kernel gives one (a btrfs subvolume has a device number of its own on
+// the same mount), else by device.
 bool sameMount(const Identity& a, const Identity& b) {
-    if (a.dev != b.dev) return false;
-    return !a.hasMountId || !b.hasMountId || a.mountId == b.mountId;
+    return a.hasMountId && b.hasMountId ? a.mountId == b.mountId : a.dev == b.dev;
 }
 
 bool isDotOrDotDot(const char* name) {

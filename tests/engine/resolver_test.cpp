@@ -69,8 +69,10 @@ const std::vector<LinkRow> kLinkRows = {
     // An application's folder in the cache or config home, unless it is the item; nothing below.
     {{CacheHome, {}, "mozilla/firefox", {"*/cache2"}}, {"home/.cache/mozilla->../m", "home/m/firefox/p/cache2/f=1"}, "r---"},
     {{CacheHome, {}, "spotify", {""}}, {"home/.cache/spotify->../s", "home/s/f=1"}, "llll"},
-    // Behind it, only an item named for a cache: the text no longer says where it is.
+    // Behind it, only an item named for a cache (its text no longer says where it is), and never
+    // the home or a folder above it.
     {{CacheHome, {}, "BraveSoftware/Brave-Browser", {""}}, {"home/.cache/BraveSoftware->../b", "home/b/Brave-Browser/f=1"}, "----"},
+    {{CacheHome, {}, "thunderbird", {"*/cache2"}}, {"home/.cache/thunderbird->..", "home/Documents/cache2/f=1"}, "----"},
     {{CacheHome, {}, "mozilla/firefox", {"*/cache2"}}, {"home/.cache/mozilla/firefox->../f", "home/.cache/f/p/cache2/f=1"}, "----"},
     {{ConfigHome, {}, "google-chrome", {"*/Cache"}}, {"home/.config/google-chrome/Default->../../p", "home/p/Cache/f=1"}, "----"},
     {{DataHome, {}, "Steam/steamapps", {"shadercache"}}, {"home/.local/share/Steam->../../s", "home/s/steamapps/shadercache/f=1"}, "----"},
