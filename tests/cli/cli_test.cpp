@@ -452,6 +452,7 @@ TEST_F(CliTest, LinksAndValuesLeadingOutOfTheCachesTakeNothingElse) {
         {{"home/go-cache/f=9", "home/.cache/a/f=9"}, {"GOCACHE=" + me + "/go-cache"}, {"home/go-cache"}},
         {{"home/.cache/up->" + me, "home/Documents/f=9"}, {"GOCACHE=" + me + "/.cache/up/Documents"}},
         {{"home/b-cache/c/Default/Cookies=9"}, {"CHROME_CONFIG_HOME=" + me + "/b-cache/c", "GOCACHE=" + me + "/b-cache"}},
+        {{"home/.cache/pip/f=9"}, {"GOCACHE=" + me + "/.cache/pip"}, {"home/.cache/pip"}},
         {{"home/.cache/mozilla/firefox/p/safebrowsing/x=9", "home/.cache/mozilla/firefox/p/cache2/f=9"},
          {"PIP_CACHE_DIR=" + me + "/.cache/mozilla"}, {"home/.cache/mozilla/firefox/p/cache2"}},
         // Another user's folder holding the cache home, by value or by the user's own link to a

@@ -157,28 +157,27 @@ TEST(LinkRule, FoldersOthersOwnOrMayChange) {
     struct Row {
         std::string folder;
         mode_t mode;
-        uid_t owner;  // 0: unchanged
-        gid_t group;  // 0: unchanged; 100 is a group the user shares
+        uid_t owner;  // `same`: unchanged
+        gid_t group;  // `same`: unchanged; 100 is a group the user shares
         const char* expect;
     };
+    constexpr uid_t same = -1;  // as chown takes it
     // clang-format off
     const Row rows[] = {
-        {"home/.cache", 0777, 0, 0, "-"}, {"home/.cache", 01777, 0, 0, "r"},
-        {"home/.cache/spotify", 0777, 0, 0, "o"}, {"home", 0755, 1, 0, "-"},
-        {"home/.cache/spotify", 0755, 1, 0, "o"}, {"home/.cache", 0775, 0, 100, "-"},
-        {"home/.cache", 0775, 0, 0, privateGroup ? "r" : "-"}};
+        {"home/.cache", 0777, same, same, "-"}, {"home/.cache", 01777, same, same, "r"},
+        {"home/.cache/spotify", 0777, same, same, "o"}, {"home", 0755, 1, same, "-"},
+        {"home", 0755, 0, same, "-"}, {"home/.cache/spotify", 0755, 1, same, "o"},
+        {"home/.cache", 0775, same, 100, "-"}, {"home/.cache", 0775, same, same, privateGroup ? "r" : "-"}};
     // clang-format on
     for (const Row& row : rows) {
-        if ((row.owner != 0 || row.group != 0) && ::geteuid() != 0) continue;
+        if ((row.owner != same || row.group != same) && ::geteuid() != 0) continue;
         SCOPED_TRACE(row.folder + " " + std::to_string(row.mode));
         EXPECT_EQ(lookAs(
                       tree, spotify,
                       [&](const std::string& at) {
                           const std::string folder = at + "/" + row.folder;
                           return ::chmod(folder.c_str(), row.mode) == 0 &&
-                                 ((row.owner == 0 && row.group == 0) ||
-                                  ::chown(folder.c_str(), row.owner ? row.owner : -1,
-                                          row.group ? row.group : -1) == 0);
+                                 ::chown(folder.c_str(), row.owner, row.group) == 0;
                       },
                       "home", uid, gid),
                   row.expect);

@@ -1,8 +1,9 @@
-// Measures as a scan does, then removes, what every catalogue entry names, as a clean of all rows
-// does, and prints "name measured freed anyFailed" per entry. Run with "--every-target".
+// Measures as a scan does (every entry), then removes, what every catalogue entry names, as a clean
+// of all rows does, and prints "name measured freed anyFailed" per entry. Run with "--every-target".
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "engine/fs/deletion.h"
 #include "engine/fs/sizes.h"
@@ -15,10 +16,14 @@ int main(int argc, char** argv) {
         return 2;
     }
     Resolver resolver;
-    for (const AppTarget& target : processValues().cacheTargets) {
-        const long long measured = pathsSize(resolver.items(target.locations));
-        const DeleteResult result = deleteLocations(resolver, target.locations);
-        std::printf("%s %lld %lld %d\n", target.name.c_str(), measured,
+    const std::vector<AppTarget>& targets = processValues().cacheTargets;
+    std::vector<long long> measured;  // every entry first, as the panel lists them
+    for (const AppTarget& target : targets) {
+        measured.push_back(pathsSize(resolver.items(target.locations)));
+    }
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        const DeleteResult result = deleteLocations(resolver, targets[i].locations);
+        std::printf("%s %lld %lld %d\n", targets[i].name.c_str(), measured[i],
                     static_cast<long long>(result.freed), result.anyFailed ? 1 : 0);
     }
 }
