@@ -1,5 +1,5 @@
-// Measures as a scan does (every entry), then removes, what every catalogue entry names, as a clean
-// of all rows does, and prints "name measured freed anyFailed" per entry. Run with "--every-target".
+// Measures every catalogue entry as a scan does, then removes what each names as a clean of all
+// rows does, and prints "name measured freed anyFailed" per entry. Run with "--every-target".
 
 #include <cstdio>
 #include <string>
