@@ -5,8 +5,9 @@
 
 DEST gets about N regular files (default 200,000) with logical sizes from 0 to 64 KiB, a few
 thousand folders up to 8 levels deep, one large flat folder like a disk cache's data folder, and
-a sprinkling of symbolic links (into the tree, out of it, and dangling). Files are sparse: the
-sizes are logical, so the tree costs little disk space. The same seed gives the same tree.
+a sprinkling of symbolic links (into the tree, out of it, and dangling). Files hold real (zero)
+bytes, not holes: the engine counts no more than a file occupies on disk, so a sparse tree would
+measure as nearly empty. The same seed gives the same tree.
 """
 
 import argparse
@@ -23,11 +24,14 @@ def size_for(rng):
     return rng.randint(8 * 1024 + 1, 64 * 1024)
 
 
+ZEROS = bytes(64 * 1024)
+
+
 def write(path, size):
     fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644)
     try:
         if size:
-            os.ftruncate(fd, size)
+            os.write(fd, ZEROS[:size])
     finally:
         os.close(fd)
 
