@@ -130,6 +130,16 @@ Opened trusted(UniqueFd fd, const std::string& text) {
     return outcome(Reach::Reached, std::move(fd));
 }
 
+// `at`, when reached, if it is the user's own folder; else refused as another user's.
+Opened usersOwn(Opened at, const std::string& text) {
+    struct stat st;
+    if (at.reach == Reach::Reached &&
+        (::fstat(at.fd.get(), &st) != 0 || st.st_uid != ::geteuid())) {
+        return refused(Refusal::OthersOwn, text);
+    }
+    return at;
+}
+
 bool chainHas(int fd, const std::vector<FolderID>& ids) {
     if (ids.empty()) return false;
     const std::vector<FolderID> chain = folderChain(fd);
@@ -376,15 +386,8 @@ Resolver::Resolver(Places places) : places_(std::move(places)), rules_(wayRulesF
 Resolver::~Resolver() = default;
 
 const Opened& Resolver::home() {
-    if (!home_) {
-        home_ = openWay(places_.home, rules_);
-        struct stat st;
-        if (home_->reach == Reach::Reached &&
-            (::fstat(home_->fd.get(), &st) != 0 || st.st_uid != ::geteuid())) {
-            // Everything here starts at the home: it must be the user's own.
-            home_ = refused(Refusal::OthersOwn, normalizedPath(places_.home));
-        }
-    }
+    // Everything here starts at the home: it must be the user's own.
+    if (!home_) home_ = usersOwn(openWay(places_.home, rules_), normalizedPath(places_.home));
     return *home_;
 }
 
@@ -451,14 +454,10 @@ const Resolver::Root* Resolver::root(const Location& location) {
             break;
         }
     }
-    Opened at = openWay(text, rules_);
-    struct stat st;
     // Every base folder is the user's own: the home, the XDG folders, ~/.var/app, ~/snap.
     // (A tool's folder was checked when its variable was read; its parent may be root's.)
-    if (at.reach == Reach::Reached && rule.base != Base::Tool &&
-        (::fstat(at.fd.get(), &st) != 0 || st.st_uid != ::geteuid())) {
-        at = refused(Refusal::OthersOwn, text);
-    }
+    Opened at =
+        rule.base == Base::Tool ? openWay(text, rules_) : usersOwn(openWay(text, rules_), text);
     for (const std::string& name : way) {
         if (at.reach != Reach::Reached) break;
         at = enter(at.fd.get(), text, name, Never, rules_);
@@ -581,12 +580,7 @@ bool isMountPoint(int parentFd, const char* name) {
         ::statx(parentFd, name, AT_SYMLINK_NOFOLLOW, kMask, &item) != 0) {
         return false;  // gone, or unreadable: the caller's own checks decide
     }
-    // The mount id decides where the kernel has one: a bind mount of the same file system shares
-    // the device number, while a btrfs subvolume has a number of its own on the same mount.
-    if ((parent.stx_mask & item.stx_mask & STATX_MNT_ID) != 0) {
-        return parent.stx_mnt_id != item.stx_mnt_id;
-    }
-    return parent.stx_dev_major != item.stx_dev_major || parent.stx_dev_minor != item.stx_dev_minor;
+    return !sameMount(parent, item);
 }
 
 }  // namespace sweepkin

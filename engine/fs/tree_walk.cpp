@@ -77,9 +77,8 @@ bool identify(int fd, Identity& out, struct stat* status = nullptr) {
     return S_ISDIR(st.st_mode);
 }
 
-// A bind mount of the same file system shares the device number, hence the mount id.
-// By mount id where the kernel gives one (a btrfs subvolume has a device number of its own on
-// the same mount), else by device.
+// By mount id where the kernel gives one (a bind mount of the same file system shares the device
+// number; a btrfs subvolume has a number of its own on the same mount), else by device.
 bool sameMount(const Identity& a, const Identity& b) {
     return a.hasMountId && b.hasMountId ? a.mountId == b.mountId : a.dev == b.dev;
 }
@@ -522,6 +521,10 @@ void Walker::finishFrame() {
 }
 
 }  // namespace
+
+bool sameMount(const struct statx& a, const struct statx& b) {
+    return sameMount(identityOf(a), identityOf(b));
+}
 
 Failure failureOf(int error) {
     switch (error) {

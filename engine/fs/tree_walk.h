@@ -36,6 +36,10 @@ Failure failureOf(int error);
 // frees nothing while the other stays.
 std::int64_t countedSize(const struct stat& st);
 
+// Two statx results (asked with STATX_MNT_ID) lie on one mount: by mount id where the kernel
+// gives both, else by device. The one rule for what counts as mounted, inside a walk and out.
+bool sameMount(const struct statx& a, const struct statx& b);
+
 // a + b for byte counts, stopping at the largest count instead of overflowing.
 std::int64_t addBytes(std::int64_t a, std::int64_t b);
 
