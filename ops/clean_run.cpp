@@ -68,7 +68,7 @@ CleanRun::~CleanRun() {
 std::vector<AppTarget> CleanRun::chosenTargets(const QStringList& ids) const {
     std::vector<AppTarget> chosen;
     for (const AppTarget& target : ctx_.targets) {
-        if (ids.contains(QString::fromStdString(target.name))) chosen.push_back(target);
+        if (ids.contains(QString::fromStdString(target.id))) chosen.push_back(target);
     }
     return chosen;
 }

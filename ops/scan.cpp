@@ -61,6 +61,22 @@ void keepTicks(SettingsStore& settings, const QVector<CacheRow>& shown) {
     if (unticked != untickedBefore) settings.setStringList(keys::untickedRows, unticked);
 }
 
+void migrateRowKeys(SettingsStore& settings, const std::vector<AppTarget>& targets) {
+    QHash<QString, QString> idOfName;
+    for (const AppTarget& target : targets) {
+        idOfName.insert(QString::fromStdString(target.name), QString::fromStdString(target.id));
+    }
+    for (const char* key : {keys::untickedRows, keys::seenRows}) {
+        const QStringList before = settings.stringList(key);
+        QStringList after;
+        for (const QString& entry : before) {
+            const QString id = idOfName.value(entry, entry);
+            if (!after.contains(id)) after << id;
+        }
+        if (after != before) settings.setStringList(key, after);
+    }
+}
+
 void runScan(const std::vector<AppTarget>& targets, const Selection& previousSelection,
              const KeptTicks& kept, const ScanPublisher& publish,
              const std::function<bool()>& stopped) {
@@ -70,8 +86,9 @@ void runScan(const std::vector<AppTarget>& targets, const Selection& previousSel
         if (stopped && stopped()) return;
         const std::int64_t total = pathsSize(resolver.items(target.locations));
         if (total < kScanRowThreshold) continue;
-        const QString id = QString::fromStdString(target.name);
-        rows.push_back(CacheRow{id, total, previousSelection.value(id, kept.tickFor(id))});
+        const QString id = QString::fromStdString(target.id);
+        rows.push_back(CacheRow{id, QString::fromStdString(target.name), total,
+                                previousSelection.value(id, kept.tickFor(id))});
         publish(rows, false);
     }
     publish(rows, true);
@@ -90,7 +107,7 @@ namespace {
 QSet<QString> untickedAtFirst(const std::vector<AppTarget>& targets) {
     QSet<QString> names;
     for (const AppTarget& target : targets) {
-        if (target.startsUnticked) names.insert(QString::fromStdString(target.name));
+        if (target.startsUnticked) names.insert(QString::fromStdString(target.id));
     }
     return names;
 }
@@ -104,6 +121,7 @@ Scanner::Scanner(UIModel& model, std::vector<AppTarget> targets, SettingsStore* 
       settings_(settings),
       startUnticked_(untickedAtFirst(targets_)),
       latestGeneration_(std::make_shared<std::atomic<qint64>>(0)) {
+    if (settings_) migrateRowKeys(*settings_, targets_);
     monitorQueue_.setObjectName(QStringLiteral("com.sweepkin.scan"));
     monitorQueue_.setMaxThreadCount(1);
     monitorQueue_.setThreadPriority(QThread::LowPriority);

@@ -40,6 +40,11 @@ KeptTicks keptTicks(const SettingsStore& settings, const QSet<QString>& startUnt
 // replaces whatever was kept for it. Writes only what changed.
 void keepTicks(SettingsStore& settings, const QVector<CacheRow>& shown);
 
+// Rewrites the row lists that earlier versions kept by display name (`untickedRows`,
+// `seenRows`) as the entries' ids, so that an upgrade keeps the user's ticks. Writes only what
+// changed; ids and names the catalogue does not know stay as they are.
+void migrateRowKeys(SettingsStore& settings, const std::vector<AppTarget>& targets);
+
 // Called with the rows found so far; `final` is true once, after the last target.
 using ScanPublisher = std::function<void(const QVector<CacheRow>& rows, bool final)>;
 

@@ -9,9 +9,11 @@
 
 namespace sweepkin {
 
-// One line of the panel's list, identified by `id` (the catalogue entry's name).
+// One line of the panel's list, identified by `id` (the catalogue entry's id) and shown by
+// `name` (its display name).
 struct CacheRow {
     QString id;
+    QString name;
     std::optional<qint64> size;  // absent until measured
     bool selected = false;
 
@@ -30,7 +32,7 @@ struct AppActions {
 // observers re-read what they need afterwards.
 class UIModel : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit UIModel(QObject* parent = nullptr);
 
     const QVector<CacheRow>& rows() const { return rows_; }
@@ -55,10 +57,10 @@ public:
     qint64 selectedBytes() const;
     bool allSelected() const;
 
-signals:
+  signals:
     void objectWillChange();
 
-private:
+  private:
     QVector<CacheRow> rows_;
     bool scanning_ = false;
     bool cleaning_ = false;

@@ -48,7 +48,7 @@ Notice growthNotice(const QVector<CacheRow>& rows) {
     });
     QStringList largest;
     for (const CacheRow& row : ticked.mid(0, 3)) {
-        largest << row.id + QLatin1Char(' ') + bytesText(row.size.value_or(0));
+        largest << row.name + QLatin1Char(' ') + bytesText(row.size.value_or(0));
     }
     return {bytesText(total) + QStringLiteral(" of caches could be cleaned"),
             largest.join(QStringLiteral(", ")),

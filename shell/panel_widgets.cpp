@@ -127,12 +127,12 @@ void TextButton::paintEvent(QPaintEvent*) {
     painter.drawText(rect(), Qt::AlignCenter, text());
 }
 
-TickRow::TickRow(const QString& id, QWidget* parent)
-    : QAbstractButton(parent), id_(id), icon_(rowIcon(id)) {
+TickRow::TickRow(const QString& id, const QString& name, QWidget* parent)
+    : QAbstractButton(parent), id_(id), name_(name), icon_(rowIcon(id)) {
     setFont(systemFont(10.5));
     setFocusPolicy(Qt::StrongFocus);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    setAccessibleName(id);
+    setAccessibleName(name);
 }
 
 void TickRow::setState(bool ticked, const QString& sizeText) {
@@ -200,7 +200,7 @@ void TickRow::paintEvent(QPaintEvent*) {
     const qreal nameLeft = iconBox.right() + 6;
     const qreal nameWidth = qMax<qreal>(0, sizeRect.left() - 4 - nameLeft);
     const QFontMetricsF nameMetrics(font());
-    const QString name = nameMetrics.elidedText(id_, Qt::ElideRight, nameWidth);
+    const QString name = nameMetrics.elidedText(name_, Qt::ElideRight, nameWidth);
     painter.setFont(font());
     painter.setPen(dark ? QColor(0xEF, 0xE6, 0xD8) : QColor(0x2E, 0x25, 0x1B));
     painter.drawText(QRectF(nameLeft, 0, nameWidth, area.height()),

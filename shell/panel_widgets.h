@@ -59,8 +59,9 @@ class TextButton : public QAbstractButton {
 // write the model.
 class TickRow : public QAbstractButton {
   public:
-    TickRow(const QString& id, QWidget* parent = nullptr);
+    TickRow(const QString& id, const QString& name, QWidget* parent = nullptr);
     const QString& id() const { return id_; }
+    const QString& name() const { return name_; }
     void setState(bool ticked, const QString& sizeText);
     bool ticked() const { return ticked_; }
     const QString& sizeText() const { return sizeText_; }
@@ -72,6 +73,7 @@ class TickRow : public QAbstractButton {
 
   private:
     QString id_;
+    QString name_;
     QString sizeText_;
     QIcon icon_;
     bool ticked_ = false;

@@ -255,7 +255,7 @@ void PopoverView::syncRows() {
         for (const CacheRow& row : rows) {
             TickRow* widget = existing.take(row.id);
             if (!widget) {
-                widget = new TickRow(row.id, rowsBox_);
+                widget = new TickRow(row.id, row.name, rowsBox_);
                 connect(widget, &QAbstractButton::clicked, this,
                         [this, widget] { rowClicked(widget); });
             }
@@ -329,7 +329,7 @@ QStringList PopoverView::visibleTexts() const {
                       freeDisk_->text(),   listHeading_->text(),   selectAllButton_->text()};
     if (emptyText_->isVisibleTo(this)) texts << emptyText_->text();
     for (const TickRow* row : tickRows_) {
-        texts << (row->ticked() ? QStringLiteral("[x] ") : QStringLiteral("[ ] ")) + row->id() +
+        texts << (row->ticked() ? QStringLiteral("[x] ") : QStringLiteral("[ ] ")) + row->name() +
                      QStringLiteral(" — ") + row->sizeText();
     }
     texts << cleanButton_->text() << safetyNote_->text()

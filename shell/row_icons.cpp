@@ -4,9 +4,9 @@
 
 namespace sweepkin {
 
-QStringList rowIconNames(const QString& rowName) {
+QStringList rowIconNames(const QString& rowId) {
     for (const AppTarget& target : processValues().cacheTargets) {
-        if (QString::fromStdString(target.name) != rowName) continue;
+        if (QString::fromStdString(target.id) != rowId) continue;
         QStringList names;
         for (const std::string& icon : target.icons) names << QString::fromStdString(icon);
         return names;
@@ -14,8 +14,8 @@ QStringList rowIconNames(const QString& rowName) {
     return {};
 }
 
-QIcon rowIcon(const QString& rowName) {
-    for (const QString& name : rowIconNames(rowName)) {
+QIcon rowIcon(const QString& rowId) {
+    for (const QString& name : rowIconNames(rowId)) {
         if (QIcon::hasThemeIcon(name)) return QIcon::fromTheme(name);
     }
     return QIcon::fromTheme(QStringLiteral("folder"));

@@ -10,10 +10,10 @@ namespace sweepkin {
 
 // The icon-theme names of a row's application (the Icon= of its desktop entries: the Debian
 // package's, then the Flatpak's), in order of preference; empty for a row without one.
-QStringList rowIconNames(const QString& rowName);
+QStringList rowIconNames(const QString& rowId);
 
 // The first of those names the theme has, else the theme's folder icon; a null icon when the
 // theme has neither (the row then draws a folder of its own).
-QIcon rowIcon(const QString& rowName);
+QIcon rowIcon(const QString& rowId);
 
 }  // namespace sweepkin

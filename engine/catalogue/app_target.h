@@ -43,7 +43,10 @@ struct Location {
 };
 
 struct AppTarget {
-    std::string name;                     // display name; unique, also the id of its panel row
+    // Stable and unique: lowercase words joined by hyphens ("google-chrome"). Panel rows and the
+    // settings use it, so a display name can change without losing anyone's ticks.
+    std::string id;
+    std::string name;                     // display name, unique
     std::optional<std::string> bundleID;  // absent for an entry with no application to close
     std::vector<Location> locations;
     ProcessRule process{};  // how its running instances are found (Linux)

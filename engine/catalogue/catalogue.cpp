@@ -43,8 +43,9 @@ const Names kFirefoxCaches = {"*/cache2", "*/startupCache", "*/thumbnails"};
 // Builds one entry: its macOS locations, then (on Linux) whatever the calls below add.
 class Entry {
   public:
-    Entry(std::string name, std::optional<std::string> bundleID, ProcessRule process = {})
-        : target_{std::move(name), std::move(bundleID), {}, std::move(process)} {}
+    Entry(std::string id, std::string name, std::optional<std::string> bundleID,
+          ProcessRule process = {})
+        : target_{std::move(id), std::move(name), std::move(bundleID), {}, std::move(process)} {}
 
     // `folder` below the root, and the items in it; no items: the folder itself.
     Entry& at(RootKind root, std::string folder, Names items = {""}, std::string app = {}) {
@@ -90,13 +91,14 @@ class Entry {
 
 std::vector<AppTarget> buildCacheTargets() {
     std::vector<AppTarget> targets;
-    targets.push_back(
-        Entry("iCloud (CloudKit) cache", std::nullopt).at(LibraryCaches, "CloudKit").done());
+    targets.push_back(Entry("icloud-cloudkit-cache", "iCloud (CloudKit) cache", std::nullopt)
+                          .at(LibraryCaches, "CloudKit")
+                          .done());
 
     // Google's packages install the browser under /opt/google (one folder per channel);
     // "google-chrome" there is a launcher script that replaces itself with it.
     targets.push_back(
-        Entry("Google Chrome", "com.google.Chrome",
+        Entry("google-chrome", "Google Chrome", "com.google.Chrome",
               {.paths = {"/opt/google/chrome/chrome", "/opt/google/chrome-beta/chrome",
                          "/opt/google/chrome-unstable/chrome"},
                .flatpakIDs = {"com.google.Chrome"}})
@@ -116,7 +118,7 @@ std::vector<AppTarget> buildCacheTargets() {
     // Only the desktop app: "claude" is also an unrelated terminal program. The Linux app has no
     // self-updater, so the two updater caches have no counterpart.
     targets.push_back(
-        Entry("Claude (desktop app)", "com.anthropic.claudefordesktop",
+        Entry("claude-desktop-app", "Claude (desktop app)", "com.anthropic.claudefordesktop",
               {.names = {"claude-desktop"}})
             .at(LibraryAppSupport, "Claude",
                 {"Cache", "Code Cache", "GPUCache", "DawnGraphiteCache", "DawnWebGPUCache"})
@@ -127,13 +129,13 @@ std::vector<AppTarget> buildCacheTargets() {
             .icons({"claude-desktop", "claude"})
             .done());
 
-    targets.push_back(Entry("Safari", "com.apple.Safari")
+    targets.push_back(Entry("safari", "Safari", "com.apple.Safari")
                           .at(LibraryCaches, "com.apple.Safari")
                           .at(LibraryContainers, "com.apple.Safari", {"Data/Library/Caches"})
                           .done());
 
     // Linux keeps the HTTP cache and the persistent cache (offline downloads too) in one folder.
-    targets.push_back(Entry("Spotify", "com.spotify.client", {.names = {"spotify"}})
+    targets.push_back(Entry("spotify", "Spotify", "com.spotify.client", {.names = {"spotify"}})
                           .at(LibraryCaches, "com.spotify.client")
                           .at(LibraryAppSupport, "Spotify", {"PersistentCache"})
                           .linux(CacheHome, "spotify")
@@ -142,7 +144,7 @@ std::vector<AppTarget> buildCacheTargets() {
                           .icons({"spotify-client", "spotify", "com.spotify.Client"})
                           .done());
 
-    targets.push_back(Entry("Slack", "com.tinyspeck.slackmacgap", {.names = {"slack"}})
+    targets.push_back(Entry("slack", "Slack", "com.tinyspeck.slackmacgap", {.names = {"slack"}})
                           .at(LibraryCaches, "com.tinyspeck.slackmacgap")
                           .at(LibraryAppSupport, "Slack", kSlackCaches)
                           .linux(ConfigHome, "Slack", kSlackCaches)
@@ -152,7 +154,7 @@ std::vector<AppTarget> buildCacheTargets() {
                           .done());
 
     targets.push_back(
-        Entry("Microsoft Edge", "com.microsoft.edgemac",
+        Entry("microsoft-edge", "Microsoft Edge", "com.microsoft.edgemac",
               {.names = {"msedge", "microsoft-edge", "microsoft-edge-stable"}})
             .at(LibraryCaches, "Microsoft Edge")
             .at(LibraryAppSupport, "Microsoft Edge", {"*/Cache", "*/Code Cache", "*/GPUCache"})
@@ -165,7 +167,8 @@ std::vector<AppTarget> buildCacheTargets() {
             .icons({"microsoft-edge", "com.microsoft.Edge"})
             .done());
 
-    targets.push_back(Entry("Visual Studio Code", "com.microsoft.VSCode", {.names = {"code"}})
+    targets.push_back(Entry("visual-studio-code", "Visual Studio Code", "com.microsoft.VSCode",
+                            {.names = {"code"}})
                           .at(LibraryAppSupport, "Code", kCodeCaches)
                           .linux(ConfigHome, "Code", kCodeCaches)
                           .linux(FlatpakConfig, "Code", kCodeCaches, "com.visualstudio.code")
@@ -178,7 +181,7 @@ std::vector<AppTarget> buildCacheTargets() {
     // The two browsers Linux desktops ship; they have no macOS entry. Every Firefox process runs
     // the same executable; its children carry "-contentproc".
     targets.push_back(
-        Entry("Mozilla Firefox", "org.mozilla.firefox",
+        Entry("mozilla-firefox", "Mozilla Firefox", "org.mozilla.firefox",
               {.names = {"firefox", "firefox-esr", "firefox-bin"},
                .flatpakIDs = {"org.mozilla.firefox"}})
             .linux(CacheHome, "mozilla/firefox", kFirefoxCaches)
@@ -191,7 +194,7 @@ std::vector<AppTarget> buildCacheTargets() {
     // executable is "chrome" inside its revision folder, and the snap points the config folder
     // outside the config home, at common/chromium, so that profile holds Cache and Code Cache
     // itself.
-    targets.push_back(Entry("Chromium", "org.chromium.Chromium",
+    targets.push_back(Entry("chromium", "Chromium", "org.chromium.Chromium",
                             {.names = {"chromium", "chromium-browser"},
                              .paths = {"/snap/chromium/*/usr/lib/chromium-browser/chrome"},
                              .flatpakIDs = {"org.chromium.Chromium"}})
@@ -208,7 +211,7 @@ std::vector<AppTarget> buildCacheTargets() {
     // executable, which every helper process shares; a channel other than stable installs beside
     // it, in a folder named for the channel (Chromium's installer does so).
     targets.push_back(
-        Entry("Brave", "com.brave.Browser",
+        Entry("brave", "Brave", "com.brave.Browser",
               {.paths = {"/opt/brave.com/brave/brave", "/opt/brave.com/brave-beta/brave",
                          "/opt/brave.com/brave-nightly/brave"},
                .flatpakIDs = {"com.brave.Browser"}})
@@ -221,7 +224,7 @@ std::vector<AppTarget> buildCacheTargets() {
             .icons({"brave-browser", "com.brave.Browser"})
             .done());
     targets.push_back(
-        Entry("Vivaldi", "com.vivaldi.Vivaldi",
+        Entry("vivaldi", "Vivaldi", "com.vivaldi.Vivaldi",
               {.paths = {"/opt/vivaldi/vivaldi-bin", "/snap/vivaldi/*/opt/vivaldi/vivaldi-bin"},
                .flatpakIDs = {"com.vivaldi.Vivaldi"}})
             .chromium(CacheHome, ConfigHome, {}, {"vivaldi"}, kChromeConfigCaches)
@@ -232,7 +235,7 @@ std::vector<AppTarget> buildCacheTargets() {
             .linux(SnapCurrent, ".config/vivaldi", kChromeConfigCaches, "vivaldi")
             .icons({"vivaldi", "com.vivaldi.Vivaldi"})
             .done());
-    targets.push_back(Entry("Opera", "com.opera.Opera",
+    targets.push_back(Entry("opera", "Opera", "com.opera.Opera",
                             {.paths = {"/usr/lib/x86_64-linux-gnu/opera/opera"},
                              .flatpakIDs = {"com.opera.Opera"}})
                           .chromium(CacheHome, ConfigHome, {}, {"opera"}, kChromeConfigCaches)
@@ -244,7 +247,7 @@ std::vector<AppTarget> buildCacheTargets() {
     // Beside its caches the cache folder holds the HSTS policies and the filter lists, which are
     // not rebuilt offline. Its helpers are WebKitGTK's, shared with other applications.
     const Names epiphanyCaches = {"WebKitCache", "CacheStorage", "icondatabase", "thumbnails"};
-    targets.push_back(Entry("GNOME Web", "org.gnome.Epiphany",
+    targets.push_back(Entry("gnome-web", "GNOME Web", "org.gnome.Epiphany",
                             {.paths = {"/usr/bin/epiphany"}, .flatpakIDs = {"org.gnome.Epiphany"}})
                           .linux(CacheHome, "epiphany", epiphanyCaches)
                           .linux(FlatpakCache, "epiphany", epiphanyCaches, "org.gnome.Epiphany")
@@ -254,7 +257,7 @@ std::vector<AppTarget> buildCacheTargets() {
     // Every Thunderbird process runs the same executable; its children carry "-contentproc".
     const Names thunderbirdCaches = {"*/cache2", "*/startupCache"};
     targets.push_back(
-        Entry("Thunderbird", "org.mozilla.Thunderbird",
+        Entry("thunderbird", "Thunderbird", "org.mozilla.Thunderbird",
               {.paths = {"/usr/lib/thunderbird/thunderbird-bin",
                          "/snap/thunderbird/*/usr/lib/thunderbird/thunderbird-bin"},
                .flatpakIDs = {"org.mozilla.Thunderbird"}})
@@ -266,7 +269,7 @@ std::vector<AppTarget> buildCacheTargets() {
 
     // Electron applications; the snaps point their config folder at the revision's own.
     targets.push_back(
-        Entry("Discord", "com.discordapp.Discord",
+        Entry("discord", "Discord", "com.discordapp.Discord",
               {.paths = {"/usr/share/discord/Discord", "/snap/discord/*/usr/share/discord/Discord"},
                .flatpakIDs = {"com.discordapp.Discord"}})
             .electron(ConfigHome, "discord")
@@ -274,7 +277,7 @@ std::vector<AppTarget> buildCacheTargets() {
             .electron(SnapCurrent, ".config/discord", "discord")
             .icons({"discord", "com.discordapp.Discord"})
             .done());
-    targets.push_back(Entry("Signal", "org.signal.Signal",
+    targets.push_back(Entry("signal", "Signal", "org.signal.Signal",
                             {.paths = {"/opt/Signal/signal-desktop",
                                        "/snap/signal-desktop/*/opt/Signal/signal-desktop"},
                              .flatpakIDs = {"org.signal.Signal"}})
@@ -284,14 +287,14 @@ std::vector<AppTarget> buildCacheTargets() {
                           .icons({"signal-desktop", "org.signal.Signal"})
                           .done());
     targets.push_back(
-        Entry("Element", "im.riot.Riot",
+        Entry("element", "Element", "im.riot.Riot",
               {.paths = {"/opt/Element/element-desktop"}, .flatpakIDs = {"im.riot.Riot"}})
             .electron(ConfigHome, "Element")
             .electron(FlatpakConfig, "Element", "im.riot.Riot")
             .icons({"element-desktop", "im.riot.Riot"})
             .done());
     targets.push_back(
-        Entry("Obsidian", "md.obsidian.Obsidian",
+        Entry("obsidian", "Obsidian", "md.obsidian.Obsidian",
               {.paths = {"/opt/Obsidian/obsidian"}, .flatpakIDs = {"md.obsidian.Obsidian"}})
             .electron(ConfigHome, "obsidian")
             .electron(FlatpakConfig, "obsidian", "md.obsidian.Obsidian")
@@ -299,11 +302,11 @@ std::vector<AppTarget> buildCacheTargets() {
             .done());
 
     // Caches no application owns: nothing to close.
-    targets.push_back(Entry("File thumbnails", std::nullopt)
+    targets.push_back(Entry("file-thumbnails", "File thumbnails", std::nullopt)
                           .linux(CacheHome, "thumbnails")
                           .icons({"folder-pictures", "image-x-generic"})
                           .done());
-    targets.push_back(Entry("Graphics shader caches", std::nullopt)
+    targets.push_back(Entry("graphics-shader-caches", "Graphics shader caches", std::nullopt)
                           .linux(CacheHome, "mesa_shader_cache")
                           .linux(CacheHome, "mesa_shader_cache_db")
                           .icons({"video-display"})
@@ -315,7 +318,7 @@ std::vector<AppTarget> buildCacheTargets() {
     // minutes of full CPU, so the row comes unticked the first time.
     const Names shaders = {"shadercache"};
     targets.push_back(
-        Entry("Steam shader caches", "com.valvesoftware.Steam",
+        Entry("steam-shader-caches", "Steam shader caches", "com.valvesoftware.Steam",
               {.paths = {"~/.local/share/Steam/ubuntu12_32/steam",
                          "~/.steam/debian-installation/ubuntu12_32/steam",
                          "~/snap/steam/common/.local/share/Steam/ubuntu12_32/steam"},
@@ -329,19 +332,19 @@ std::vector<AppTarget> buildCacheTargets() {
             .done());
 
     // Developer tools' caches, where their own variable may move them (see the XDG folders).
-    targets.push_back(Entry("Go build cache", std::nullopt)
+    targets.push_back(Entry("go-build-cache", "Go build cache", std::nullopt)
                           .linux(ToolFolder, {}, {""}, "GOCACHE")
                           .icons({"text-x-go"})
                           .done());
-    targets.push_back(Entry("npm", std::nullopt)
+    targets.push_back(Entry("npm", "npm", std::nullopt)
                           .linux(ToolFolder, {}, {"_cacache"}, "npm_config_cache")
                           .icons({"text-x-javascript"})
                           .done());
-    targets.push_back(Entry("Yarn", std::nullopt)
+    targets.push_back(Entry("yarn", "Yarn", std::nullopt)
                           .linux(ToolFolder, {}, {""}, "YARN_CACHE_FOLDER")
                           .icons({"yarn", "text-x-javascript"})
                           .done());
-    targets.push_back(Entry("pip", std::nullopt)
+    targets.push_back(Entry("pip", "pip", std::nullopt)
                           .linux(ToolFolder, {}, {""}, "PIP_CACHE_DIR")
                           .icons({"text-x-python"})
                           .done());

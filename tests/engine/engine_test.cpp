@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <regex>
+#include <set>
 
 #include "engine/catalogue/catalogue.h"
 #include "engine/catalogue/pattern.h"
@@ -158,6 +160,17 @@ TEST(SafetyGuard, AdmitsEveryLocationOfTheCatalogue) {
                 }
             }
         }
+    }
+}
+
+// Settings store rows by id, so ids must be unique and keep one plain form.
+TEST(Catalogue, IdsAreUniqueLowercaseWordsJoinedByHyphens) {
+    const std::regex form("[a-z0-9]+(-[a-z0-9]+)*");
+    std::set<std::string> ids, names;
+    for (const AppTarget& target : buildCacheTargets()) {
+        EXPECT_TRUE(std::regex_match(target.id, form)) << target.id;
+        EXPECT_TRUE(ids.insert(target.id).second) << target.id;
+        EXPECT_TRUE(names.insert(target.name).second) << target.name;
     }
 }
 

@@ -25,10 +25,10 @@ using sweepkin::testing::ScriptedDesktop;
 namespace {
 
 // The scratch folder is the home; each entry's folders lie in it.
-AppTarget inHome(const char* name, std::optional<std::string> id, const char* folder,
+AppTarget inHome(const char* name, std::optional<std::string> bundleID, const char* folder,
                  std::vector<std::string> items, bool startsUnticked = false) {
-    return {name, std::move(id), {{RootKind::Home, {}, folder, std::move(items)}}, {},
-            {},   startsUnticked};
+    return {folder, name, std::move(bundleID), {{RootKind::Home, {}, folder, std::move(items)}},
+            {},     {},   startsUnticked};
 }
 
 struct World {
@@ -57,7 +57,7 @@ struct World {
     QString state() const {
         QString rows;
         for (const CacheRow& r : model.rows())
-            rows += r.id + ":" + QString::number(r.size.value_or(0)) + (r.selected ? "+," : "-,");
+            rows += r.name + ":" + QString::number(r.size.value_or(0)) + (r.selected ? "+," : "-,");
         return rows + QString::asprintf("/%d/%d/", model.scanning(), model.cleaning()) +
                model.freeDiskText() + "/" + model.lastCleanText() + (model.loginOn() ? "/on" : "");
     }
@@ -149,9 +149,10 @@ class TestCleanRun : public QObject {
                                   due(5 * kGB, 50, 5 * kGB, 5 * kGB, 168)};
         QCOMPARE(thresholds + "|" + lowDisk + "|" + repeats, std::string("y--|y--|-y--yy"));
         const Notice notice = growthNotice(
-            {CacheRow{"Yarn", 900 * kMB, true}, CacheRow{"Slack", 400 * kMB, true},
-             CacheRow{"Google Chrome", 2 * kGB, true}, CacheRow{"Discord", 8 * kGB, false},
-             CacheRow{"Steam shader caches", 3'100 * kMB, true}});
+            {CacheRow{"yarn", "Yarn", 900 * kMB, true}, CacheRow{"slack", "Slack", 400 * kMB, true},
+             CacheRow{"google-chrome", "Google Chrome", 2 * kGB, true},
+             CacheRow{"discord", "Discord", 8 * kGB, false},
+             CacheRow{"steam-shader-caches", "Steam shader caches", 3'100 * kMB, true}});
         QCOMPARE(notice.title + "|" + notice.body,
                  QString("6.40 GB of caches could be cleaned|Steam shader caches 3.10 GB, Google "
                          "Chrome 2.00 GB, Yarn 900 MB"));
@@ -206,7 +207,7 @@ class TestCleanRun : public QObject {
             writeFile(w.at("safari/Cache/x"), 1'000'000);
             QProcess chrome;
             QVERIFY(testing::startApp(chrome, QString::fromStdString(w.at(w.appName))));
-            w.settings.setStringList(keys::seenRows, {"Google Chrome", "Slack"});
+            w.settings.setStringList(keys::seenRows, {"chrome", "slack"});
             w.settings.setInt(keys::notifyBytes, 4'000'000);
             w.settings.setInt(keys::autoCleanDays, c.autoCleanDays);
             w.settings.setBool(keys::disableWatch, c.off == "watch off");
@@ -293,10 +294,11 @@ class TestCleanRun : public QObject {
         QVERIFY(testing::startApp(chrome, QString::fromStdString(w.at(w.appName))));
 
         // Ticked in an order unlike the catalogue's; Spotify unticked; Code not measured.
-        w.model.setRows({CacheRow{"Visual Studio Code", std::nullopt, true},
-                         CacheRow{"Safari", 2'200'000, true}, CacheRow{"Spotify", 3'000'000, false},
-                         CacheRow{"Slack", 2'000'000, true},
-                         CacheRow{"Google Chrome", 2'000'000, true}});
+        w.model.setRows({CacheRow{"code", "Visual Studio Code", std::nullopt, true},
+                         CacheRow{"safari", "Safari", 2'200'000, true},
+                         CacheRow{"spotify", "Spotify", 3'000'000, false},
+                         CacheRow{"slack", "Slack", 2'000'000, true},
+                         CacheRow{"chrome", "Google Chrome", 2'000'000, true}});
         w.desktop.answers = {0, 1};  // "Clean"; the completion dialog's second button
         w.run->cleanSelected();
         QVERIFY(w.model.cleaning());
@@ -329,8 +331,9 @@ class TestCleanRun : public QObject {
         // The rescan lists what is left: Safari's stuck file and the unticked Spotify.
         w.scanner.waitForIdle();
         QTRY_VERIFY_WITH_TIMEOUT(!w.model.scanning(), 30'000);
-        QCOMPARE(w.model.rows(), QVector<CacheRow>({CacheRow{"Safari", 1'200'000, true},
-                                                    CacheRow{"Spotify", 3'000'000, false}}));
+        QCOMPARE(w.model.rows(),
+                 QVector<CacheRow>({CacheRow{"safari", "Safari", 1'200'000, true},
+                                    CacheRow{"spotify", "Spotify", 3'000'000, false}}));
     }
 
     // After a failure the dialog names what stayed and why; its second button, offered only

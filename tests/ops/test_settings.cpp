@@ -9,7 +9,9 @@
 #include <QTest>
 #include <thread>
 
+#include "engine/catalogue/catalogue.h"
 #include "ops/activity_log.h"
+#include "ops/scan.h"
 #include "ops/settings.h"
 #include "tests/support/tree.h"
 
@@ -67,6 +69,21 @@ class TestSettings : public QObject {
 
     // Increments from threads sharing a store or opening their own are never lost; a lowered
     // counter stops at 0.
+    // Earlier versions kept rows by display name; an upgrade keeps every untick and seen row.
+    void rowKeysMigrateFromDisplayNames() {
+        SettingsStore s(at("old.conf"));
+        s.setStringList(keys::untickedRows, {"Steam shader caches", "Google Chrome"});
+        s.setStringList(keys::seenRows, {"Google Chrome", "Slack", "google-chrome", "Gone App"});
+        migrateRowKeys(s, buildCacheTargets());
+        QCOMPARE(s.stringList(keys::untickedRows),
+                 QStringList({"steam-shader-caches", "google-chrome"}));
+        QCOMPARE(s.stringList(keys::seenRows),
+                 QStringList({"google-chrome", "slack", "Gone App"}));
+        const KeptTicks kept = keptTicks(s, {"steam-shader-caches"});
+        QVERIFY(!kept.tickFor("google-chrome") && !kept.tickFor("steam-shader-caches"));
+        QVERIFY(kept.tickFor("slack"));
+    }
+
     void counters() {
         SettingsStore store(at("counters.conf"));
         std::vector<std::thread> threads;

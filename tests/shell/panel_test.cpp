@@ -23,7 +23,7 @@ namespace sweepkin {
 namespace {
 
 CacheRow row(const char* id, std::optional<qint64> size, bool selected = true) {
-    return CacheRow{QString::fromUtf8(id), size, selected};
+    return CacheRow{QString::fromUtf8(id).toLower(), QString::fromUtf8(id), size, selected};
 }
 
 // A panel over its own model, with actions that count their calls.
