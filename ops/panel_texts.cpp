@@ -14,6 +14,7 @@ void refreshTexts(UIModel& model, const SettingsStore& settings, const LoginItem
     model.setLastCleanText(lastCleanText(settings));
     model.setLoginOn(loginItem.isRegistered());
     model.setFreeDiskText(QString::fromStdString(formatBytes(freeDiskSpace())));
+    model.setSettingsProblem(settings.problem().value_or(QString()));
 }
 
 }  // namespace sweepkin

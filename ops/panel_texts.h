@@ -12,7 +12,8 @@ namespace sweepkin {
 // `lastClean` as local "yyyy-MM-dd HH:mm:ss", or "never" when absent or not a date.
 QString lastCleanText(const SettingsStore& settings);
 
-// Writes lastCleanText, loginOn and freeDiskText, in that order, one notification each.
+// Writes lastCleanText, loginOn, freeDiskText and settingsProblem, in that order, one
+// notification each.
 void refreshTexts(UIModel& model, const SettingsStore& settings, const LoginItem& loginItem);
 
 }  // namespace sweepkin

@@ -16,9 +16,9 @@ namespace sweepkin {
 
 namespace {
 
-QSet<QString> nameSet(const SettingsStore& settings, const char* key) {
-    const QStringList names = settings.stringList(key);
-    return QSet<QString>(names.begin(), names.end());
+QSet<QString> idSet(const std::optional<QStringList>& ids) {
+    if (!ids) return {};
+    return QSet<QString>(ids->begin(), ids->end());
 }
 
 // Both priorities belong to the calling thread alone on Linux. A thread cannot raise its CPU
@@ -36,29 +36,45 @@ void lowerThisThread() {
 }  // namespace
 
 bool KeptTicks::tickFor(const QString& id) const {
-    if (unticked.contains(id)) return false;
+    if (!trusted || unticked.contains(id)) return false;
     return seen.contains(id) || !startUnticked.contains(id);
 }
 
 KeptTicks keptTicks(const SettingsStore& settings, const QSet<QString>& startUnticked) {
-    return {nameSet(settings, keys::untickedRows), nameSet(settings, keys::seenRows),
-            startUnticked};
+    const std::optional<QStringList> unticked = settings.rowList(keys::untickedRows);
+    const std::optional<QStringList> seen = settings.rowList(keys::seenRows);
+    // Rows seen with no record of which were left unticked: that record was lost.
+    const bool untickedLost = seen && !seen->isEmpty() && !settings.contains(keys::untickedRows);
+    return {idSet(unticked), idSet(seen), startUnticked,
+            unticked && !untickedLost && settings.rowListsTrusted()};
 }
 
-void keepTicks(SettingsStore& settings, const QVector<CacheRow>& shown) {
-    QStringList seen = settings.stringList(keys::seenRows);
-    QStringList unticked = settings.stringList(keys::untickedRows);
+void keepTicks(SettingsStore& settings, const QVector<CacheRow>& shown,
+               const QStringList& seenNow) {
+    const bool trusted = keptTicks(settings, {}).trusted;
+    const std::optional<QStringList> seenKept = settings.rowList(keys::seenRows);
+    // Lists that cannot be trusted start again from what the panel shows now.
+    QStringList seen = trusted ? seenKept.value_or(QStringList()) : QStringList();
+    QStringList unticked =
+        trusted ? settings.rowList(keys::untickedRows).value_or(QStringList()) : QStringList();
     const QStringList seenBefore = seen, untickedBefore = unticked;
+    for (const QString& id : seenNow) {
+        if (!seen.contains(id)) seen << id;
+    }
     for (const CacheRow& row : shown) {
-        if (!seen.contains(row.id)) seen << row.id;
         if (row.selected) {
             unticked.removeAll(row.id);
         } else if (!unticked.contains(row.id)) {
             unticked << row.id;
         }
     }
-    if (seen != seenBefore) settings.setStringList(keys::seenRows, seen);
-    if (unticked != untickedBefore) settings.setStringList(keys::untickedRows, unticked);
+    // Both lists are on file once the panel has shown rows, so a missing one means lost; a list
+    // that was damaged or not saved is written whole.
+    const bool rewrite = !trusted || settings.ticksUnsaved();
+    if (rewrite || !seenKept || seen != seenBefore || !settings.contains(keys::seenRows))
+        settings.setStringList(keys::seenRows, seen);
+    if (rewrite || unticked != untickedBefore || !settings.contains(keys::untickedRows))
+        settings.setStringList(keys::untickedRows, unticked);
 }
 
 void migrateRowKeys(SettingsStore& settings, const std::vector<AppTarget>& targets) {
@@ -67,13 +83,16 @@ void migrateRowKeys(SettingsStore& settings, const std::vector<AppTarget>& targe
         idOfName.insert(QString::fromStdString(target.name), QString::fromStdString(target.id));
     }
     for (const char* key : {keys::untickedRows, keys::seenRows}) {
+        if (settings.rowList(key)) continue;  // already ids (or absent)
         const QStringList before = settings.stringList(key);
         QStringList after;
         for (const QString& entry : before) {
             const QString id = idOfName.value(entry, entry);
             if (!after.contains(id)) after << id;
         }
-        if (after != before) settings.setStringList(key, after);
+        // A list with anything else in it stays as it is: it reads as damaged.
+        if (after != before && std::all_of(after.begin(), after.end(), isRowId))
+            settings.setStringList(key, after);
     }
 }
 

@@ -31,18 +31,25 @@ struct KeptTicks {
     QSet<QString> unticked;       // rows the user left unticked in the panel
     QSet<QString> seen;           // rows the user has had in front of them in the panel
     QSet<QString> startUnticked;  // rows that come unticked the first time they are seen
+    // False when the unticked rows on file are damaged, of another kind or lost, or the file
+    // could not be parsed: then every row comes unticked and no scheduled clean runs until the
+    // panel has shown the rows again. A damaged list of seen rows reads as none seen.
+    bool trusted = true;
     bool tickFor(const QString& id) const;
 };
 
 // The ticks kept in `settings`, with the given first-seen exceptions.
 KeptTicks keptTicks(const SettingsStore& settings, const QSet<QString>& startUnticked);
-// Keeps the ticks of `shown`, the rows in front of the user: each counts as seen, and its tick
-// replaces whatever was kept for it. Writes only what changed.
-void keepTicks(SettingsStore& settings, const QVector<CacheRow>& shown);
+// Keeps the ticks of `shown`, the rows the panel holds (each tick replaces whatever was kept for
+// its row), and adds `seenNow`, the rows that have been in the list's visible area long enough,
+// to the rows seen. Writes what changed, and both lists whole when they were damaged, missing
+// or not saved before.
+void keepTicks(SettingsStore& settings, const QVector<CacheRow>& shown,
+               const QStringList& seenNow = {});
 
 // Rewrites the row lists that earlier versions kept by display name (`untickedRows`,
 // `seenRows`) as the entries' ids, so that an upgrade keeps the user's ticks. Writes only what
-// changed; ids and names the catalogue does not know stay as they are.
+// changed; a list holding anything that is neither an id nor a catalogue name stays as it is.
 void migrateRowKeys(SettingsStore& settings, const std::vector<AppTarget>& targets);
 
 // Called with the rows found so far; `final` is true once, after the last target.

@@ -1,10 +1,13 @@
 #pragma once
 // The persistent settings: one thread-safe wrapper over QSettings (organisation and application
-// "Sweepkin"). A stored value of another kind than the key's reads as absent.
+// "Sweepkin"). A stored value of another kind than the key's reads as absent. Every write is
+// checked: a file that cannot be written, or that could not be parsed when the store was opened,
+// is a problem the panel shows and the log records, and no scheduled clean runs while it lasts.
 
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -24,9 +27,13 @@ inline constexpr const char* notifyBytes = "notifyBytes";                    // 
 inline constexpr const char* autoCleanDays = "autoCleanDays";                // days; 0: off
 inline constexpr const char* lastNotice = "lastNotice";                      // date
 inline constexpr const char* lastNoticeBytes = "lastNoticeBytes";            // integer
-inline constexpr const char* untickedRows = "untickedRows";                  // list of row names
-inline constexpr const char* seenRows = "seenRows";                          // list of row names
+inline constexpr const char* untickedRows = "untickedRows";                  // list of row ids
+inline constexpr const char* seenRows = "seenRows";                          // list of row ids
+inline constexpr const char* autoCleanStarted = "autoCleanStarted";          // date
 }  // namespace keys
+
+// The values a scheduled clean may be set to; anything else stored is taken as off.
+inline constexpr qint64 kAutoCleanChoices[] = {0, 7, 30};
 
 class SettingsStore {
   public:
@@ -36,12 +43,32 @@ class SettingsStore {
     explicit SettingsStore(const QString& iniPath);
     ~SettingsStore();
 
-    bool boolValue(const char* key) const;                     // false when absent
+    // The file behind the store.
+    QString filePath() const;
+    // Where the file was copied aside because it could not be parsed when the store was opened.
+    std::optional<QString> brokenCopy() const;
+    // One line naming the file and what is wrong: it could not be written at the last write, or
+    // it could not be parsed when opened. Cleared by the next write that succeeds.
+    std::optional<QString> problem() const;
+    // True while a change of the row lists could not be saved.
+    bool ticksUnsaved() const;
+    // False from opening a file that could not be parsed until the row lists are written anew.
+    bool rowListsTrusted() const;
+    // Called (on the writing thread) whenever problem() takes a new value other than none.
+    void setProblemListener(std::function<void(const QString& problem)> listener);
+
+    bool contains(const char* key) const;
+    bool boolValue(const char* key) const;  // false when absent
+    // true/false or 1/0 in any case; absent or anything else: none.
+    std::optional<bool> optionalBool(const char* key) const;
     qint64 intValue(const char* key) const;                    // 0 when absent
     std::optional<qint64> optionalInt(const char* key) const;  // for keys whose default is not 0
     std::optional<QDateTime> dateValue(const char* key) const;
     std::optional<QString> stringValue(const char* key) const;
     QStringList stringList(const char* key) const;  // empty when absent
+    // A list of row ids (lowercase words joined by hyphens): empty when absent, none when the
+    // value is of another kind or holds anything else.
+    std::optional<QStringList> rowList(const char* key) const;
 
     void setBool(const char* key, bool value);
     void setInt(const char* key, qint64 value);
@@ -58,5 +85,14 @@ class SettingsStore {
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+// The watch is off when `disableWatch` is true, and also when it holds anything but a boolean.
+bool watchDisabled(const SettingsStore& settings);
+// `autoCleanDays` as a scheduled clean takes it: one of kAutoCleanChoices, else 0 (off).
+qint64 autoCleanDays(const SettingsStore& settings);
+// Whether the stored `autoCleanDays` is present but not one of kAutoCleanChoices.
+bool autoCleanDaysInvalid(const SettingsStore& settings);
+// Whether `text` is a row id: lowercase letters and digits in words joined by single hyphens.
+bool isRowId(const QString& text);
 
 }  // namespace sweepkin

@@ -40,6 +40,11 @@ void UIModel::setLoginOn(bool value) {
     loginOn_ = value;
 }
 
+void UIModel::setSettingsProblem(const QString& value) {
+    emit objectWillChange();
+    settingsProblem_ = value;
+}
+
 qint64 UIModel::totalBytes() const {
     qint64 total = 0;
     for (const CacheRow& row : rows_) total += row.size.value_or(0);

@@ -41,6 +41,8 @@ class UIModel : public QObject {
     const QString& freeDiskText() const { return freeDiskText_; }
     const QString& lastCleanText() const { return lastCleanText_; }
     bool loginOn() const { return loginOn_; }
+    // One line about a settings file that cannot be saved or read; empty when all is well.
+    const QString& settingsProblem() const { return settingsProblem_; }
 
     void setRows(QVector<CacheRow> rows);
     // Changing one row's tick in place is an assignment of the rows: one notification.
@@ -50,6 +52,7 @@ class UIModel : public QObject {
     void setFreeDiskText(const QString& value);
     void setLastCleanText(const QString& value);
     void setLoginOn(bool value);
+    void setSettingsProblem(const QString& value);
 
     // Derived from the rows on every call; nothing is cached.
     qint64 totalBytes() const;
@@ -67,6 +70,7 @@ class UIModel : public QObject {
     QString freeDiskText_;
     QString lastCleanText_ = QStringLiteral("never");
     bool loginOn_ = false;
+    QString settingsProblem_;
 };
 
 }  // namespace sweepkin

@@ -85,6 +85,37 @@ QStringList scheduledCleanRows(const QVector<CacheRow>& rows, const QSet<QString
     return ids;
 }
 
+bool scheduledCleanAllowed(const SettingsStore& settings) {
+    const bool lastCleanReadable =
+        !settings.contains(keys::lastClean) || settings.dateValue(keys::lastClean).has_value();
+    return !watchDisabled(settings) && !settings.problem() && !settings.ticksUnsaved() &&
+           lastCleanReadable && keptTicks(settings, {}).trusted;
+}
+
+QString scheduledCleanNote(const SettingsStore& settings, const QDateTime& now) {
+    const qint64 days = autoCleanDays(settings);
+    if (days == 0) {
+        return autoCleanDaysInvalid(settings)
+                   ? QStringLiteral("Off: the stored choice is not 0, 7 or 30 days.")
+                   : QString();
+    }
+    if (watchDisabled(settings))
+        return QStringLiteral("Nothing is cleaned automatically while the watch is off.");
+    if (settings.problem() || settings.ticksUnsaved())
+        return QStringLiteral(
+            "Nothing is cleaned automatically while the settings cannot be saved.");
+    if (!scheduledCleanAllowed(settings)) {
+        return QStringLiteral(
+            "Nothing is cleaned automatically until the panel has shown you the list again.");
+    }
+    const auto last = settings.dateValue(keys::lastClean);
+    if (!last || last->addDays(days) <= now)
+        return QStringLiteral("Next clean: at the next measurement.");
+    return QStringLiteral("Next clean: not before ") +
+           last->addDays(days).toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")) +
+           QLatin1Char('.');
+}
+
 DiskSpace homeDiskSpace() {
     const QStorageInfo volume(QDir::homePath());
     return {volume.bytesAvailable(), volume.bytesTotal()};
@@ -110,8 +141,8 @@ void Watch::start() {
 void Watch::measure() {
     // A scan still in flight (the panel's, just closed, or a slow turn of the watch's own at idle
     // priority) is as fresh, and superseding it could leave nothing measured at all.
-    if (ctx_.settings.boolValue(keys::disableWatch) || ctx_.model.cleaning() ||
-        ctx_.model.scanning() || ctx_.scanner.busy() || ctx_.panelOpen()) {
+    if (watchDisabled(ctx_.settings) || ctx_.model.cleaning() || ctx_.model.scanning() ||
+        ctx_.scanner.busy() || ctx_.panelOpen()) {
         return;
     }
     ctx_.scanner.startWatchScan(ctx_.onBattery, [this] { measured(); });
@@ -124,11 +155,14 @@ void Watch::measured() {
     SettingsStore& settings = ctx_.settings;
 
     // An unattended clean never comes right after a login.
-    if (startedAt_.msecsTo(now) >= firstDelay_.count()) {
-        const QStringList due = scheduledCleanRows(rows, keptTicks(settings, {}).seen,
-                                                   settings.intValue(keys::autoCleanDays),
-                                                   settings.dateValue(keys::lastClean), now);
-        if (!due.isEmpty()) {
+    if (startedAt_.msecsTo(now) >= firstDelay_.count() && scheduledCleanAllowed(settings)) {
+        const QStringList due =
+            scheduledCleanRows(rows, keptTicks(settings, {}).seen, autoCleanDays(settings),
+                               settings.dateValue(keys::lastClean), now);
+        // A store that cannot take this write cannot take the clean's `lastClean` either, and
+        // the clean would come again at every start.
+        if (!due.isEmpty()) settings.setDate(keys::autoCleanStarted, now);
+        if (!due.isEmpty() && !settings.problem()) {
             ctx_.cleanRun.cleanAutomatically(due, [this](const CleanOutcome& outcome) {
                 // Always sent, so that no unattended clean goes unseen.
                 ctx_.notices.send(cleanNotice(outcome), [this](const QString& key) {

@@ -67,6 +67,13 @@ QStringList scheduledCleanRows(const QVector<CacheRow>& rows, const QSet<QString
                                qint64 days, const std::optional<QDateTime>& lastClean,
                                const QDateTime& now);
 
+// Whether a scheduled clean may run at all now, whatever the rows: not while the watch is off,
+// the settings cannot be saved (the clean's own record would be lost and it would come again),
+// the row lists or `lastClean` cannot be read, or a change of ticks is not saved.
+bool scheduledCleanAllowed(const SettingsStore& settings);
+// What the settings page says will happen, in one line; empty when automatic cleaning is off.
+QString scheduledCleanNote(const SettingsStore& settings, const QDateTime& now);
+
 struct DiskSpace {
     qint64 free = 0;
     qint64 total = 0;

@@ -7,12 +7,14 @@
 #include <chrono>
 #include <cstdio>
 
+#include "engine/fs/home.h"
 #include "engine/process_values.h"
 #include "engine/resources.h"
 #include "ops/clean_run.h"
 #include "ops/panel_texts.h"
 #include "ops/report_dialogs.h"
 #include "ops/scan.h"
+#include "ops/seen_rows.h"
 #include "ops/watch.h"
 #include "ping/usage_ping.h"
 #include "shell/agreement.h"
@@ -28,6 +30,8 @@ namespace sweepkin {
 namespace {
 constexpr int kFirstPingDelayMs = 10'000;
 constexpr int kPingIntervalMs = 21'600 * 1000;
+// How often an open panel looks at which rows are in view.
+constexpr int kSeenPollMs = 200;
 
 // The watch's first measurement comes well after a login has settled, and then a few a day.
 struct WatchTiming {
@@ -55,7 +59,16 @@ AppDelegate::AppDelegate(QObject* parent)
     : QObject(parent),
       log_(processValues().logPath, processValues().maxLogBytes),
       loginItem_(defaultAutostartEntryPath(), QCoreApplication::applicationFilePath()),
-      scanner_(std::make_unique<Scanner>(model_, processValues().cacheTargets, &settings_)) {}
+      scanner_(std::make_unique<Scanner>(model_, processValues().cacheTargets, &settings_)),
+      seenRows_(std::make_unique<SeenRows>()) {
+    if (const auto copy = settings_.brokenCopy()) {
+        std::fprintf(stderr,
+                     "Sweepkin: the settings file %s could not be read; a copy is kept as %s, and "
+                     "nothing is cleaned automatically until the panel has shown you its list.\n",
+                     abbreviateTilde(settings_.filePath().toStdString()).c_str(),
+                     abbreviateTilde(copy->toStdString()).c_str());
+    }
+}
 
 AppDelegate::~AppDelegate() {
     // The panel refers to the model and the desktop, the notices to the tray; let them go first.
@@ -119,10 +132,31 @@ bool AppDelegate::applicationDidFinishLaunching() {
                                            new SettingsPage(settings_));
     desktop_.setPanel(panel_.get());
     // What the user has in front of them in the panel is what a restart and a scheduled clean
-    // go by.
+    // go by: the ticks of its rows, and the rows that stayed in view long enough.
     connect(panel_->view(), &PopoverView::contentChanged, this, [this] {
-        if (panel_->isVisible()) keepTicks(settings_, model_.rows());
+        if (panel_->isVisible()) keepTicksShown({});
     });
+    seenTimer_.setInterval(kSeenPollMs);
+    connect(&seenTimer_, &QTimer::timeout, this, [this] {
+        const bool shown = panel_->isVisible();
+        const QStringList seen = seenRows_->observe(
+            shown ? panel_->view()->rowsInView() : QStringList(), seenClock_.elapsed());
+        if (!seen.isEmpty()) keepTicksShown(seen);
+        if (!shown) seenTimer_.stop();
+    });
+    seenClock_.start();
+    // A settings file that cannot be saved or read: one log line each time, and the panel's line.
+    settings_.setProblemListener([this, self](const QString& problem) {
+        log_.logActivity(problem);
+        QMetaObject::invokeMethod(
+            this,
+            [self] {
+                if (self)
+                    self->model_.setSettingsProblem(self->settings_.problem().value_or(QString()));
+            },
+            Qt::QueuedConnection);
+    });
+    if (const auto problem = settings_.problem()) log_.logActivity(*problem);
     connect(scanner_.get(), &Scanner::measured, this, &AppDelegate::measured);
 
     notices_ = std::make_unique<DesktopNotices>(statusItem_.get());
@@ -174,6 +208,13 @@ void AppDelegate::openPanel() {
     refreshTexts();
     startScan();
     panel_->showNear(statusItem_ ? statusItem_->geometry() : QRect());
+    seenTimer_.start();
+}
+
+void AppDelegate::keepTicksShown(const QStringList& seen) {
+    keepTicks(settings_, model_.rows(), seen);
+    const QString problem = settings_.problem().value_or(QString());
+    if (problem != model_.settingsProblem()) model_.setSettingsProblem(problem);
 }
 
 void AppDelegate::measured() {

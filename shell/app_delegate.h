@@ -2,6 +2,7 @@
 // The root of the tray application: owns the model, the scanner, the clean run, the watch, the
 // tray icon, the panel and the usage ping, and wires the panel's actions to them.
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -20,6 +21,7 @@ class CleanRun;
 class DesktopNotices;
 class PanelWindow;
 class Scanner;
+class SeenRows;
 class UsagePing;
 class Watch;
 
@@ -43,6 +45,8 @@ class AppDelegate : public QObject {
 
   private:
     void openPanel();
+    // Keeps the ticks of the panel's rows and adds `seen` to the rows seen; shows a failure.
+    void keepTicksShown(const QStringList& seen);
     // After any measurement: the tray's tooltip gives the total and the time.
     void measured();
 
@@ -53,6 +57,9 @@ class AppDelegate : public QObject {
     ProcRunningApps runningApps_;
     QtDesktop desktop_;
     std::unique_ptr<Scanner> scanner_;
+    std::unique_ptr<SeenRows> seenRows_;
+    QTimer seenTimer_;
+    QElapsedTimer seenClock_;
     std::unique_ptr<CleanRun> cleanRun_;
     std::unique_ptr<PanelWindow> panel_;
     std::unique_ptr<QSystemTrayIcon> statusItem_;

@@ -69,6 +69,10 @@ PopoverView::PopoverView(UIModel* model, AppActions actions, QWidget* parent)
     headerText->addWidget(headline_);
     freeDisk_ = makeLabel(captionFont(), headerCard_);
     headerText->addWidget(freeDisk_);
+    settingsProblem_ = makeLabel(caption2Font(QFont::DemiBold), headerCard_);
+    settingsProblem_->setWordWrap(true);
+    settingsProblem_->hide();
+    headerText->addWidget(settingsProblem_);
     headerRow->addLayout(headerText, 1);
     panel->addWidget(headerCard_);
 
@@ -186,6 +190,8 @@ void PopoverView::refresh() {
                            : bytesText(model_->totalBytes()) + QStringLiteral(" of caches found"));
     fitHeadline();
     freeDisk_->setText(QStringLiteral("Free disk: ") + model_->freeDiskText());
+    settingsProblem_->setText(model_->settingsProblem());
+    settingsProblem_->setVisible(!model_->settingsProblem().isEmpty());
 
     selectAllButton_->setText(model_->allSelected() ? QStringLiteral("Select none")
                                                     : QStringLiteral("Select all"));
@@ -324,9 +330,24 @@ QSize PopoverView::sizeHint() const {
     return QSize(kWidth, height);
 }
 
+QStringList PopoverView::rowsInView() const {
+    QStringList ids;
+    if (!isVisible()) return ids;
+    const QRect area = rowsScroll_->viewport()->rect();
+    for (const TickRow* row : tickRows_) {
+        const int top = row->mapTo(rowsScroll_->viewport(), QPoint(0, 0)).y();
+        // The list scrolls only up and down: a row is in view when its whole height is.
+        if (row->isVisible() && top >= area.top() && top + row->height() - 1 <= area.bottom())
+            ids << row->id();
+    }
+    return ids;
+}
+
 QStringList PopoverView::visibleTexts() const {
     QStringList texts{titleLabel_->text(), QStringLiteral("BETA"), headline_->text(),
-                      freeDisk_->text(),   listHeading_->text(),   selectAllButton_->text()};
+                      freeDisk_->text()};
+    if (settingsProblem_->isVisibleTo(this)) texts << settingsProblem_->text();
+    texts << listHeading_->text() << selectAllButton_->text();
     if (emptyText_->isVisibleTo(this)) texts << emptyText_->text();
     for (const TickRow* row : tickRows_) {
         texts << (row->ticked() ? QStringLiteral("[x] ") : QStringLiteral("[ ] ")) + row->name() +
@@ -370,6 +391,7 @@ void PopoverView::applyAppearance() {
     faint.setAlphaF(0.75f);
     setTextColor(copyright_, faint);
     setTextColor(headline_, Palette::ink.resolve(dark));
+    setTextColor(settingsProblem_, Palette::ink.resolve(dark));
     applyingAppearance_ = false;
     update();
 }

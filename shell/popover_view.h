@@ -40,6 +40,10 @@ class PopoverView : public QWidget {
     void fitHeight(int height);
     QSize minimumSizeHint() const override { return sizeHint(); }
 
+    // The ids of the rows wholly inside the list's visible area, while the list is shown on
+    // screen (not covered by the settings page, not scrolled away); empty otherwise.
+    QStringList rowsInView() const;
+
     // The texts the panel shows, one per line, in reading order (used by diagnostics and tests).
     QStringList visibleTexts() const;
     // With SWEEPKIN_TEST_DUMP set, writes visibleTexts(), whether the panel is shown and the clean
@@ -84,6 +88,7 @@ class PopoverView : public QWidget {
     QLabel* titleLabel_ = nullptr;
     QLabel* headline_ = nullptr;
     QLabel* freeDisk_ = nullptr;
+    QLabel* settingsProblem_ = nullptr;
     QLabel* listHeading_ = nullptr;
     TextButton* selectAllButton_ = nullptr;
     QLabel* emptyText_ = nullptr;

@@ -17,7 +17,7 @@ namespace {
 
 constexpr qint64 kGB = 1'000'000'000;
 const QList<qint64> kNotifyBytes{0, 1 * kGB, 2 * kGB, 5 * kGB, 10 * kGB, 20 * kGB};
-const QList<qint64> kAutoCleanDays{0, 7, 30};
+const QList<qint64> kAutoCleanDays(std::begin(kAutoCleanChoices), std::end(kAutoCleanChoices));
 
 // The last choice not above `value`.
 int choiceFor(const QList<qint64>& choices, qint64 value) {
@@ -90,9 +90,13 @@ SettingsPage::SettingsPage(SettingsStore& settings, QWidget* parent)
                           cleanCard_);
     autoClean_ = new SegmentedChoice(QStringLiteral("Clean automatically"),
                                      {"Off", "Weekly", "Monthly"}, cleanCard_);
-    connect(autoClean_, &SegmentedChoice::picked, this,
-            [this](int i) { settings_.setInt(keys::autoCleanDays, kAutoCleanDays[i]); });
+    connect(autoClean_, &SegmentedChoice::picked, this, [this](int i) {
+        settings_.setInt(keys::autoCleanDays, kAutoCleanDays[i]);
+        refresh();
+    });
     cleanColumn->addWidget(autoClean_);
+    scheduleNote_ = addLabel(cleanColumn, QString(), caption2Font(QFont::DemiBold), cleanCard_);
+    headings_ << scheduleNote_;
     notes_ << addLabel(cleanColumn,
                        QStringLiteral("Cleans only the rows you left ticked in this panel. Apps "
                                       "that are open are skipped, never closed."),
@@ -105,10 +109,13 @@ SettingsPage::SettingsPage(SettingsStore& settings, QWidget* parent)
 }
 
 void SettingsPage::refresh() {
-    watch_->setOn(!settings_.boolValue(keys::disableWatch));
+    watch_->setOn(!watchDisabled(settings_));
     notify_->setCurrent(choiceFor(
         kNotifyBytes, settings_.optionalInt(keys::notifyBytes).value_or(kDefaultNotifyBytes)));
-    autoClean_->setCurrent(choiceFor(kAutoCleanDays, settings_.intValue(keys::autoCleanDays)));
+    autoClean_->setCurrent(static_cast<int>(kAutoCleanDays.indexOf(autoCleanDays(settings_))));
+    const QString note = scheduledCleanNote(settings_, QDateTime::currentDateTime());
+    scheduleNote_->setText(note);
+    scheduleNote_->setVisible(!note.isEmpty());
 }
 
 QSize SettingsPage::sizeHint() const {

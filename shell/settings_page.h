@@ -43,6 +43,7 @@ class SettingsPage : public QWidget {
     SettingsStore& settings_;
     IconButton* back_ = nullptr;
     QLabel* title_ = nullptr;
+    QLabel* scheduleNote_ = nullptr;  // what automatic cleaning will do, or why it will not
     Card* watchCard_ = nullptr;
     Card* cleanCard_ = nullptr;
     SwitchToggle* watch_ = nullptr;

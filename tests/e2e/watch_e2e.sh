@@ -37,6 +37,8 @@ gdbus call --session --dest org.freedesktop.Notifications --object-path \
 wait_for 10 "the panel" panel_is 1
 wait_for 30 "the panel's scan" sh -c '! grep -qx "Measuring caches…" "$1"' _ "$dump"
 shot 11-review
+# A row counts as seen once it has been in view for a second.
+wait_for 10 "the rows seen" grep -q '^seenRows=.*google-chrome' "$conf"
 xdotool key Escape
 wait_for 5 "the panel to close" panel_is 0
 

@@ -165,7 +165,7 @@ TEST(SafetyGuard, AdmitsEveryLocationOfTheCatalogue) {
 
 // Settings store rows by id, so ids must be unique and keep one plain form.
 TEST(Catalogue, IdsAreUniqueLowercaseWordsJoinedByHyphens) {
-    const std::regex form("[a-z0-9]+(-[a-z0-9]+)*");
+    const std::regex form("[a-z][a-z0-9]*(-[a-z0-9]+)*");
     std::set<std::string> ids, names;
     for (const AppTarget& target : buildCacheTargets()) {
         EXPECT_TRUE(std::regex_match(target.id, form)) << target.id;

@@ -12,7 +12,9 @@
 #include "engine/catalogue/catalogue.h"
 #include "ops/activity_log.h"
 #include "ops/scan.h"
+#include "ops/seen_rows.h"
 #include "ops/settings.h"
+#include "ops/watch.h"
 #include "tests/support/tree.h"
 
 using namespace sweepkin;
@@ -67,8 +69,6 @@ class TestSettings : public QObject {
         }
     }
 
-    // Increments from threads sharing a store or opening their own are never lost; a lowered
-    // counter stops at 0.
     // Earlier versions kept rows by display name; an upgrade keeps every untick and seen row.
     void rowKeysMigrateFromDisplayNames() {
         SettingsStore s(at("old.conf"));
@@ -77,13 +77,128 @@ class TestSettings : public QObject {
         migrateRowKeys(s, buildCacheTargets());
         QCOMPARE(s.stringList(keys::untickedRows),
                  QStringList({"steam-shader-caches", "google-chrome"}));
+        // A list holding something that is neither stays as it is, and reads as none seen.
         QCOMPARE(s.stringList(keys::seenRows),
-                 QStringList({"google-chrome", "slack", "Gone App"}));
+                 QStringList({"Google Chrome", "Slack", "google-chrome", "Gone App"}));
         const KeptTicks kept = keptTicks(s, {"steam-shader-caches"});
         QVERIFY(!kept.tickFor("google-chrome") && !kept.tickFor("steam-shader-caches"));
         QVERIFY(kept.tickFor("slack"));
     }
 
+    // What an unattended clean goes by: anything stored that is not one of a key's own values
+    // is the choice that deletes least, and a file the reader would misread is kept aside.
+    void scheduledCleanTakesOnlyWhatWasChosen() {
+        const char* sound =
+            "untickedRows=steam-shader-caches\nseenRows=steam-shader-caches, slack\n";
+        const struct Row {
+            const char* text;
+            bool watchOn;
+            qint64 days;
+            bool ticksTrusted;  // else every row comes unticked
+            bool allowed;       // a scheduled clean may run at all
+            bool keptAside = false;
+        } rows[] = {
+            {"autoCleanDays=7", true, 7, true, true},
+            {"autoCleanDays=30\ndisableWatch=FALSE", true, 30, true, true},
+            {"autoCleanDays=7\ndisableWatch=0", true, 7, true, true},
+            {"autoCleanDays=7\ndisableWatch=1", false, 7, true, false},
+            {"autoCleanDays=7\ndisableWatch=True", false, 7, true, false},
+            {"autoCleanDays=7\ndisableWatch=maybe", false, 7, true, false},
+            {"autoCleanDays=3", true, 0, true, true},
+            {"autoCleanDays=106751991167301", true, 0, true, true},
+            {"autoCleanDays=-7", true, 0, true, true},
+            {"autoCleanDays=7\nlastClean=yesterday", true, 7, true, false},
+            {"untickedRows=@ByteArray(steam-shader-caches)\nseenRows=slack", true, 0, false, false},
+            {"untickedRows=12\nseenRows=slack", true, 0, false, false},
+            {"untickedRows=Steam shader caches\nseenRows=slack", true, 0, false, false},
+            {"seenRows=slack", true, 0, false, false},
+            {"notifyBytes=\"5\nautoCleanDays=7", true, 0, false, false, true},
+        };
+        int n = 0;
+        for (const Row& row : rows) {
+            const std::string file = "schedule" + std::to_string(++n) + ".conf";
+            const std::string text =
+                std::string("[General]\n") +
+                (std::string(row.text).find("Rows") == std::string::npos ? sound : "") + row.text +
+                "\n";
+            writeText(*dir_ / file, text);
+            const SettingsStore s(at(file.c_str()));
+            const KeptTicks kept = keptTicks(s, {});
+            QCOMPARE(QStringList({row.text, QString::number(!watchDisabled(s)),
+                                  QString::number(autoCleanDays(s)), QString::number(kept.trusted),
+                                  QString::number(scheduledCleanAllowed(s)),
+                                  QString::number(s.brokenCopy().has_value())})
+                         .join('|'),
+                     QStringList({row.text, QString::number(row.watchOn), QString::number(row.days),
+                                  QString::number(row.ticksTrusted), QString::number(row.allowed),
+                                  QString::number(row.keptAside)})
+                         .join('|'));
+            QVERIFY2(kept.trusted || !kept.tickFor("slack"), row.text);
+            if (!row.keptAside) continue;
+            // Kept aside with its time, before anything is written over it; then written anew.
+            QCOMPARE(readText(*dir_ / (file + ".broken")), text);
+            QCOMPARE(QFileInfo(at((file + ".broken").c_str())).lastModified(),
+                     QFileInfo(at(file.c_str())).lastModified());
+            QVERIFY(s.problem()->contains(".conf could not be read; a copy is kept as " +
+                                          QString::fromStdString(file) + ".broken"));
+            SettingsStore again(at(file.c_str()));
+            keepTicks(again, {CacheRow{"slack", "Slack", 1, true}}, {"slack"});
+            QVERIFY(keptTicks(again, {}).trusted && !again.problem());
+        }
+    }
+
+    // A write that fails is seen: the problem names the file and the reason, a change of ticks
+    // counts as unsaved and no scheduled clean runs; the next write that succeeds clears it.
+    void writesThatFailAreSeen() {
+        const std::string file = *dir_ / "full.conf";
+        writeText(file, "[General]\nuntickedRows=\nseenRows=slack\nautoCleanDays=7\n");
+        const std::string outcome = runInChild([&] {
+            ::signal(SIGXFSZ, SIG_IGN);
+            rlimit limit{};  // the disk is "full" past the file's present size
+            ::getrlimit(RLIMIT_FSIZE, &limit);
+            const rlimit full{60, limit.rlim_max};
+            if (::setrlimit(RLIMIT_FSIZE, &full) != 0) return std::string("no limit");
+            SettingsStore s(QString::fromStdString(file));
+            QStringList heard;
+            s.setProblemListener([&](const QString& p) { heard << p; });
+            keepTicks(s, {CacheRow{"slack", "Slack", 1, false}}, {"slack"});
+            s.setInt(keys::ctCleans, 1);  // a second failure: the listener hears it once
+            const std::string report = QString("%1|%2|%3|%4")
+                                           .arg(heard.join("/"))
+                                           .arg(s.ticksUnsaved())
+                                           .arg(scheduledCleanAllowed(s))
+                                           .arg(scheduledCleanNote(s, QDateTime::currentDateTime()))
+                                           .toStdString();
+            ::setrlimit(RLIMIT_FSIZE, &limit);  // room again for the report
+            return report;
+        });
+        QVERIFY2(QRegularExpression("^Settings not saved — \\S*full\\.conf: [^/|]+\\|1\\|0\\|"
+                                    "Nothing is cleaned automatically while the settings cannot "
+                                    "be saved\\.$")
+                     .match(QString::fromStdString(outcome))
+                     .hasMatch(),
+                 outcome.c_str());
+        SettingsStore s(QString::fromStdString(file));
+        QVERIFY(scheduledCleanAllowed(s));  // the untick was never on file, nor was anything lost
+        QCOMPARE(s.rowList(keys::untickedRows), std::optional(QStringList()));
+    }
+
+    // A row is seen after a second in view without a break, once; leaving view starts it over.
+    void seenAfterASecondInView() {
+        SeenRows seen;
+        const struct {
+            qint64 at;
+            QStringList inView, seenNow;
+        } steps[] = {
+            {0, {"a", "b"}, {}},    {999, {"a", "b"}, {}},  {1000, {"a"}, {"a"}},
+            {1500, {"a", "b"}, {}}, {2400, {"a", "b"}, {}}, {2500, {"a", "b"}, {"b"}},
+            {9000, {"a", "b"}, {}}, {9100, {}, {}},
+        };
+        for (const auto& step : steps) QCOMPARE(seen.observe(step.inView, step.at), step.seenNow);
+    }
+
+    // Increments from threads sharing a store or opening their own are never lost; a lowered
+    // counter stops at 0.
     void counters() {
         SettingsStore store(at("counters.conf"));
         std::vector<std::thread> threads;

@@ -201,6 +201,14 @@ TEST(PanelWindow, KeyboardOrderAndTheSettingsPage) {
     QTest::keyClick(page->autoCleanChoice(), Qt::Key_End);
     QTest::keyClick(page->autoCleanChoice(), Qt::Key_Left);
     EXPECT_EQ(shown(), (QStringList{"off", "10 GB", "Weekly"}));
+    const auto notes = [page] {
+        QStringList texts;
+        for (const QLabel* label : page->findChildren<QLabel*>()) {
+            if (label->isVisibleTo(page) && label->text().startsWith("Nothing")) texts << label->text();
+        }
+        return texts;
+    };
+    EXPECT_EQ(notes(), QStringList{"Nothing is cleaned automatically while the watch is off."});
     EXPECT_EQ(
         QList<qint64>({settings.boolValue(keys::disableWatch), settings.intValue(keys::notifyBytes),
                        settings.intValue(keys::autoCleanDays)}),
@@ -208,6 +216,35 @@ TEST(PanelWindow, KeyboardOrderAndTheSettingsPage) {
     EXPECT_EQ(page->backButton()->toolTip() + view->settingsButton()->toolTip(), "BackSettings");
     QTest::keyClick(page->backButton(), Qt::Key_Space);
     EXPECT_TRUE(view->isVisible() && view->settingsButton()->hasFocus());
+}
+
+// Only rows wholly inside the list's visible area count as in view, and only while the list is
+// on screen: not behind the settings page, not scrolled away, not once the panel is closed.
+TEST(PanelWindow, RowsInViewAreTheOnesOnScreen) {
+    QTemporaryDir dir;
+    SettingsStore settings(dir.path() + "/settings.ini");
+    UIModel model;
+    PanelWindow window(new PopoverView(&model, AppActions{}), new SettingsPage(settings));
+    QVector<CacheRow> rows;
+    for (const char* name : {"A", "B", "C", "D", "E", "F", "G", "H"}) rows << row(name, 2'000'000);
+    model.setRows(rows);
+    window.showNear(QRect(600, 0, 24, 24));
+    QCoreApplication::processEvents();
+    PopoverView* view = window.view();
+    EXPECT_EQ(view->rowsInView(), (QStringList{"a", "b", "c", "d", "e", "f", "g", "h"}));
+    view->fitHeight(view->sizeHint().height() - 5 * 24);  // the list scrolls: some rows below
+    window.setFixedSize(view->sizeHint());
+    QCoreApplication::processEvents();
+    const QStringList top = view->rowsInView();
+    EXPECT_TRUE(top.size() >= 2 && top.size() < 8 && top.first() == "a") << top.join(",").toStdString();
+    view->tickRows().last()->setFocus();  // the list scrolls the focused row into view
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(view->rowsInView().contains("h") && !view->rowsInView().contains("a"));
+    window.showSettings(true);
+    EXPECT_EQ(view->rowsInView(), QStringList());
+    window.showSettings(false);
+    window.close();
+    EXPECT_EQ(view->rowsInView(), QStringList());
 }
 
 TEST(PanelPlacement, AgainstTheIconOrThePointerAndKeptInTheAvailableArea) {
