@@ -12,14 +12,9 @@
 #include "engine/platform.h"
 #include "ops/cleanup_report.h"
 #include "ops/report_dialogs.h"
+#include "ops/size_text.h"
 
 namespace sweepkin {
-
-namespace {
-QString sizeText(std::int64_t bytes) {
-    return QString::fromStdString(formatBytes(bytes));
-}
-}  // namespace
 
 Alert confirmationAlert(int count, std::int64_t total, const QStringList& runningNames) {
     Alert alert;

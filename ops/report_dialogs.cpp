@@ -7,14 +7,9 @@
 #include "engine/fs/sizes.h"
 #include "engine/platform.h"
 #include "engine/resources.h"
+#include "ops/size_text.h"
 
 namespace sweepkin {
-
-namespace {
-QString sizeText(std::int64_t bytes) {
-    return QString::fromStdString(formatBytes(bytes));
-}
-}  // namespace
 
 Alert completionAlert(std::int64_t cleared, std::int64_t freeAfter, std::int64_t freeBefore,
                       bool anyFailed, const QString& stayed) {

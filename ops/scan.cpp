@@ -4,6 +4,9 @@
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/ioprio.h>
+#endif
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -25,11 +28,11 @@ QSet<QString> idSet(const std::optional<QStringList>& ids) {
 // priority again without privileges, which is why the work gets a thread of its own.
 void lowerThisThread() {
 #ifdef __linux__
-    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), 19);
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 19);
     const sched_param param{};
     ::sched_setscheduler(0, SCHED_IDLE, &param);
-    constexpr int kWhoThread = 1, kIdleClass = 3, kClassShift = 13;  // IOPRIO_WHO_PROCESS etc.
-    ::syscall(SYS_ioprio_set, kWhoThread, 0, kIdleClass << kClassShift);
+    // Who 0 with IOPRIO_WHO_PROCESS is the calling thread.
+    ::syscall(SYS_ioprio_set, IOPRIO_WHO_PROCESS, 0, IOPRIO_PRIO_VALUE(IOPRIO_CLASS_IDLE, 0));
 #endif
 }
 

@@ -4,7 +4,7 @@
 #include <QStorageInfo>
 #include <algorithm>
 
-#include "engine/fs/sizes.h"
+#include "ops/size_text.h"
 
 namespace sweepkin {
 
@@ -12,15 +12,11 @@ namespace {
 
 constexpr qint64 kDay = 24 * 60 * 60;
 
-QString bytesText(qint64 bytes) {
-    return QString::fromStdString(formatBytes(bytes));
-}
-
 }  // namespace
 
 QString trayToolTip(qint64 totalBytes, const QDateTime& measuredAt) {
     return QStringLiteral("Sweepkin — %1 of caches · measured %2")
-        .arg(bytesText(totalBytes), measuredAt.toString(QStringLiteral("HH:mm")));
+        .arg(sizeText(totalBytes), measuredAt.toString(QStringLiteral("HH:mm")));
 }
 
 bool growthNoticeDue(qint64 tickedBytes, qint64 freeBytes, qint64 diskBytes, qint64 threshold,
@@ -48,9 +44,9 @@ Notice growthNotice(const QVector<CacheRow>& rows) {
     });
     QStringList largest;
     for (const CacheRow& row : ticked.mid(0, 3)) {
-        largest << row.name + QLatin1Char(' ') + bytesText(row.size.value_or(0));
+        largest << row.name + QLatin1Char(' ') + sizeText(row.size.value_or(0));
     }
-    return {bytesText(total) + QStringLiteral(" of caches could be cleaned"),
+    return {sizeText(total) + QStringLiteral(" of caches could be cleaned"),
             largest.join(QStringLiteral(", ")),
             {{QStringLiteral("review"), QStringLiteral("Review")},
              {QStringLiteral("not-now"), QStringLiteral("Not now")}}};
@@ -59,7 +55,7 @@ Notice growthNotice(const QVector<CacheRow>& rows) {
 Notice cleanNotice(const CleanOutcome& outcome) {
     QStringList cleaned, skipped;
     for (const auto& [name, freed] : outcome.cleaned) {
-        cleaned << QString::fromStdString(name) + QLatin1Char(' ') + bytesText(freed);
+        cleaned << QString::fromStdString(name) + QLatin1Char(' ') + sizeText(freed);
     }
     for (const std::string& name : outcome.skipped) {
         skipped << QString::fromStdString(name) + QStringLiteral(" — running");
@@ -69,7 +65,7 @@ Notice cleanNotice(const CleanOutcome& outcome) {
         body << QStringLiteral("Cleaned: ") + cleaned.join(QStringLiteral(", "));
     if (!skipped.isEmpty())
         body << QStringLiteral("Skipped: ") + skipped.join(QStringLiteral(", "));
-    return {QStringLiteral("Sweepkin freed ") + bytesText(outcome.cleared),
+    return {QStringLiteral("Sweepkin freed ") + sizeText(outcome.cleared),
             body.join(QLatin1Char('\n')),
             {{QStringLiteral("show-report"), QStringLiteral("Show report")}}};
 }

@@ -10,18 +10,14 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
-#include "engine/fs/sizes.h"
 #include "engine/process_values.h"
+#include "ops/size_text.h"
 #include "shell/palette.h"
 #include "shell/panel_widgets.h"
 
 namespace sweepkin {
 
 namespace {
-
-QString bytesText(qint64 bytes) {
-    return QString::fromStdString(formatBytes(bytes));
-}
 
 QLabel* makeLabel(const QFont& font, QWidget* parent) {
     auto* label = new QLabel(parent);
@@ -187,7 +183,7 @@ void PopoverView::refresh() {
 
     headline_->setText(scanning
                            ? QStringLiteral("Measuring caches…")
-                           : bytesText(model_->totalBytes()) + QStringLiteral(" of caches found"));
+                           : sizeText(model_->totalBytes()) + QStringLiteral(" of caches found"));
     fitHeadline();
     freeDisk_->setText(QStringLiteral("Free disk: ") + model_->freeDiskText());
     settingsProblem_->setText(model_->settingsProblem());
@@ -208,7 +204,7 @@ void PopoverView::refresh() {
 
     const qint64 selectedBytes = model_->selectedBytes();
     cleanButton_->setText(cleaning ? QStringLiteral("Cleaning…")
-                                   : QStringLiteral("Clean Selected (") + bytesText(selectedBytes) +
+                                   : QStringLiteral("Clean Selected (") + sizeText(selectedBytes) +
                                          QStringLiteral(")"));
     cleanButton_->setEnabled(!cleaning && !model_->selectedRows().isEmpty() && selectedBytes != 0);
     cleanButton_->updateGeometry();
@@ -280,7 +276,7 @@ void PopoverView::syncRows() {
     }
     for (int i = 0; i < rows.size(); ++i) {
         const CacheRow& row = rows[i];
-        tickRows_[i]->setState(row.selected, row.size ? bytesText(*row.size) : QStringLiteral("…"));
+        tickRows_[i]->setState(row.selected, row.size ? sizeText(*row.size) : QStringLiteral("…"));
     }
 }
 
