@@ -11,4 +11,7 @@ inline constexpr bool kLinuxLocations = false;
 inline constexpr bool kLinuxLocations = true;
 #endif
 
+// Sweepkin's own application id as a Flatpak.
+inline constexpr const char* kOwnFlatpakID = "org.sweepkin.Sweepkin";
+
 }  // namespace sweepkin

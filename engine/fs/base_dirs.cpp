@@ -41,7 +41,7 @@ struct Place {
 
 // With `rules`, opened as the catalogue's paths will be opened, links on the way taken by the
 // same rules; without, as any application opens it, following every link.
-Place place(std::string text, const WayRules* rules) {
+Place place(std::string text, const WayRules* rules, const UserIds& ids) {
     Place out{std::move(text)};
     std::string prefix = out.text;
     UniqueFd fd;
@@ -76,10 +76,10 @@ Place place(std::string text, const WayRules* rules) {
                    ? std::string(path, static_cast<std::size_t>(n))
                    : out.text;
     };
-    if (out.owner != ::geteuid()) {
+    if (!isUser(out.owner, ids)) {
         out.refused = LeftOut::OthersOwn;
         out.where = real();
-    } else if (::fstat(fd.get(), &st) == 0 && othersMayAdd(fd.get(), st)) {
+    } else if (::fstat(fd.get(), &st) == 0 && othersMayAdd(fd.get(), st, ids)) {
         // Where others may add entries, they could put a link of theirs where the program writes.
         out.refused = LeftOut::OthersMayWrite;
         out.where = real();
@@ -151,9 +151,13 @@ std::string validatedBaseDir(const std::optional<std::string>& value, std::strin
 BaseDirs resolveBaseDirs(std::string_view home, const BaseDirVariables& variables) {
     const std::string base = homePrefix(normalizedPath(home));
     const WayRules rules = wayRulesFor(base.empty() ? "/" : base);
-    const auto place = [&](std::string text) { return sweepkin::place(std::move(text), &rules); };
+    const auto place = [&](std::string text) {
+        return sweepkin::place(std::move(text), &rules, rules.ids);
+    };
     // Where the home and the sandboxes really are, whatever links lead there.
-    const auto seen = [](std::string text) { return sweepkin::place(std::move(text), nullptr); };
+    const auto seen = [&](std::string text) {
+        return sweepkin::place(std::move(text), nullptr, rules.ids);
+    };
     const Place homePlace = seen(base.empty() ? "/" : base);
     // Whatever lies there is an application's to write, links included.
     const std::string account = accountHome();

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "engine/fs/safety_guard.h"
 #include "engine/fs/unique_fd.h"
 
@@ -20,9 +22,16 @@ bool sameEntry(const struct stat& a, const struct stat& b) {
 // Removes one item; what went is added to `freed`. Failure::None when it is gone or was never
 // to be removed.
 Failure removeItem(const Item& item, const DescendHook* hook, std::int64_t& freed) {
-    const int parentFd = item.parent->get();
+    // The folder that holds it, reached again by the way it was found; another folder there now
+    // is not where the item was.
+    const UniqueFd parent = item.openParent();
+    if (!parent)
+        return errno == ENOENT   ? Failure::None
+               : errno == ESTALE ? Failure::InUse
+                                 : failureOf(errno);
+    const int parentFd = parent.get();
     const char* name = item.name.c_str();
-    const Classified what = classify(parentFd, item.name);
+    const Classified what = classify(parentFd, item.name, item.ids());
     if (what.kind == ItemKind::Missing || what.kind == ItemKind::Mount ||
         what.kind == ItemKind::Others) {
         return Failure::None;

@@ -8,7 +8,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <optional>
+#include <fstream>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -16,31 +17,58 @@ namespace sweepkin {
 
 namespace {
 
-// The user's private group: the primary group, when it bears the user's name and nobody else
-// belongs to it, as a member or through their own primary group.
-std::optional<gid_t> privateGroup() {
-    static const std::optional<gid_t> found = []() -> std::optional<gid_t> {
-        const uid_t me = ::geteuid();
-        const passwd* pw = ::getpwuid(me);
-        if (pw == nullptr) return std::nullopt;
-        const std::string name = pw->pw_name;
-        const gid_t gid = pw->pw_gid;
-        const struct group* gr = ::getgrgid(gid);
-        if (gr == nullptr || name != gr->gr_name) return std::nullopt;
-        if (gr->gr_mem != nullptr && gr->gr_mem[0] != nullptr) return std::nullopt;
-        ::setpwent();
-        bool shared = false;
-        while (const passwd* other = ::getpwent()) {
-            shared = shared || (other->pw_gid == gid && other->pw_uid != me);
-        }
-        ::endpwent();
-        return shared ? std::nullopt : std::optional<gid_t>(gid);
-    }();
-    return found;
+struct IdMap {
+    bool readable = false;
+    bool everyId = false;  // "0 0 4294967295": every id as itself
+    bool mapsId = false;   // the id asked for lies in a range mapped from outside
+};
+
+// One of /proc/self/uid_map or gid_map: lines of "inside outside count".
+IdMap readMap(const char* path, unsigned long id) {
+    IdMap map;
+    std::ifstream in(path);
+    map.readable = static_cast<bool>(in);
+    unsigned long inside = 0, outside = 0, count = 0;
+    int lines = 0;
+    while (in >> inside >> outside >> count) {
+        ++lines;
+        map.everyId = lines == 1 && inside == 0 && outside == 0 && count == 4294967295UL;
+        map.mapsId = map.mapsId || (id >= inside && id - inside < count);
+    }
+    map.everyId = map.everyId && lines == 1;
+    return map;
 }
 
-bool isPrivateGroup(gid_t gid) {
-    return privateGroup() == gid;
+template <typename Id>
+Id overflowId(const char* path, Id fallback) {
+    std::ifstream in(path);
+    unsigned long value = 0;
+    return in >> value ? static_cast<Id>(value) : fallback;
+}
+
+std::optional<gid_t> privateGroupOf(uid_t me, const UserIds& ids) {
+    const passwd* pw = ::getpwuid(me);
+    if (pw == nullptr) return std::nullopt;
+    const std::string name = pw->pw_name;
+    const gid_t gid = pw->pw_gid;
+    if (!ids.everyGid && gid == ids.overflowGid) return std::nullopt;
+    const struct group* gr = ::getgrgid(gid);
+    if (gr == nullptr || name != gr->gr_name) return std::nullopt;
+    // A sandbox's generated group file lists the user in their own group: still theirs alone.
+    for (char** member = gr->gr_mem; member != nullptr && *member != nullptr; ++member) {
+        if (name != *member) return std::nullopt;
+    }
+    ::setpwent();
+    bool shared = false;
+    while (const passwd* other = ::getpwent()) {
+        shared = shared || (other->pw_gid == gid && other->pw_uid != me);
+    }
+    ::endpwent();
+    return shared ? std::nullopt : std::optional<gid_t>(gid);
+}
+
+bool isPrivateGroup(gid_t gid, const UserIds& ids) {
+    return ids.privateGroup == gid && (ids.everyGid || gid != ids.overflowGid);
 }
 
 // The POSIX access ACL as the kernel stores it: a version, then entries of tag, permissions, id.
@@ -50,13 +78,13 @@ constexpr std::uint16_t kAclWrite = 0x02;
 // An ACL entry lets someone other than the user, or a group other than the private group,
 // write. Only asked when the group bits (the ACL's mask) allow writing. An ACL that cannot be
 // read counts as one that lets others write.
-bool aclLetsOthersWrite(int fd, const struct stat& st) {
+bool aclLetsOthersWrite(int fd, const struct stat& st, const UserIds& ids) {
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
     std::vector<unsigned char> acl(4 + 8 * 64);
     const ssize_t n = ::getxattr(self.c_str(), "system.posix_acl_access", acl.data(), acl.size());
     if (n < 0) {
         const bool none = errno == ENODATA || errno == ENOTSUP;  // Linux: ENOTSUP is EOPNOTSUPP
-        return !none || !isPrivateGroup(st.st_gid);
+        return !none || !isPrivateGroup(st.st_gid, ids);
     }
     for (std::size_t at = 4; at + 8 <= static_cast<std::size_t>(n); at += 8) {
         std::uint16_t tag, perm;
@@ -65,35 +93,63 @@ bool aclLetsOthersWrite(int fd, const struct stat& st) {
         std::memcpy(&perm, &acl[at + 2], 2);
         std::memcpy(&id, &acl[at + 4], 4);
         if ((perm & kAclWrite) == 0) continue;
-        if ((tag == kAclUser && id != ::geteuid()) || (tag == kAclGroup && !isPrivateGroup(id)) ||
-            (tag == kAclGroupObj && !isPrivateGroup(st.st_gid))) {
+        if ((tag == kAclUser && !isUser(id, ids)) ||
+            (tag == kAclGroup && !isPrivateGroup(id, ids)) ||
+            (tag == kAclGroupObj && !isPrivateGroup(st.st_gid, ids))) {
             return true;
         }
     }
     return false;
 }
 
-bool othersMayWrite(int fd, const struct stat& st) {
+bool othersMayWrite(int fd, const struct stat& st, const UserIds& ids) {
     if ((st.st_mode & S_IWOTH) != 0) return true;
-    return (st.st_mode & S_IWGRP) != 0 && aclLetsOthersWrite(fd, st);
+    return (st.st_mode & S_IWGRP) != 0 && aclLetsOthersWrite(fd, st, ids);
 }
 
 }  // namespace
 
-bool ownedByUserOrRoot(const struct stat& st) {
-    return ownedByUserOrRoot(st, ::geteuid());
+UserIds readUserIds() {
+    UserIds ids;
+    ids.uid = ::geteuid();
+    ids.gid = ::getegid();
+    ids.overflowUid = overflowId<uid_t>("/proc/sys/kernel/overflowuid", 65534);
+    ids.overflowGid = overflowId<gid_t>("/proc/sys/kernel/overflowgid", 65534);
+    const IdMap uids = readMap("/proc/self/uid_map", ids.uid);
+    const IdMap gids = readMap("/proc/self/gid_map", ids.gid);
+    ids.everyUid = !uids.readable || uids.everyId;
+    ids.everyGid = !gids.readable || gids.everyId;
+    ids.userMapped = !uids.readable || uids.mapsId;
+    ids.privateGroup = privateGroupOf(ids.uid, ids);
+    return ids;
 }
 
-bool ownedByUserOrRoot(const struct stat& st, uid_t me) {
-    return st.st_uid == me || st.st_uid == 0;
+const UserIds& startupUserIds() {
+    static std::mutex mutex;
+    static std::optional<UserIds> ids;
+    std::lock_guard lock(mutex);
+    if (!ids || ids->uid != ::geteuid() || ids->gid != ::getegid()) ids = readUserIds();
+    return *ids;
 }
 
-bool othersMayRename(int fd, const struct stat& st) {
-    return (st.st_mode & S_ISVTX) == 0 && othersMayWrite(fd, st);
+bool isUser(uid_t owner, const UserIds& ids) {
+    return owner == ids.uid && ids.userMapped && (ids.everyUid || owner != ids.overflowUid);
 }
 
-bool othersMayAdd(int fd, const struct stat& st) {
-    return othersMayWrite(fd, st);
+bool isRoot(uid_t owner, const UserIds& ids) {
+    return owner == 0 && (ids.everyUid || owner != ids.overflowUid);
+}
+
+bool ownedByUserOrRoot(const struct stat& st, const UserIds& ids) {
+    return isUser(st.st_uid, ids) || isRoot(st.st_uid, ids);
+}
+
+bool othersMayRename(int fd, const struct stat& st, const UserIds& ids) {
+    return (st.st_mode & S_ISVTX) == 0 && othersMayWrite(fd, st, ids);
+}
+
+bool othersMayAdd(int fd, const struct stat& st, const UserIds& ids) {
+    return othersMayWrite(fd, st, ids);
 }
 
 }  // namespace sweepkin

@@ -22,14 +22,6 @@ namespace sweepkin {
 
 namespace {
 
-// How a link met at one position is treated.
-enum class Follow : std::uint8_t {
-    Never,      // not followed: what lies behind it is refused
-    UsersLink,  // followed when only the user can have made it (see openWay)
-    Revision,   // a snap's "current": followed to a plain name beside it
-    Any,        // macOS folders outside the caches folder: the path as the system resolves it
-};
-
 // The folders the roots hang from, each reached by the way.
 enum class Base : std::uint8_t { Home, Cache, Config, Data, VarApp, Snap, Tool };
 
@@ -92,161 +84,6 @@ const RootRule& ruleOf(RootKind kind) {
 }
 
 constexpr int kPathFlags = O_PATH | O_CLOEXEC;
-constexpr int kMaxLinks = 40;
-
-Reach unreachable(int error) {
-    return error == ENOENT || error == ENOTDIR ? Reach::Absent : Reach::Failed;
-}
-
-std::string below(const std::string& folder, std::string_view name) {
-    return (folder == "/" ? "" : folder) + "/" + std::string(name);
-}
-
-Opened outcome(Reach reach, UniqueFd fd = {}) {
-    Opened out;
-    out.error = reach == Reach::Failed ? errno : 0;
-    out.reach = reach;
-    out.fd = std::move(fd);
-    return out;
-}
-
-Opened refused(Refusal why, std::string where) {
-    Opened out = outcome(Reach::Refused);
-    out.why = why;
-    out.where = std::move(where);
-    return out;
-}
-
-// `fd`, opened without following a link, as a folder the user may rely on: the user's or
-// root's, and no one else may rename what is in it.
-Opened trusted(UniqueFd fd, const std::string& text) {
-    struct stat st;
-    if (!fd) return outcome(unreachable(errno));
-    if (::fstat(fd.get(), &st) != 0) return outcome(Reach::Failed);
-    if (S_ISLNK(st.st_mode)) return refused(Refusal::None, text);
-    if (!S_ISDIR(st.st_mode)) return outcome(Reach::Absent);
-    if (!ownedByUserOrRoot(st)) return refused(Refusal::OthersOwn, text);
-    if (othersMayRename(fd.get(), st)) return refused(Refusal::OthersMayWrite, text);
-    return outcome(Reach::Reached, std::move(fd));
-}
-
-// `at`, when reached, if it is the user's own folder; else refused as another user's.
-Opened usersOwn(Opened at, const std::string& text) {
-    struct stat st;
-    if (at.reach == Reach::Reached &&
-        (::fstat(at.fd.get(), &st) != 0 || st.st_uid != ::geteuid())) {
-        return refused(Refusal::OthersOwn, text);
-    }
-    return at;
-}
-
-bool chainHas(int fd, const std::vector<FolderID>& ids) {
-    if (ids.empty()) return false;
-    const std::vector<FolderID> chain = folderChain(fd);
-    return std::any_of(chain.begin(), chain.end(), [&](const FolderID& id) {
-        return std::find(ids.begin(), ids.end(), id) != ids.end();
-    });
-}
-
-Opened walkWay(Opened at, std::string atText, std::string_view path, const WayRules& rules,
-               int& hops);
-
-// Enters `name` in the trusted folder `dirFd` (text `dirText`), taking a link only when the user
-// alone can have made it; its target is walked one component at a time by the same rule.
-Opened enterUsers(int dirFd, const std::string& dirText, const std::string& name,
-                  const WayRules& rules, int& hops) {
-    const std::string text = below(dirText, name);
-    struct stat st;
-    if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        return outcome(unreachable(errno));
-    }
-    if (!S_ISLNK(st.st_mode)) {
-        return trusted(UniqueFd(::openat(dirFd, name.c_str(), kPathFlags | O_NOFOLLOW)), text);
-    }
-    const bool rootsOutsideHome = st.st_uid == 0 && !(rules.home && chainHas(dirFd, {*rules.home}));
-    if (st.st_uid != ::geteuid() && !rootsOutsideHome) return refused(Refusal::OthersOwn, text);
-    struct stat dir;
-    if (--hops < 0 || ::fstat(dirFd, &dir) != 0 || st.st_nlink != 1 || othersMayAdd(dirFd, dir) ||
-        chainHas(dirFd, rules.sandboxes)) {
-        return refused(Refusal::OthersMayWrite, text);
-    }
-    char buffer[4096];
-    const ssize_t n = ::readlinkat(dirFd, name.c_str(), buffer, sizeof buffer);
-    if (n <= 0 || static_cast<std::size_t>(n) == sizeof buffer) return refused(Refusal::None, text);
-    const std::string target(buffer, static_cast<std::size_t>(n));
-    const bool absolute = target.front() == '/';
-    const std::string from = absolute ? "/" : dirText;
-    return walkWay(trusted(UniqueFd(absolute ? ::open("/", kPathFlags | O_DIRECTORY)
-                                             : ::openat(dirFd, ".", kPathFlags | O_DIRECTORY)),
-                           from),
-                   from, target, rules, hops);
-}
-
-Opened walkWay(Opened at, std::string atText, std::string_view path, const WayRules& rules,
-               int& hops) {
-    for (const std::string_view part : pathComponents(path)) {
-        if (at.reach != Reach::Reached) break;
-        if (part == ".") continue;
-        if (part == "..") {  // where the folder really is, as the system takes it
-            atText = atText.substr(0, std::max<std::size_t>(1, atText.rfind('/')));
-            at = trusted(UniqueFd(::openat(at.fd.get(), "..", kPathFlags | O_DIRECTORY)), atText);
-        } else {
-            at = enterUsers(at.fd.get(), atText, std::string(part), rules, hops);
-            atText = below(atText, part);
-        }
-    }
-    return at;
-}
-
-// Enters `name` by the rule of its position.
-Opened enter(int dirFd, const std::string& dirText, const std::string& name, Follow follow,
-             const WayRules& rules) {
-    if (name == "." || name == ".." || name.find('/') != std::string::npos) {
-        return refused(Refusal::None, below(dirText, name));
-    }
-    switch (follow) {
-        case UsersLink: {
-            int hops = kMaxLinks;
-            return enterUsers(dirFd, dirText, name, rules, hops);
-        }
-        case Any: {
-            UniqueFd fd(::openat(dirFd, name.c_str(), kPathFlags | O_DIRECTORY));
-            return fd ? outcome(Reach::Reached, std::move(fd)) : outcome(unreachable(errno));
-        }
-        case Revision: {
-            // Snapd points "current" at the revision in use, beside it: a number, or "x" and a
-            // number for one installed from a file; never "common" or any other folder.
-            char target[256];
-            const ssize_t n = ::readlinkat(dirFd, name.c_str(), target, sizeof target);
-            if (n >= 0) {
-                const std::string_view revision(target, static_cast<std::size_t>(n));
-                const std::string_view digits =
-                    revision.starts_with('x') ? revision.substr(1) : revision;
-                if (digits.empty() || digits.size() > 20 ||
-                    digits.find_first_not_of("0123456789") != std::string_view::npos) {
-                    return refused(Refusal::None, below(dirText, name));
-                }
-                return enter(dirFd, dirText, std::string(revision), Never, rules);
-            }
-            if (errno != EINVAL) return outcome(unreachable(errno));
-            return enter(dirFd, dirText, name, Never, rules);
-        }
-        case Never:
-            break;
-    }
-    // Where nothing is followed, nothing mounted is entered either: what lies behind it belongs
-    // to another folder, however it is named here.
-    if (isMountPoint(dirFd, name.c_str())) return refused(Refusal::None, below(dirText, name));
-    return trusted(UniqueFd(::openat(dirFd, name.c_str(), kPathFlags | O_NOFOLLOW)),
-                   below(dirText, name));
-}
-
-// `name` in `dirFd` leads elsewhere: a link, or a mount point.
-bool leadsElsewhere(int dirFd, const std::string& name) {
-    struct stat st;
-    return (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) ||
-           isMountPoint(dirFd, name.c_str());
-}
 
 bool hasWildcard(std::string_view component) {
     return component.find('*') != std::string_view::npos;
@@ -273,47 +110,13 @@ std::vector<std::string> matches(int fd, std::string_view component) {
 
 }  // namespace
 
-std::vector<FolderID> folderChain(int fd) {
-    std::vector<FolderID> chain;
-    UniqueFd up;
-    struct stat st;
-    // Bounded, in case a file system reports ".." strangely.
-    for (int at = fd; at >= 0 && chain.size() < 4096 && ::fstat(at, &st) == 0;) {
-        const FolderID id{st.st_dev, st.st_ino};
-        if (!chain.empty() && chain.back() == id) break;  // "/" is its own parent
-        chain.push_back(id);
-        up.reset(::openat(at, "..", kPathFlags | O_DIRECTORY));
-        at = up.get();
-    }
-    return chain;
-}
-
-WayRules wayRulesFor(std::string_view home) {
-    WayRules rules;
-    const std::string base = homePrefix(home);
-    struct stat st;
-    if (::stat(base.empty() ? "/" : base.c_str(), &st) == 0)
-        rules.home.emplace(st.st_dev, st.st_ino);
-    if constexpr (kLinuxLocations) {
-        for (const std::string& folder : {base + "/.var/app", base + "/snap"}) {
-            if (::stat(folder.c_str(), &st) == 0)
-                rules.sandboxes.emplace_back(st.st_dev, st.st_ino);
-        }
-    }
-    return rules;
-}
-
-Opened openWay(std::string_view path, const WayRules& rules) {
-    int hops = kMaxLinks;
-    return walkWay(trusted(UniqueFd(::open("/", kPathFlags | O_DIRECTORY)), "/"), "/", path, rules,
-                   hops);
-}
-
 // A tool's folder goes whole. Moved by its variable onto another entry's folders (at, above or
 // below them), it would take what they keep beside their caches and count their caches twice:
-// then the tool has no folder. Compared as text, with the other entries' "*" components.
+// then the tool has no folder. Compared by what the folders are on disk (a link of the user's
+// or a file system that ignores case can make two texts one folder), and by text with the other
+// entries' "*" components too, for the folders that are not there yet.
 void leaveOutOverlappingTools(Places& places) {
-    const Resolver resolver(places);
+    Resolver resolver(places);
     const auto overlap = [](std::string_view pattern, std::string_view folder) {
         const auto p = pathComponents(pattern), f = pathComponents(folder);
         for (std::size_t i = 0; i < std::min(p.size(), f.size()); ++i) {
@@ -322,15 +125,49 @@ void leaveOutOverlappingTools(Places& places) {
         return true;
     };
     const std::vector<AppTarget> targets = buildCacheTargets();
+    std::vector<std::pair<const Location*, Reached>> reached;  // looked at once, when needed
     std::vector<std::string> dropped;
     for (const auto& [variable, folder] : places.tools) {
         if (folder.empty() || !startupBaseDirVariables().tools.contains(variable)) continue;
+        // The folder itself and every real folder it lies in, when it is there.
+        std::vector<FolderID> chain;
+        for (const Item& item : resolver.items({{RootKind::ToolFolder, variable, {}, {""}}})) {
+            const UniqueFd parent = item.openParent();
+            struct stat st;
+            if (parent &&
+                ::fstatat(parent.get(), item.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+                chain = folderChain(parent.get());
+                chain.insert(chain.begin(), FolderID{st.st_dev, st.st_ino});
+            }
+        }
+        if (!chain.empty() && reached.empty()) {
+            for (const AppTarget& target : targets) {
+                for (const Location& location : target.locations) {
+                    reached.emplace_back(&location, resolver.reached({location}));
+                }
+            }
+        }
+        const auto has = [](const std::vector<FolderID>& ids, const FolderID& id) {
+            return std::find(ids.begin(), ids.end(), id) != ids.end();
+        };
+        const auto onDisk = [&](const Location& location) {
+            for (const auto& [at, what] : reached) {
+                if (*at != location) continue;
+                // At or above a folder on their way or one of their items, or inside an item.
+                return has(what.ways, chain.front()) || has(what.items, chain.front()) ||
+                       std::any_of(what.items.begin(), what.items.end(),
+                                   [&](const FolderID& id) { return has(chain, id); });
+            }
+            return false;
+        };
         for (const AppTarget& target : targets) {
             for (const Location& location : target.locations) {
                 if (location.root == RootKind::ToolFolder && location.app == variable) continue;
+                bool same = !chain.empty() && onDisk(location);
                 for (const std::string& pattern : resolver.patterns(location)) {
-                    if (overlap(pattern, folder)) dropped.push_back(variable);
+                    same = same || overlap(pattern, folder);
                 }
+                if (same) dropped.push_back(variable);
             }
         }
     }
@@ -351,7 +188,7 @@ Places currentPlaces() {
     return places;
 }
 
-Classified classify(int parentFd, const std::string& name) {
+Classified classify(int parentFd, const std::string& name, const UserIds& ids) {
     Classified out;
     if (::fstatat(parentFd, name.c_str(), &out.st, AT_SYMLINK_NOFOLLOW) != 0) return out;
     if (S_ISLNK(out.st.st_mode)) {
@@ -361,15 +198,41 @@ Classified classify(int parentFd, const std::string& name) {
     }
     if (isMountPoint(parentFd, name.c_str())) {
         out.kind = ItemKind::Mount;
-    } else if (!ownedByUserOrRoot(out.st)) {
+    } else if (!ownedByUserOrRoot(out.st, ids)) {
         out.kind = ItemKind::Others;
     } else if (!S_ISDIR(out.st.st_mode)) {
         out.kind = ItemKind::File;
     } else {
         const UniqueFd fd(::openat(parentFd, name.c_str(), kPathFlags | O_NOFOLLOW));
-        out.kind = fd && !othersMayRename(fd.get(), out.st) ? ItemKind::Folder : ItemKind::Others;
+        out.kind =
+            fd && !othersMayRename(fd.get(), out.st, ids) ? ItemKind::Folder : ItemKind::Others;
     }
     return out;
+}
+
+UniqueFd Item::openParent() const {
+    UniqueFd at(::openat(way->root->get(), ".", kPathFlags | O_DIRECTORY));
+    std::string text = way->rootText.empty() ? "/" : way->rootText;
+    for (const Way::Step& step : way->steps) {
+        if (!at) break;
+        Opened entered =
+            enter(at.get(), text, step.name, static_cast<Follow>(step.follow), *way->rules);
+        text = below(text, step.name);
+        struct stat st;
+        if (entered.reach != Reach::Reached) {
+            // Refused now (a folder others may change since): it is no longer as it was found.
+            errno = entered.reach == Reach::Failed   ? entered.error
+                    : entered.reach == Reach::Absent ? ENOENT
+                                                     : ESTALE;
+            return {};
+        }
+        if (::fstat(entered.fd.get(), &st) != 0 || FolderID{st.st_dev, st.st_ino} != step.id) {
+            errno = ESTALE;  // another folder stands there now
+            return {};
+        }
+        at = std::move(entered.fd);
+    }
+    return at;
 }
 
 struct Resolver::Root {
@@ -379,18 +242,32 @@ struct Resolver::Root {
     std::string leaf;  // a tool's folder, below the root: the first component of every item
 };
 
+// One item pattern of a location being expanded, below its root.
+struct Resolver::Expansion {
+    const Root* root;
+    const RootRule* rule;
+    std::vector<std::string_view> parts;
+    std::size_t own;  // how many parts name the application's own folder
+    std::vector<Item>* out;
+    std::vector<Stayed>* unreachable;
+    Reached* reached;
+};
+
 Resolver::Resolver() : Resolver(currentPlaces()) {}
 
-Resolver::Resolver(Places places) : places_(std::move(places)), rules_(wayRulesFor(places_.home)) {}
+Resolver::Resolver(Places places)
+    : places_(std::move(places)),
+      rules_(std::make_shared<const WayRules>(wayRulesFor(places_.home))) {}
 
 Resolver::~Resolver() = default;
 
 const Opened& Resolver::home() {
     // Everything here starts at the home: it must be the user's own.
-    if (!home_) home_ = usersOwn(openWay(places_.home, rules_), normalizedPath(places_.home));
+    if (!home_) {
+        home_ = usersOwn(openWay(places_.home, *rules_), normalizedPath(places_.home), rules_->ids);
+    }
     return *home_;
 }
-
 std::pair<std::string, std::string> Resolver::baseOf(const Location& location) const {
     const std::string base = homePrefix(places_.home);
     switch (ruleOf(location.root).base) {
@@ -456,17 +333,17 @@ const Resolver::Root* Resolver::root(const Location& location) {
     }
     // Every base folder is the user's own: the home, the XDG folders, ~/.var/app, ~/snap.
     // (A tool's folder was checked when its variable was read; its parent may be root's.)
-    Opened at =
-        rule.base == Base::Tool ? openWay(text, rules_) : usersOwn(openWay(text, rules_), text);
+    Opened at = rule.base == Base::Tool ? openWay(text, *rules_)
+                                        : usersOwn(openWay(text, *rules_), text, rules_->ids);
     for (const std::string& name : way) {
         if (at.reach != Reach::Reached) break;
-        at = enter(at.fd.get(), text, name, Never, rules_);
+        at = enter(at.fd.get(), text, name, Never, *rules_);
         text = below(text, name);
     }
     for (std::size_t i = 0; i < rule.tail.size() && !rule.tail[i].empty(); ++i) {
         if (at.reach != Reach::Reached) break;
         const std::string name = rule.tail[i] == "{app}" ? location.app : std::string(rule.tail[i]);
-        at = enter(at.fd.get(), text, name, rule.tailFollows[i], rules_);
+        at = enter(at.fd.get(), text, name, rule.tailFollows[i], *rules_);
         text = below(text, name);
     }
     slot->text = text == "/" ? "" : text;
@@ -494,68 +371,83 @@ bool Resolver::isRootFolder(int fd) {
 }
 
 void Resolver::expand(const Location& location, std::string_view item, std::vector<Item>& out,
-                      std::vector<Stayed>* unreachable) {
+                      std::vector<Stayed>* unreachable, Reached* reached) {
     const Root* start = root(location);
     if (start == nullptr) return;
-    const RootRule& rule = ruleOf(location.root);
-    std::vector<std::string_view> parts = pathComponents(location.folder);
+    Expansion expansion{
+        start,  &ruleOf(location.root), pathComponents(location.folder), 0, &out, unreachable,
+        reached};
+    std::vector<std::string_view>& parts = expansion.parts;
     if (!start->leaf.empty()) parts.insert(parts.begin(), start->leaf);
-    const std::size_t own = parts.size();
+    expansion.own = parts.size();
     for (const std::string_view part : pathComponents(item)) parts.push_back(part);
     // A location names entries below its root, never a folder above one of them.
-    if (std::any_of(parts.begin(), parts.end(),
-                    [](auto part) { return part == "." || part == ".."; })) {
+    if (parts.empty() || std::any_of(parts.begin(), parts.end(),
+                                     [](auto part) { return part == "." || part == ".."; })) {
         return;
     }
+    if (reached != nullptr) {
+        const std::vector<FolderID> chain = folderChain(start->fd->get());
+        reached->ways.insert(reached->ways.end(), chain.begin(), chain.end());
+    }
+    std::vector<Way::Step> steps;
+    descend(expansion, 0, start->fd->get(), start->text, false, steps);
+}
 
-    struct Candidate {
-        std::shared_ptr<const UniqueFd> fd;
-        std::string text;
-        // Reached through the user's link (or a mount) at the application's own folder: the
-        // items are then where it leads, not inside the folder the text names, and only the
-        // guard's name rule can vouch for them.
-        bool elsewhere = false;
-    };
-    std::vector<Candidate> candidates{{start->fd, start->text}};
-    for (std::size_t i = 0; i < parts.size() && !candidates.empty(); ++i) {
-        const bool last = i + 1 == parts.size();
-        const Follow follow = i == 0 && own > 0 ? rule.ownFolder : rule.below;
-        std::vector<Candidate> next;
-        for (const Candidate& candidate : candidates) {
-            const int fd = candidate.fd->get();
-            // A tool's folder is the literal name its variable gives.
-            const bool wildcard = !(i == 0 && !start->leaf.empty()) && hasWildcard(parts[i]);
-            for (const std::string& name : wildcard
-                                               ? matches(fd, parts[i])
-                                               : std::vector<std::string>{std::string(parts[i])}) {
-                std::string text = candidate.text + "/" + name;
-                struct stat st;
-                if (last) {
-                    // A literal item counts when something is there (a link, when what it names
-                    // is).
-                    if (candidate.elsewhere && !nameSaysCache(name)) continue;
-                    if (wildcard || ::fstatat(fd, name.c_str(), &st, 0) == 0) {
-                        out.push_back(Item{candidate.fd, name, std::move(text)});
-                    }
-                    continue;
+// Depth first, one folder open per level: a "*" with thousands of matches opens each in turn.
+// `elsewhere`: reached through the user's link (or a mount) at the application's own folder; the
+// items are then where it leads, not inside the folder the text names, and only the guard's name
+// rule can vouch for them.
+void Resolver::descend(const Expansion& expansion, std::size_t at, int fd, const std::string& text,
+                       bool elsewhere, std::vector<Way::Step>& steps) {
+    const std::string_view part = expansion.parts[at];
+    const bool last = at + 1 == expansion.parts.size();
+    const Follow follow =
+        at == 0 && expansion.own > 0 ? expansion.rule->ownFolder : expansion.rule->below;
+    // A tool's folder is the literal name its variable gives.
+    const bool wildcard = !(at == 0 && !expansion.root->leaf.empty()) && hasWildcard(part);
+    std::shared_ptr<const Way> way;  // the items here share one
+    for (const std::string& name :
+         wildcard ? matches(fd, part) : std::vector<std::string>{std::string(part)}) {
+        std::string path = text + "/" + name;
+        struct stat st;
+        if (last) {
+            // A literal item counts when something is there (a link, when what it names is).
+            if (elsewhere && !nameSaysCache(name)) continue;
+            if (wildcard || ::fstatat(fd, name.c_str(), &st, 0) == 0) {
+                if (!way) {
+                    way = std::make_shared<const Way>(
+                        Way{expansion.root->fd, expansion.root->text, steps, rules_});
                 }
-                const bool elsewhere =
-                    candidate.elsewhere || (follow != Never && leadsElsewhere(fd, name));
-                Opened entered =
-                    enter(fd, candidate.text.empty() ? "/" : candidate.text, name, follow, rules_);
-                if (entered.reach == Reach::Failed && unreachable != nullptr) {
-                    unreachable->push_back({text, failureOf(entered.error)});
+                if (expansion.reached != nullptr &&
+                    ::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+                    expansion.reached->items.emplace_back(st.st_dev, st.st_ino);
                 }
-                // The user's link at an application's folder leads to a folder of its own, never
-                // back to the home, above it, or onto a folder the roots hang from.
-                if (entered.reach == Reach::Reached &&
-                    !(elsewhere && i == 0 && isRootFolder(entered.fd.get()))) {
-                    next.push_back({std::make_shared<const UniqueFd>(std::move(entered.fd)),
-                                    std::move(text), elsewhere});
-                }
+                expansion.out->push_back(Item{way, name, std::move(path)});
             }
+            continue;
         }
-        candidates = std::move(next);
+        const bool jumps = follow != Never && leadsElsewhere(fd, name);
+        Opened entered = enter(fd, text.empty() ? "/" : text, name, follow, *rules_);
+        if (entered.reach == Reach::Failed && expansion.unreachable != nullptr) {
+            expansion.unreachable->push_back({path, failureOf(entered.error)});
+        }
+        // The user's link at an application's folder leads to a folder of its own, never back to
+        // the home, above it, or onto a folder the roots hang from.
+        if (entered.reach != Reach::Reached || ::fstat(entered.fd.get(), &st) != 0 ||
+            ((elsewhere || jumps) && at == 0 && isRootFolder(entered.fd.get()))) {
+            continue;
+        }
+        if (expansion.reached != nullptr) {
+            const std::vector<FolderID> chain =
+                jumps ? folderChain(entered.fd.get())
+                      : std::vector<FolderID>{FolderID{st.st_dev, st.st_ino}};
+            expansion.reached->ways.insert(expansion.reached->ways.end(), chain.begin(),
+                                           chain.end());
+        }
+        steps.push_back({name, static_cast<std::uint8_t>(follow), {st.st_dev, st.st_ino}});
+        descend(expansion, at + 1, entered.fd.get(), path, elsewhere || jumps, steps);
+        steps.pop_back();
     }
 }
 
@@ -563,7 +455,9 @@ std::vector<Item> Resolver::items(const std::vector<Location>& locations,
                                   std::vector<Stayed>* unreachable) {
     std::vector<Item> found;
     for (const Location& location : locations) {
-        for (const std::string& item : location.items) expand(location, item, found, unreachable);
+        for (const std::string& item : location.items) {
+            expand(location, item, found, unreachable, nullptr);
+        }
     }
     std::unordered_set<std::string> seen;
     std::vector<Item> out;
@@ -573,14 +467,21 @@ std::vector<Item> Resolver::items(const std::vector<Location>& locations,
     return out;
 }
 
-bool isMountPoint(int parentFd, const char* name) {
-    struct statx parent, item;
-    constexpr unsigned kMask = STATX_INO | STATX_MNT_ID;
-    if (::statx(parentFd, "", AT_EMPTY_PATH, kMask, &parent) != 0 ||
-        ::statx(parentFd, name, AT_SYMLINK_NOFOLLOW, kMask, &item) != 0) {
-        return false;  // gone, or unreadable: the caller's own checks decide
+Reached Resolver::reached(const std::vector<Location>& locations) {
+    Reached out;
+    std::vector<Item> found;
+    for (const Location& location : locations) {
+        for (const std::string& item : location.items) expand(location, item, found, nullptr, &out);
     }
-    return !sameMount(parent, item);
+    return out;
+}
+
+bool flatpakFoldersHidden(std::string_view home) {
+    if constexpr (!kLinuxLocations) return false;
+    const UniqueFd var(::open((homePrefix(home) + "/.var").c_str(), kPathFlags | O_DIRECTORY));
+    if (!var || !isMountPoint(var.get(), "app")) return false;
+    const UniqueFd app(::openat(var.get(), "app", kPathFlags | O_DIRECTORY | O_NOFOLLOW));
+    return app && matches(app.get(), "*") == std::vector<std::string>{kOwnFlatpakID};
 }
 
 }  // namespace sweepkin

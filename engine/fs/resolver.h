@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
@@ -27,49 +28,12 @@
 #include <vector>
 
 #include "engine/catalogue/app_target.h"
+#include "engine/fs/ownership.h"
 #include "engine/fs/tree_walk.h"
 #include "engine/fs/unique_fd.h"
+#include "engine/fs/way.h"
 
 namespace sweepkin {
-
-// A folder's device and inode.
-using FolderID = std::pair<dev_t, ino_t>;
-
-// The identities of the open folder `fd` and of each real ancestor (through ".."), up to "/".
-std::vector<FolderID> folderChain(int fd);
-
-enum class Reach {
-    Reached,
-    Absent,   // missing on the way, or not a folder
-    Refused,  // behind a link or folder that is not trusted
-    Failed,   // there but out of reach: permissions, I/O errors
-};
-
-// Why something on the way was refused.
-enum class Refusal {
-    None,
-    OthersOwn,       // another user's folder or link (or root's, where only the user's will do)
-    OthersMayWrite,  // a folder others may change, or a link anyone could have made
-};
-
-struct Opened {
-    Reach reach = Reach::Absent;
-    UniqueFd fd;  // an O_PATH descriptor of the folder
-    Refusal why = Refusal::None;
-    std::string where;  // the folder or link refused, as text
-    int error = 0;      // what failed, when it failed
-};
-
-// What the way to a folder takes into account: the home (a root-owned link below it is not the
-// user's) and the sandboxes (~/.var/app and ~/snap, where applications make links).
-struct WayRules {
-    std::optional<FolderID> home;
-    std::vector<FolderID> sandboxes;
-};
-WayRules wayRulesFor(std::string_view home);
-
-// An absolute folder, opened from "/" taking only the user's links.
-Opened openWay(std::string_view path, const WayRules& rules);
 
 // The texts of the roots: the home and the validated XDG folders (empty: left out).
 struct Places {
@@ -84,11 +48,33 @@ struct Stayed {
     Failure why = Failure::Other;
 };
 
-// One entry a location names, found by the resolver: what holds it, its name, its text.
+// How the folder that holds an item is reached again: from a root the resolver keeps open, down
+// the same names by the same rules, each folder on the way the one (device and inode) that was
+// found. Items keep no descriptor of their own, so a "*" with thousands of matches holds none.
+struct Way {
+    struct Step {
+        std::string name;
+        std::uint8_t follow;  // the resolver's rule for links at this position
+        FolderID id;
+    };
+    std::shared_ptr<const UniqueFd> root;
+    std::string rootText;
+    std::vector<Step> steps;
+    std::shared_ptr<const WayRules> rules;
+};
+
+// One entry a location names, found by the resolver: how to reach what holds it, its name, its
+// text.
 struct Item {
-    std::shared_ptr<const UniqueFd> parent;  // O_PATH descriptor of the folder that holds it
+    std::shared_ptr<const Way> way;
     std::string name;
     std::string path;  // for the guard, for duplicates and for messages
+
+    // An O_PATH descriptor of the folder that holds it, reached again now; none when the way
+    // is gone (errno ENOENT), cannot be entered, is refused, or leads to another folder than the
+    // one found (ESTALE).
+    UniqueFd openParent() const;
+    const UserIds& ids() const { return way->rules->ids; }
 };
 
 enum class ItemKind {
@@ -106,7 +92,14 @@ struct Classified {
 };
 
 // What sits at `name` in `parentFd`.
-Classified classify(int parentFd, const std::string& name);
+Classified classify(int parentFd, const std::string& name, const UserIds& ids);
+
+// What the locations reach on disk: every folder their items are reached through, each with its
+// real ancestors, and the items themselves, by device and inode.
+struct Reached {
+    std::vector<FolderID> ways;
+    std::vector<FolderID> items;
+};
 
 // Reaches the items of locations. The roots are opened once, on first use, and kept: make one
 // per scan, self-test or clean.
@@ -124,6 +117,8 @@ class Resolver {
     std::vector<Item> items(const std::vector<Location>& locations,
                             std::vector<Stayed>* unreachable = nullptr);
 
+    Reached reached(const std::vector<Location>& locations);
+
     // The home as reached: why it was refused, when it was.
     const Opened& home();
 
@@ -136,20 +131,23 @@ class Resolver {
     // The root's base folder, and for a tool's folder its own name (the first component below).
     std::pair<std::string, std::string> baseOf(const Location& location) const;
     const Root* root(const Location& location);
+    struct Expansion;
     void expand(const Location& location, std::string_view item, std::vector<Item>& out,
-                std::vector<Stayed>* unreachable);
+                std::vector<Stayed>* unreachable, Reached* reached);
+    void descend(const Expansion& expansion, std::size_t at, int fd, const std::string& text,
+                 bool elsewhere, std::vector<Way::Step>& steps);
     // The folder `fd` is the home, one of its ancestors, or one of the folders roots hang from.
     bool isRootFolder(int fd);
 
     Places places_;
-    WayRules rules_;
+    std::shared_ptr<const WayRules> rules_;
     std::optional<Opened> home_;
     std::optional<std::vector<FolderID>> rootFolders_;
     std::map<std::pair<int, std::string>, std::unique_ptr<Root>> roots_;
 };
 
-// The item `name` in `parentFd` is not on its parent's mount: another file system, or a bind
-// mount, mounted there.
-bool isMountPoint(int parentFd, const char* name);
+// ~/.var/app is a mount holding nothing but Sweepkin's own folder: a Flatpak sandbox, which
+// hides the other applications' folders.
+bool flatpakFoldersHidden(std::string_view home);
 
 }  // namespace sweepkin

@@ -30,10 +30,10 @@ std::int64_t folderBytes(int parentFd, const std::string& name) {
     return fd ? walkTree(fd.get(), WalkMode::Measure, 2).bytes : 0;
 }
 
-std::int64_t sizeOf(const Item& item, const Classified& what) {
+std::int64_t sizeOf(const Item& item, int parentFd, const Classified& what) {
     switch (what.kind) {
         case ItemKind::Folder:
-            return folderBytes(item.parent->get(), item.name);
+            return folderBytes(parentFd, item.name);
         case ItemKind::File:
             return countedSize(what.st);
         default:
@@ -44,12 +44,14 @@ std::int64_t sizeOf(const Item& item, const Classified& what) {
 }  // namespace
 
 std::int64_t itemSize(const Item& item) {
-    return sizeOf(item, classify(item.parent->get(), item.name));
+    const UniqueFd parent = item.openParent();
+    return parent ? sizeOf(item, parent.get(), classify(parent.get(), item.name, item.ids())) : 0;
 }
 
 std::int64_t directorySize(const Item& item) {
-    const Classified what = classify(item.parent->get(), item.name);
-    return what.kind == ItemKind::Folder ? sizeOf(item, what) : 0;
+    const UniqueFd parent = item.openParent();
+    const Classified what = parent ? classify(parent.get(), item.name, item.ids()) : Classified{};
+    return what.kind == ItemKind::Folder ? sizeOf(item, parent.get(), what) : 0;
 }
 
 std::int64_t pathsSize(const std::vector<Item>& items) {
@@ -60,12 +62,15 @@ std::int64_t pathsSize(const std::vector<Item>& items) {
     };
     std::vector<Measured> measured;
     for (const Item& item : items) {
-        const Classified what = classify(item.parent->get(), item.name);
+        // One item's folder open at a time, however many there are.
+        const UniqueFd parent = item.openParent();
+        const Classified what =
+            parent ? classify(parent.get(), item.name, item.ids()) : Classified{};
         Measured m;
         if (what.kind == ItemKind::Folder || what.kind == ItemKind::File) {
             m.id.emplace(what.st.st_dev, what.st.st_ino);
-            m.above = folderChain(item.parent->get());
-            m.bytes = sizeOf(item, what);
+            m.above = folderChain(parent.get());
+            m.bytes = sizeOf(item, parent.get(), what);
         }
         measured.push_back(std::move(m));
     }

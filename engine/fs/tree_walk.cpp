@@ -109,7 +109,7 @@ class Shared {
     const WalkMode mode;
     const Identity root;
     const DescendHook* const hook;
-    const uid_t me = ::geteuid();  // asked once a walk, not once a file
+    const UserIds ids = startupUserIds();  // read once, at start-up
     std::atomic<std::int64_t> bytes{0};
     std::atomic<Failure> failure{Failure::None};
 
@@ -369,7 +369,7 @@ void Walker::handle(const dirent64* entry) {
             if (removing()) fail(Failure::Mounted);
             return;
         }
-        if (!ownedByUserOrRoot(asStat(sx), shared_.me)) {
+        if (!ownedByUserOrRoot(asStat(sx), shared_.ids)) {
             if (removing()) fail(Failure::OthersFiles);
             return;
         }
@@ -431,12 +431,12 @@ void Walker::descend(const char* name) {
         if (removing()) fail(Failure::Mounted);
         return;
     }
-    if (othersMayRename(child.get(), st)) {
+    if (othersMayRename(child.get(), st, shared_.ids)) {
         // Another user may move anything of theirs in here at any moment.
         if (removing()) fail(Failure::Shared);
         return;
     }
-    if (!ownedByUserOrRoot(st, shared_.me)) {
+    if (!ownedByUserOrRoot(st, shared_.ids)) {
         if (removing()) fail(Failure::OthersFiles);
         return;
     }

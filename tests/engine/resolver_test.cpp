@@ -31,7 +31,8 @@ std::string look(const std::string& scratch, const Location& location, const std
     const std::vector<Item> items = resolver.items({location});
     if (items.empty()) return "-";
     // By ItemKind: Missing, Link, Mount, Others, File, Folder.
-    return {"?l?o?r"[static_cast<int>(classify(items[0].parent->get(), items[0].name).kind)]};
+    const UniqueFd parent = items[0].openParent();
+    return {"?l?o?r"[static_cast<int>(classify(parent.get(), items[0].name, items[0].ids()).kind)]};
 }
 
 // Builds `tree` in a fresh scratch folder, lets `prepare` change it (false: it could not), then
