@@ -2,7 +2,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <string_view>
 
@@ -26,20 +25,16 @@ bool hasArgument(int argc, char** argv, std::string_view flag) {
 
 // In a user namespace that maps only some users, a folder whose owner it does not map shows the
 // overflow id: root's "/" included. Such a folder is still left alone, as its owner is unknown.
-bool ownerUnmapped(const std::string& where) {
-    std::ifstream map("/proc/self/uid_map"), overflow("/proc/sys/kernel/overflowuid");
-    std::string inside, outside, count;
-    uid_t overflowID = 65534;
-    overflow >> overflowID;
+bool ownerUnmapped(const std::string& where, const sweepkin::UserIds& ids) {
     struct stat st;
-    return (map >> inside >> outside >> count) && count != "4294967295" &&
-           ::lstat(where.c_str(), &st) == 0 && st.st_uid == overflowID;
+    return !ids.everyUid && ::lstat(where.c_str(), &st) == 0 && st.st_uid == ids.overflowUid;
 }
 
 // " is reached through /tmp, which is another user's": why `folder` is left alone.
-std::string refusedWay(const std::string& folder, const std::string& where, sweepkin::LeftOut why) {
+std::string refusedWay(const std::string& folder, const std::string& where, sweepkin::LeftOut why,
+                       const sweepkin::UserIds& ids) {
     using sweepkin::LeftOut;
-    if (why == LeftOut::OthersOwn && ownerUnmapped(where.empty() ? folder : where)) {
+    if (why == LeftOut::OthersOwn && ownerUnmapped(where.empty() ? folder : where, ids)) {
         return where.empty() || where == folder
                    ? " belongs to a user this user namespace does not map"
                    : " is reached through " + sweepkin::abbreviateTilde(where) +
@@ -57,9 +52,16 @@ std::string refusedWay(const std::string& folder, const std::string& where, swee
 }
 
 // One line on standard error when the home, or the cache folder in it, is left alone, with the
-// reason.
+// reason; one more when a sandbox hides the Flatpak applications' folders.
 void explainWhatIsLeftAlone(const sweepkin::ProcessValues& values) {
     using namespace sweepkin;
+    if (!values.userIds.userMapped) {
+        // Every owner then shows as the same overflow id, the user's own folders and root's alike.
+        std::fprintf(stderr,
+                     "Sweepkin: this user namespace does not map your own user, so your folders "
+                     "cannot be told from other users'; nothing is cleaned.\n");
+        return;
+    }
     Resolver resolver;
     const Opened& home = resolver.home();
     const std::string homeText = normalizedPath(homeDirectory());
@@ -68,7 +70,8 @@ void explainWhatIsLeftAlone(const sweepkin::ProcessValues& values) {
                             : home.why == Refusal::OthersMayWrite ? LeftOut::OthersMayWrite
                                                                   : LeftOut::Unfollowed;
         std::fprintf(stderr, "Sweepkin: your home folder %s%s; nothing is cleaned.\n",
-                     homeText.c_str(), refusedWay(homeText, home.where, why).c_str());
+                     homeText.c_str(),
+                     refusedWay(homeText, home.where, why, values.userIds).c_str());
         return;
     }
     const std::string cache = homePrefix(homeText) + "/.cache";
@@ -81,7 +84,12 @@ void explainWhatIsLeftAlone(const sweepkin::ProcessValues& values) {
     } else if (why != LeftOut::No) {
         std::fprintf(stderr, "Sweepkin: the cache folder %s%s; caches there are left alone.\n",
                      abbreviateTilde(cache).c_str(),
-                     refusedWay(cache, values.baseDirs.leftOutAt, why).c_str());
+                     refusedWay(cache, values.baseDirs.leftOutAt, why, values.userIds).c_str());
+    }
+    if (flatpakFoldersHidden(homeText)) {
+        std::fprintf(stderr,
+                     "Sweepkin: Flatpak applications' folders are hidden from this sandbox "
+                     "(~/.var/app holds only Sweepkin's own); their caches are not cleaned.\n");
     }
 }
 

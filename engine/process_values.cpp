@@ -18,6 +18,7 @@ const ProcessValues& processValues() {
     static const ProcessValues values = [] {
         ProcessValues v;
         v.cloudKitCachePath = expandTilde("~/Library/Caches/CloudKit");
+        v.userIds = startupUserIds();  // first: every owner below is judged by it
         v.baseDirs = currentBaseDirs();
         if constexpr (kLinuxLocations) {
             const std::string folder = v.baseDirs.stateHome + "/Sweepkin";

@@ -7,6 +7,7 @@
 
 #include "engine/catalogue/catalogue.h"
 #include "engine/fs/base_dirs.h"
+#include "engine/fs/ownership.h"
 
 namespace sweepkin {
 
@@ -19,12 +20,13 @@ struct ProcessValues {
     std::string logPath;
     std::uint64_t maxLogBytes = 5u * 1024u * 1024u;
     std::string appVersion;  // the build's version, "4.0" when the build gives none
+    UserIds userIds;         // who the user is, as this user namespace shows owners
     BaseDirs baseDirs;       // the validated XDG folders (Linux)
     std::vector<AppTarget> cacheTargets;
 };
 
-// Builds the values from the home directory on the first call (thread-safe) and returns the
-// same immutable instance ever after.
+// Builds the values from the home directory on the first call (thread-safe), which the entry
+// point makes before anything else, and returns the same immutable instance ever after.
 const ProcessValues& processValues();
 
 // The version baked in at build time, or "4.0" when that is empty.

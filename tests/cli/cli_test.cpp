@@ -453,6 +453,9 @@ TEST_F(CliTest, LinksAndValuesLeadingOutOfTheCachesTakeNothingElse) {
         {{"home/.cache/up->" + me, "home/Documents/f=9"}, {"GOCACHE=" + me + "/.cache/up/Documents"}},
         {{"home/b-cache/c/Default/Cookies=9"}, {"CHROME_CONFIG_HOME=" + me + "/b-cache/c", "GOCACHE=" + me + "/b-cache"}},
         {{"home/.cache/pip/f=9"}, {"GOCACHE=" + me + "/.cache/pip"}, {"home/.cache/pip"}},
+        // The same folder by another text: through the user's own link outside the home.
+        {{"u/l->" + me + "/.cache", "home/.cache/mesa_shader_cache/f=9"},
+         {"GOCACHE=" + tmp_ / "u/l/mesa_shader_cache"}, {"home/.cache/mesa_shader_cache"}},
         {{"home/.cache/mozilla/firefox/p/safebrowsing/x=9", "home/.cache/mozilla/firefox/p/cache2/f=9"},
          {"PIP_CACHE_DIR=" + me + "/.cache/mozilla"}, {"home/.cache/mozilla/firefox/p/cache2"}},
         // Another user's folder holding the cache home, by value or by the user's own link to a
@@ -496,16 +499,42 @@ TEST_F(CliTest, LinksAndValuesLeadingOutOfTheCachesTakeNothingElse) {
         EXPECT_EQ(fingerprint(tmp_.path(), false), expected);
         home_ = me;
     }
-    // In a user namespace of its own (as an account other than root), "/" has an owner it does
-    // not map: the home is left alone, and the line says why.
+    // In a user namespace that maps root alone (entered as an account other than root), one that
+    // maps nobody, and one that maps the user as the overflow id (which every owner it does not
+    // map shows as): nothing is cleaned, and the line says why. Then a sandbox's ~/.var/app.
     const std::string user = root ? "setpriv --reuid=1 --regid=1 --clear-groups " : "";
-    const std::string unshare = user + "unshare -Ur ";
-    const RunResult ns = sweepkin(
-        {}, {"sh", "-c", unshare + "true 2>/dev/null && exec " + unshare + "\"$0\" --version 2>&1",
-             SWEEPKIN_BINARY});
-    if (ns.out.empty()) GTEST_SKIP() << "no user namespaces here";
-    EXPECT_EQ(ns.out, "Sweepkin: your home folder " + me + " is reached through /, whose owner " +
-                          "this user namespace does not map; nothing is cleaned.\nSweepkin 4.0\n");
+    const std::string unmappedRoot = "Sweepkin: your home folder " + me +
+                                     " is reached through /, whose owner this user namespace "
+                                     "does not map; nothing is cleaned.";
+    const std::pair<std::string, std::string> namespaces[] = {
+        {user + "unshare -Ur ", unmappedRoot},
+        {"unshare --user ",
+         "Sweepkin: this user namespace does not map your own user, so your folders cannot be "
+         "told from other users'; nothing is cleaned."},
+        {"unshare --map-user=65534 --map-group=65534 ", unmappedRoot},
+        {root ? "unshare -m --propagation private sh -c \"mount -t tmpfs t $HOME/.var/app && mkdir "
+                "$HOME/.var/app/org.sweepkin.Sweepkin && exec \\\"\\$@\\\"\" - "
+              : "",
+         "Sweepkin: Flatpak applications' folders are hidden from this sandbox (~/.var/app holds "
+         "only Sweepkin's own); their caches are not cleaned."}};
+    int entered = 0;
+    for (const auto& [prefix, line] : namespaces) {
+        SCOPED_TRACE(prefix);
+        resetHome();
+        makeTree(tmp_.path(), {"home/.cache/thumbnails/normal/a.png=9", "home/.var/app/"});
+        if (prefix.empty() || sweepkin({}, {"sh", "-c", prefix + "true 2>/dev/null"}).status != 0) {
+            continue;
+        }
+        ++entered;
+        const Fingerprint before = fingerprint(tmp_.path(), false);
+        const std::string run = "exec " + prefix + "\"$0\" \"$1\" 2>&1";
+        EXPECT_EQ(sweepkin({}, {"sh", "-c", run, SWEEPKIN_BINARY, "--version"}).out,
+                  line + "\nSweepkin 4.0\n");
+        if (prefix.starts_with("unshare -m")) continue;
+        sweepkin({}, {"sh", "-c", run, SWEEPKIN_DELETION_DRIVER, "--every-target"});
+        EXPECT_EQ(fingerprint(tmp_.path(), false), before);
+    }
+    if (entered == 0) GTEST_SKIP() << "no user namespaces here";
 }
 
 // The earlier report stays whole when the new one finds no room; the next write clears the

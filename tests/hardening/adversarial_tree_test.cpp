@@ -109,6 +109,29 @@ TEST_F(AdversarialTree, HostileEntriesAtEveryLevelAreRemovedNotFollowed) {
     EXPECT_FALSE(exists(app) || exists(fifo));
 }
 
+// A "*" with 5,000 matches among 2,000 folders without one, under a limit of 256 descriptors:
+// measured and removed whole, as the folders are reached one at a time.
+TEST_F(AdversarialTree, ThousandsOfMatchesUnderAFewDescriptors) {
+    std::vector<std::string> tree;
+    for (int i = 0; i < 7'000; ++i) {
+        tree.push_back("p" + std::to_string(i) + (i < 5'000 ? "/Cache/f=1" : "/"));
+    }
+    makeTree(caches_ + "/profiles", tree);
+    const std::string outcome = runInChild([&] {
+        const rlimit limit{256, 256};
+        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) return "cannot limit"s;
+        const Location profiles{RootKind::Home, {}, "Library/Caches/profiles", {"*/Cache"}};
+        Resolver resolver;
+        const std::int64_t measured = pathsSize(resolver.items({profiles}));
+        const DeleteResult result = deleteLocations(resolver, {profiles});
+        return std::to_string(measured) + " " + std::to_string(result.freed) + " " +
+               std::to_string(result.anyFailed);
+    });
+    EXPECT_EQ(outcome, "5000 5000 0");
+    EXPECT_FALSE(exists(caches_ + "/profiles/p0/Cache") ||
+                 exists(caches_ + "/profiles/p4999/Cache"));
+}
+
 // As an ordinary user: measuring passes over what it cannot read and counts the rest; the
 // removal takes what it can, fails, and counts what went of a path it could not remove whole. A
 // caches folder that may be searched but not read is no obstacle; one that may not be searched
