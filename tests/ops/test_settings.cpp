@@ -144,6 +144,11 @@ class TestSettings : public QObject {
             SettingsStore again(at(file.c_str()));
             keepTicks(again, {CacheRow{"slack", "Slack", 1, true}}, {"slack"});
             QVERIFY(keptTicks(again, {}).trusted && !again.problem());
+            // Damaged again, differently: the earlier copy stays, this one gets its date.
+            writeText(*dir_ / file, "[General]\nx=\"\n");
+            const SettingsStore third(at(file.c_str()));
+            QCOMPARE(readText(*dir_ / (file + ".broken")), text);
+            QVERIFY(third.brokenCopy()->contains(".broken-2"));
         }
     }
 
