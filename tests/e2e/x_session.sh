@@ -5,6 +5,8 @@
 # A process namespace of its own keeps the developer's browser out of reach. An ordinary user gets
 # it in a user namespace, where root's folders belong to no one the run knows (and Sweepkin leaves
 # a home below them alone): so the run also gets a root folder of its own, a tmpfs over /mnt.
+# An ordinary user's login PATH leaves out the system folders that hold pivot_root.
+PATH=$PATH:/usr/sbin:/sbin
 if [ $$ != 1 ]; then
     own_pids=(unshare --pid --mount-proc --kill-child)
     [ "$(id -u)" = 0 ] || own_pids=(unshare --user --map-root-user --mount --pid --mount-proc --kill-child)
@@ -23,11 +25,13 @@ if [ "$(stat -c %u /)" != "$(id -u)" ] && [ "$(stat -c %u /)" != 0 ]; then
             mkdir "$root$dir" && mount --rbind "$dir" "$root$dir"
         fi
     done
-    # The program, its files, these scripts and the artifacts, where they are.
+    # The program, its files, these scripts and the artifacts, where they are; a checkout under
+    # /tmp makes the new root's /tmp on the way, so it is made with -p and opened to all after.
     for dir in "$(dirname "$app")" "$artifacts" "$(readlink -f "$(dirname "${BASH_SOURCE[0]}")")"; do
         mkdir -p "$root$dir" && mount --bind "$dir" "$root$dir"
     done
-    mkdir -m 1777 "$root/tmp" "$root/run" && mkdir "$root/proc" "$root/.old" &&
+    mkdir -p "$root/tmp" "$root/run" && chmod 1777 "$root/tmp" "$root/run" &&
+        mkdir "$root/proc" "$root/.old" &&
         mount -t proc proc "$root/proc" && cd "$root" && pivot_root . .old && umount -l /.old &&
         rmdir /.old && cd / || { echo "FAIL: cannot move to a root folder of our own" >&2; exit 1; }
     export TMPDIR=/tmp

@@ -27,7 +27,7 @@ const ProcessRules kFakeRules{{kFake, {.names = {kName}}}};
 // Runs a stand-in the way Flatpak runs an application: in a root of its own (a tmpfs with /usr
 // bound in) as /app/chrome, with a /.flatpak-info naming its app id. Arguments: root, helper, id.
 const QString kSandboxed =
-    R"(mount -t tmpfs tmpfs "$1" && cd "$1" && mkdir usr app && mount --rbind /usr usr &&
+    R"(PATH=$PATH:/usr/sbin:/sbin && mount -t tmpfs tmpfs "$1" && cd "$1" && mkdir usr app && mount --rbind /usr usr &&
        ln -s usr/bin bin && ln -s usr/lib lib && ln -s usr/lib64 lib64 && cp "$2" app/chrome &&
        printf '[Application]\nname=%s\n' "$3" >.flatpak-info && exec chroot . /app/chrome quit app)";
 
