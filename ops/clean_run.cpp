@@ -16,6 +16,14 @@
 
 namespace sweepkin {
 
+namespace {
+// A target's application, told by its rules and by the folders it holds; none without one.
+AppProcesses processesOf(Resolver& resolver, const AppTarget& target) {
+    if (!target.bundleID) return {};
+    return {*target.bundleID, heldFolders(resolver, target)};
+}
+}  // namespace
+
 Alert confirmationAlert(int count, std::int64_t total, const QStringList& runningNames) {
     Alert alert;
     alert.message = QStringLiteral("Clean %1 selected cache%2 (%3)?")
@@ -78,10 +86,15 @@ void CleanRun::cleanSelected() {
     std::vector<AppTarget> chosen = chosenTargets(ids);
     if (chosen.empty()) return;
 
+    // One look at the processes for all the chosen targets.
+    Resolver resolver;
+    std::vector<AppProcesses> apps;
+    for (const AppTarget& target : chosen) apps.push_back(processesOf(resolver, target));
+    const auto running = runningInstances(ctx_.runningApps, apps);
     QStringList runningNames;
-    for (const AppTarget& target : chosen) {
-        if (target.bundleID && !ctx_.runningApps.instances(*target.bundleID).empty()) {
-            runningNames << QString::fromStdString(target.name);
+    for (std::size_t i = 0; i < chosen.size(); ++i) {
+        if (chosen[i].bundleID && !running[i].empty()) {
+            runningNames << QString::fromStdString(chosen[i].name);
         }
     }
 
@@ -141,14 +154,15 @@ CleanOutcome CleanRun::runClean(const std::vector<AppTarget>& chosen, RunningApp
     outcome.freeBefore = freeDiskSpace();
     Resolver resolver;  // the roots, opened once for the whole clean
     for (const AppTarget& target : chosen) {
+        const AppProcesses app = processesOf(resolver, target);
         // Nobody is there to see an application close: its row waits for the next clean.
-        if (automatic && target.bundleID && !runningApps.instances(*target.bundleID).empty()) {
+        if (automatic && target.bundleID && !runningInstances(runningApps, app).empty()) {
             outcome.skipped.push_back(target.name);
             outcome.lines.push_back(target.name + " — running");
             continue;
         }
         // Every chosen application is closed, whether or not the dialog named it as running.
-        if (target.bundleID && !automatic) closeApp(*target.bundleID, runningApps, sleep);
+        if (target.bundleID && !automatic) closeApp(app, runningApps, sleep);
         const DeleteResult result = deleteLocations(resolver, target.locations);
         outcome.cleared = addBytes(outcome.cleared, result.freed);
         outcome.lines.push_back(resultLine(target.name, result));

@@ -26,6 +26,15 @@ namespace sweepkin {
 
 namespace {
 
+using Dir = std::unique_ptr<DIR, int (*)(DIR*)>;
+
+Dir openDirAt(int dirFd, const char* name) {
+    const int fd = ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = fd < 0 ? nullptr : ::fdopendir(fd);
+    if (dir == nullptr && fd >= 0) ::close(fd);
+    return Dir(dir, ::closedir);
+}
+
 bool isPidName(const char* name) {
     if (*name == '\0') return false;
     for (const char* c = name; *c != '\0'; ++c) {
@@ -43,9 +52,27 @@ std::optional<std::string> readSmallFile(const std::string& path) {
     return content.str();
 }
 
+// A file of the process whose /proc folder `procFd` is: once its process has gone, such a
+// descriptor reads nothing, even when the pid has been given to another.
+std::optional<std::string> readSmallFileAt(int procFd, const char* name) {
+    UniqueFd fd(::openat(procFd, name, O_RDONLY | O_CLOEXEC));
+    if (!fd) return std::nullopt;
+    std::string content;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(fd.get(), buffer, sizeof buffer)) > 0 && content.size() < 65536) {
+        content.append(buffer, static_cast<std::size_t>(n));
+    }
+    if (n < 0) return std::nullopt;
+    return content;
+}
+
+std::optional<std::string> readProcFile(int pid, const char* name) {
+    return readSmallFile("/proc/" + std::to_string(pid) + "/" + name);
+}
+
 // The real uid, the first number of the "Uid:" line of /proc/PID/status.
-std::optional<uid_t> realUid(int pid) {
-    const auto status = readSmallFile("/proc/" + std::to_string(pid) + "/status");
+std::optional<uid_t> uidOf(const std::optional<std::string>& status) {
     if (!status) return std::nullopt;
     std::istringstream lines(*status);
     std::string line;
@@ -60,6 +87,10 @@ std::optional<uid_t> realUid(int pid) {
     return std::nullopt;
 }
 
+std::optional<uid_t> realUid(int pid) {
+    return uidOf(readProcFile(pid, "status"));
+}
+
 struct StatFields {
     char state = '?';
     std::uint64_t startTime = 0;
@@ -68,8 +99,7 @@ struct StatFields {
 // Field 3 (state) and field 22 (start time in clock ticks after boot) of /proc/PID/stat. With the
 // pid the start time names one process for the life of the system. The command name (field 2)
 // may contain spaces and parentheses, so the fields are counted from the last ')'.
-std::optional<StatFields> statFields(int pid) {
-    const auto stat = readSmallFile("/proc/" + std::to_string(pid) + "/stat");
+std::optional<StatFields> statFieldsOf(const std::optional<std::string>& stat) {
     if (!stat) return std::nullopt;
     const auto close = stat->rfind(')');
     if (close == std::string::npos) return std::nullopt;
@@ -85,6 +115,10 @@ std::optional<StatFields> statFields(int pid) {
     result.startTime = std::strtoull(field.c_str(), &end, 10);
     if (errno != 0 || end == field.c_str() || *end != '\0') return std::nullopt;
     return result;
+}
+
+std::optional<StatFields> statFields(int pid) {
+    return statFieldsOf(readProcFile(pid, "stat"));
 }
 
 std::optional<std::uint64_t> startTime(int pid) {
@@ -170,8 +204,7 @@ bool matchesByExecutable(const ProcessRule& rule, const Executable& exe) {
 // Helper processes carry "--type=..." (Chromium, Electron) or "-contentproc" (Firefox) among
 // their arguments; only the main process may be asked to quit, it takes its helpers with it.
 // Both browsers rewrite a helper's command line into one string of space-separated words.
-bool isHelperProcess(int pid) {
-    const auto cmdline = readSmallFile("/proc/" + std::to_string(pid) + "/cmdline");
+bool isHelperProcess(const std::optional<std::string>& cmdline) {
     if (!cmdline) return false;
     std::size_t start = 0;
     while (start < cmdline->size()) {
@@ -182,6 +215,40 @@ bool isHelperProcess(int pid) {
         start = end + 1;
     }
     return false;
+}
+
+// The working folder and the files the process holds open, as the kernel names them: only the
+// links in /proc/PID/fd and /proc/PID/cwd are read, nothing they name is opened or looked at.
+// Pipes, sockets and the like have no path and are left out.
+std::vector<std::string> heldPaths(int pidDir) {
+    std::vector<std::string> held;
+    const auto read = [&held](int dirFd, const char* name) {
+        char target[4096];
+        const ssize_t n = ::readlinkat(dirFd, name, target, sizeof target - 1);
+        if (n <= 0 || target[0] != '/') return;
+        std::string path(target, static_cast<std::size_t>(n));
+        static const std::string deleted = " (deleted)";
+        if (path.ends_with(deleted)) path.erase(path.size() - deleted.size());
+        held.push_back(std::move(path));
+    };
+    read(pidDir, "cwd");
+    const Dir fds = openDirAt(pidDir, "fd");
+    if (!fds) return held;
+    while (const dirent* de = ::readdir(fds.get())) {
+        if (isPidName(de->d_name)) read(::dirfd(fds.get()), de->d_name);
+    }
+    return held;
+}
+
+// Some path at or below one of the folders.
+bool holdsAny(const std::vector<std::string>& held, const std::vector<std::string>& folders) {
+    return std::any_of(held.begin(), held.end(), [&](const std::string& path) {
+        return std::any_of(folders.begin(), folders.end(), [&](const std::string& folder) {
+            // An empty or relative text, or "/", would be everyone's.
+            return folder.size() > 1 && folder[0] == '/' && path.starts_with(folder) &&
+                   (path.size() == folder.size() || path[folder.size()] == '/');
+        });
+    });
 }
 
 int pidfdOpen(int pid) {
@@ -261,37 +328,68 @@ std::vector<AppInstance> ProcRunningApps::instances(const std::string& bundleID)
             const auto appID = flatpakAppID(pid);
             if (!appID || !contains(rule.flatpakIDs, *appID)) continue;
         }
-        if (isHelperProcess(pid)) continue;
+        if (isHelperProcess(readProcFile(pid, "cmdline"))) continue;
         const auto stat = statFields(pid);
         // A zombie has already quit; it only waits for its parent to collect it.
         if (!stat || stat->state == 'Z' || stat->state == 'X') continue;
-        const std::optional<std::uint64_t> started = stat->startTime;
+        if (const auto instance = track(pid, stat->startTime)) result.push_back(*instance);
+    }
+    return result;
+}
 
-        const auto known = std::find_if(tracked_.begin(), tracked_.end(), [&](const Tracked& t) {
-            return t.pid == pid && t.startTime == *started;
-        });
-        if (known != tracked_.end()) {
-            result.push_back({pid, known->pidfd});
-            continue;
+std::optional<AppInstance> ProcRunningApps::track(int pid, std::uint64_t started) {
+    const auto known = std::find_if(tracked_.begin(), tracked_.end(), [&](const Tracked& t) {
+        return t.pid == pid && t.startTime == started;
+    });
+    if (known != tracked_.end()) return AppInstance{pid, known->pidfd};
+    const int pidfd = pidfdOpen(pid);
+    if (pidfd < 0) {
+        // A kernel without pidfds (before 5.3): the process is still listed, and requestQuit
+        // checks its start time right before signalling it by pid.
+        if (errno != ENOSYS) return std::nullopt;
+        tracked_.push_back({pid, started, -1});
+        return AppInstance{pid, -1};
+    }
+    // The pid could have been reused between reading /proc and opening the pidfd: the pidfd
+    // stands for the listed process only if the start time is still the same now.
+    if (startTime(pid) != started) {
+        ::close(pidfd);
+        return std::nullopt;
+    }
+    tracked_.push_back({pid, started, pidfd});
+    return AppInstance{pid, pidfd};
+}
+
+std::vector<std::vector<AppInstance>> ProcRunningApps::holders(
+    const std::vector<std::vector<std::string>>& folderLists) {
+    std::vector<std::vector<AppInstance>> result(folderLists.size());
+    const uid_t me = ::getuid();
+    std::lock_guard lock(mutex_);
+    pruneExited();
+    const Dir proc = openDirAt(AT_FDCWD, "/proc");
+    if (!proc) return result;
+    while (const dirent* de = ::readdir(proc.get())) {
+        if (!isPidName(de->d_name)) continue;
+        const int pid = std::atoi(de->d_name);
+        if (pid <= 0 || pid == ::getpid()) continue;
+        // Everything is read through this one folder, so all of it is this one process's.
+        UniqueFd pidDir(
+            ::openat(::dirfd(proc.get()), de->d_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        struct stat st {};
+        // The folder shows the effective owner: a cheap first look before any file is read.
+        if (!pidDir || ::fstat(pidDir.get(), &st) != 0 || st.st_uid != me) continue;
+        if (uidOf(readSmallFileAt(pidDir.get(), "status")) != me) continue;
+        const std::vector<std::string> held = heldPaths(pidDir.get());
+        std::vector<std::size_t> matched;
+        for (std::size_t i = 0; i < folderLists.size(); ++i) {
+            if (holdsAny(held, folderLists[i])) matched.push_back(i);
         }
-        const int pidfd = pidfdOpen(pid);
-        if (pidfd < 0) {
-            // A kernel without pidfds (before 5.3): the process is still listed, and
-            // requestQuit checks its start time right before signalling it by pid.
-            if (errno == ENOSYS) {
-                tracked_.push_back({pid, *started, -1});
-                result.push_back({pid, -1});
-            }
-            continue;
+        if (matched.empty() || isHelperProcess(readSmallFileAt(pidDir.get(), "cmdline"))) continue;
+        const auto stat = statFieldsOf(readSmallFileAt(pidDir.get(), "stat"));
+        if (!stat || stat->state == 'Z' || stat->state == 'X') continue;
+        if (const auto instance = track(pid, stat->startTime)) {
+            for (const std::size_t i : matched) result[i].push_back(*instance);
         }
-        // The pid could have been reused between reading /proc and opening the pidfd: the pidfd
-        // stands for the listed process only if the start time is still the same now.
-        if (startTime(pid) != started) {
-            ::close(pidfd);
-            continue;
-        }
-        tracked_.push_back({pid, *started, pidfd});
-        result.push_back({pid, pidfd});
     }
     return result;
 }

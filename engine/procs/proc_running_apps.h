@@ -1,10 +1,11 @@
 #pragma once
 // Linux registry: the current user's processes in /proc, matched by executable name, path or
-// Flatpak sandbox.
+// Flatpak sandbox, or by the folders they hold.
 
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,12 @@ class ProcRunningApps : public RunningApps {
     // this registry until the process is no longer listed.
     std::vector<AppInstance> instances(const std::string& bundleID) override;
 
+    // The user's own main processes (real uid, helpers left out) whose working folder or an open
+    // file is at or below one of a list's folders, from the links of /proc/PID/cwd and
+    // /proc/PID/fd only. Tracked like the instances above.
+    std::vector<std::vector<AppInstance>> holders(
+        const std::vector<std::vector<std::string>>& folderLists) override;
+
     // SIGTERM through the instance's pidfd, only for a pidfd this registry handed out.
     void requestQuit(const AppInstance& instance) override;
 
@@ -41,6 +48,9 @@ class ProcRunningApps : public RunningApps {
     };
 
     void pruneExited();  // with mutex_ held
+    // The record of the process `pid` started at `started`, with a pidfd opened for it unless
+    // it has gone; with mutex_ held.
+    std::optional<AppInstance> track(int pid, std::uint64_t started);
 
     ProcessRules rules_;
     std::mutex mutex_;

@@ -24,7 +24,8 @@ launch_app
 step "the first watch: the tooltip, and one notice (no row seen in the panel, so no clean)"
 wait_for 20 "the growth notice" grep -q '^notify 1|' "$bus"
 item=$(sed -n 's/^item //p' "$bus")
-tooltip=$(gdbus call --session --dest "$item" --object-path /StatusNotifierItem --method \
+# gdbus prints the text's em dash and middle dot as "?" in an ordinary login's POSIX locale.
+tooltip=$(LC_ALL=C.UTF-8 gdbus call --session --dest "$item" --object-path /StatusNotifierItem --method \
     org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem ToolTip)
 grep -qE "'Sweepkin — 6 MB of caches · measured [0-2][0-9]:[0-5][0-9]'" <<<"$tooltip" ||
     fail "the item's tooltip: $tooltip"

@@ -41,10 +41,16 @@ struct World {
         inHome("Google Chrome", "test.chrome", "chrome", {"Cache", "*/Code Cache"}),
         inHome("Safari", std::nullopt, "safari", {"Cache", "Locked Cache"}),
         inHome("Spotify", std::nullopt, "spotify", {"Cache"}, true),
-        inHome("Visual Studio Code", std::nullopt, "code", {"Cache"})};
+        inHome("Visual Studio Code", "test.code", "code", {"Cache"})};
     ScriptedDesktop desktop;
     SettingsStore settings{QString::fromStdString(at("Sweepkin.conf"))};
     const std::string appName = "fakechrome-" + std::to_string(::getpid());  // this run's own
+    // A program no rule knows (an AppImage, say), started in `folder`, which it holds.
+    bool startHolder(QProcess& p, const std::string& folder) {
+        makeDirs(at(folder));
+        p.setWorkingDirectory(QString::fromStdString(at(folder)));
+        return testing::startApp(p, QString::fromStdString(at("appimage-" + appName)));
+    }
     ProcRunningApps apps{ProcessRules{{"test.chrome", {.names = {appName}}}}};
     ActivityLog log{at("state/Sweepkin.log"), 5'242'880};
     Scanner scanner{model, targets, &settings};
@@ -205,8 +211,8 @@ class TestCleanRun : public QObject {
             writeFile(w.at("slack/Cache/x"), 2'000'000);
             writeFile(w.at("chrome/Cache/x"), 1'200'000);
             writeFile(w.at("safari/Cache/x"), 1'000'000);
-            QProcess chrome;
-            QVERIFY(testing::startApp(chrome, QString::fromStdString(w.at(w.appName))));
+            QProcess chrome;  // known by the folder it works in
+            QVERIFY(w.startHolder(chrome, "chrome"));
             w.settings.setStringList(keys::seenRows, {"chrome", "slack"});
             w.settings.setStringList(keys::untickedRows, {});
             w.settings.setInt(keys::notifyBytes, 4'000'000);
@@ -291,8 +297,9 @@ class TestCleanRun : public QObject {
                                          {"safari/Locked Cache/stuck/f", 1'200'000}})
             writeFile(w.at(file), size);
         QCOMPARE(::chmod(w.at("safari/Locked Cache/stuck").c_str(), 0500), 0);
-        QProcess chrome;
+        QProcess chrome, code;  // Chrome known by its executable, Code by the folder it works in
         QVERIFY(testing::startApp(chrome, QString::fromStdString(w.at(w.appName))));
+        QVERIFY(w.startHolder(code, "code"));
 
         // Ticked in an order unlike the catalogue's; Spotify unticked; Code not measured.
         w.model.setRows({CacheRow{"code", "Visual Studio Code", std::nullopt, true},
@@ -306,12 +313,13 @@ class TestCleanRun : public QObject {
         QCOMPARE(w.settings.intValue(keys::ctCleans), 1);
         QCOMPARE(w.desktop.alerts.value(0).message, QString("Clean 4 selected caches (6 MB)?"));
         QVERIFY(w.desktop.alerts.value(0).informative.endsWith(
-            "These apps are open and will be closed first: Google Chrome."));
+            "These apps are open and will be closed first: Google Chrome, Visual Studio Code."));
         w.run->waitForBody();
         QVERIFY(exists(w.at("state/report.md")));  // written by the body, before the finish
         QTRY_COMPARE_WITH_TIMEOUT(w.desktop.alerts.size(), 2, 60'000);
         w.log.waitForIdle();
-        QVERIFY(!w.model.cleaning() && testing::quitNormally(&chrome));
+        QVERIFY(!w.model.cleaning() && testing::quitNormally(&chrome) &&
+                testing::quitNormally(&code));
         const std::string report = readText(w.at("state/report.md"));
         const std::string stayed = "~/safari/Locked Cache (permission denied)";
         QVERIFY2(report.find("- Slack: cleared 2 MB\n- Google Chrome: cleared 2 MB\n- Safari: "

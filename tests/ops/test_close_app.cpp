@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <thread>
 
+#include "engine/catalogue/catalogue.h"
+#include "engine/fs/resolver.h"
 #include "engine/procs/proc_running_apps.h"
 #include "tests/ops/fakes.h"
 #include "tests/support/tree.h"
@@ -31,11 +33,18 @@ const QString kSandboxed =
        ln -s usr/bin bin && ln -s usr/lib lib && ln -s usr/lib64 lib64 && cp "$2" app/chrome &&
        printf '[Application]\nname=%s\n' "$3" >.flatpak-info && exec chroot . /app/chrome quit app)";
 
-// Stand-ins for the built-in rules, and the application whose closing asks each to quit. "chrome"
+// Stand-ins for the built-in rules (and for the folders held), and the application whose closing
+// asks each to quit. "chrome"
 // is the executable of Chrome and of Chromium's snap and Flatpak: only the path or the sandbox's
 // app id tells them apart. "claude" is also a terminal program. A Firefox child runs Firefox's
 // executable; like a Chromium helper's, its command line is rewritten into one argument.
-const std::pair<const char*, const char*> kStandIns[] = {
+struct StandIn {
+    const char* spec;     // "path [argument]" below the scratch folder, or "flatpak:<app id>"
+    const char* owner;    // the application whose closing asks it to quit; "" for none
+    const char* cwd{};    // its working folder, below the scratch folder
+    const char* opens{};  // a file below the scratch folder that it holds open
+};
+const StandIn kStandIns[] = {
     {"opt/google/chrome/chrome", "com.google.Chrome"},
     {"flatpak:com.google.Chrome", "com.google.Chrome"},
     {"snap/chromium/123/usr/lib/chromium-browser/chrome", "org.chromium.Chromium"},
@@ -65,6 +74,13 @@ const std::pair<const char*, const char*> kStandIns[] = {
     {"opt/Element/element-desktop", "im.riot.Riot"},
     {"opt/Obsidian/obsidian", "md.obsidian.Obsidian"},
     {"h/.local/share/Steam/ubuntu12_32/steam", "com.valvesoftware.Steam"},
+    // Where no rule looks, told by what they hold: Obsidian's AppImage (mounted below /tmp) with a
+    // file of a cache open, Discord's tarball in ~/Applications working in its own folder. Not a
+    // helper holding a cache, nor a shell in the cache home, which holds Chrome's folder.
+    {"tmp/.mount_ObsidiXb12/obsidian", "md.obsidian.Obsidian", {}, "h/.config/obsidian/GPUCache/0"},
+    {"h/Applications/Discord/Discord", "com.discordapp.Discord", "h/.config/discord"},
+    {"h/Applications/Discord/Discord --type=gpu-process", "", {}, "h/.config/discord/Cache/1"},
+    {"usr/bin/bash", "", "h/.cache"},
 };
 
 bool has(const std::vector<AppInstance>& listed, QProcess* p) {
@@ -80,21 +96,29 @@ struct Closing : RunningApps {
     int listings = 0, sleeps = 0;
     std::vector<AppInstance> asked;
 
-    Closing(std::vector<QProcess*> ownProcesses, const std::string& id = kFake,
+    Closing(std::vector<QProcess*> ownProcesses, const AppProcesses& app,
             const ProcessRules& rules = kFakeRules, const std::string& pathRoot = {})
         : real(rules, pathRoot), own(std::move(ownProcesses)) {
-        closeApp(id, *this, [this](std::chrono::milliseconds interval) {
+        closeApp(app, *this, [this](std::chrono::milliseconds interval) {
             QCOMPARE(interval, std::chrono::milliseconds(500));
             ++sleeps;
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
         });
     }
-    std::vector<AppInstance> instances(const std::string& id) override {
-        auto listed = real.instances(id);
+    void narrow(std::vector<AppInstance>& listed) const {
         std::erase_if(listed, [this](const AppInstance& i) {
             return std::none_of(own.begin(), own.end(), [&](QProcess* p) { return has({i}, p); });
         });
-        return ++listings, listed;
+    }
+    std::vector<AppInstance> instances(const std::string& id) override {
+        auto listed = real.instances(id);
+        return narrow(listed), ++listings, listed;
+    }
+    std::vector<std::vector<AppInstance>> holders(
+        const std::vector<std::vector<std::string>>& folders) override {
+        auto held = real.holders(folders);
+        for (auto& listed : held) narrow(listed);
+        return held;
     }
     void requestQuit(const AppInstance& instance) override {
         asked.push_back(instance);
@@ -109,18 +133,26 @@ class TestCloseApp : public QObject {
     fixtures::ScratchDir dir_{fixtures::Reach::anyUser};
     std::vector<std::unique_ptr<QProcess>> processes_;
 
+    // `cwd` and `opens` below the scratch folder: its working folder, the file it holds open.
     QProcess* launch(const std::string& name = kName, const QString& mode = "quit",
-                     const QString& extra = "app", bool asNobody = false) {
+                     const QString& extra = "app", bool asNobody = false, const char* cwd = {},
+                     const char* opens = {}) {
         processes_.push_back(std::make_unique<QProcess>());
         fixtures::makeDirs(std::filesystem::path(dir_ / name).parent_path());
+        if (cwd) fixtures::makeDirs(dir_ / cwd);
+        if (cwd) processes_.back()->setWorkingDirectory(QString::fromStdString(dir_ / cwd));
+        if (opens && fixtures::writeFile(dir_ / opens, 1) != 1) return nullptr;
+        if (opens) processes_.back()->setStandardInputFile(QString::fromStdString(dir_ / opens));
         const QString path = QString::fromStdString(dir_ / name);
         return startApp(*processes_.back(), path, mode, extra, asNobody) ? processes_.back().get()
                                                                          : nullptr;
     }
-    // "path [argument]" below the scratch folder, or "flatpak:<app id>" run by kSandboxed.
-    QProcess* launchStandIn(const QString& spec) {
+    // Run by kSandboxed when its spec is "flatpak:<app id>".
+    QProcess* launchStandIn(const StandIn& standIn) {
+        const QString spec = standIn.spec;
         if (!spec.startsWith("flatpak:")) {
-            return launch(spec.section(' ', 0, 0).toStdString(), "quit", spec.section(' ', 1));
+            return launch(spec.section(' ', 0, 0).toStdString(), "quit", spec.section(' ', 1),
+                          false, standIn.cwd, standIn.opens);
         }
         const QString root = QString::fromStdString(dir_ / spec.toStdString());
         QProcess& p = *processes_.emplace_back(std::make_unique<QProcess>());
@@ -145,6 +177,7 @@ class TestCloseApp : public QObject {
         QTest::newRow("ignores the request") << QStringList{"s ignore"} << QList{10, 10};
         QTest::newRow("two, one slow") << QStringList{"q quit", "q slow"} << QList{1, 9};
         QTest::newRow("another user's") << QStringList{"u nobody"} << QList{0, 0};
+        QTest::newRow("another user's, in the folder") << QStringList{"u nobody in"} << QList{0, 0};
     }
 
     void closeApp() {
@@ -153,11 +186,14 @@ class TestCloseApp : public QObject {
         std::vector<QProcess*> started;
         for (const QString& p : processes) {
             const QString mode = p.mid(2);
-            if (mode == "nobody" && ::geteuid() != 0) QSKIP("another user's process needs root");
-            started.push_back(launch(kName, p[0] == 'u' ? "quit" : mode, "app", mode == "nobody"));
+            const bool nobody = mode.startsWith("nobody"), in = mode.endsWith(" in");
+            if (nobody && ::geteuid() != 0) QSKIP("another user's process needs root");
+            // "in": no rule knows it, it works in the application's folder.
+            started.push_back(launch(in ? "other" : kName, p[0] == 'u' ? "quit" : mode, "app",
+                                     nobody, in ? "held" : nullptr));
             QVERIFY(started.back());
         }
-        Closing c(started);
+        Closing c(started, {kFake, {dir_ / "held"}});
         QVERIFY(c.sleeps >= sleeps[0] && c.sleeps <= sleeps[1]);
         // The quit round, a check before each sleep, and a last one unless all ten sleeps ran out.
         QCOMPARE(c.listings, std::min(c.sleeps + 2, 11));
@@ -180,7 +216,8 @@ class TestCloseApp : public QObject {
         for (const char* app :
              {"com.google.Chrome", "org.chromium.Chromium", "org.mozilla.firefox",
               "com.anthropic.claudefordesktop", "com.brave.Browser", "org.gnome.Epiphany",
-              "org.mozilla.Thunderbird", "com.discordapp.Discord", "com.valvesoftware.Steam"}) {
+              "org.mozilla.Thunderbird", "com.discordapp.Discord", "com.valvesoftware.Steam",
+              "md.obsidian.Obsidian"}) {
             QTest::newRow(app) << QString(app);
         }
     }
@@ -188,18 +225,28 @@ class TestCloseApp : public QObject {
     void closesOnlyItsOwnApp() {
         QFETCH(QString, app);
         std::vector<QProcess*> started;
-        for (const auto& [standIn, owner] : kStandIns) {
+        fixtures::makeDirs(dir_ / "h/.cache/google-chrome");
+        for (const StandIn& standIn : kStandIns) {
             started.push_back(launchStandIn(standIn));
-            if (!started.back() && QString(standIn).startsWith("flatpak:")) {
+            if (!started.back() && QString(standIn.spec).startsWith("flatpak:")) {
                 QSKIP("no user namespaces here for a sandboxed stand-in");
             }
             QVERIFY(started.back());
         }
         ::setenv("HOME", "/h", 1);
-        Closing c(started, app.toStdString(), {}, dir_.path());
+        // The application's folders in the scratch home, as a clean finds them.
+        const std::string home = dir_ / "h";
+        Resolver resolver(
+            Places{home, home + "/.cache", home + "/.config", home + "/.local/share"});
+        const auto targets = buildCacheTargets();
+        const auto target = std::find_if(targets.begin(), targets.end(), [&](const AppTarget& t) {
+            return t.bundleID == app.toStdString();
+        });
+        QVERIFY(target != targets.end());
+        Closing c(started, {app.toStdString(), heldFolders(resolver, *target)}, {}, dir_.path());
         for (std::size_t i = 0; i < started.size(); ++i) {
-            const bool asked = app == kStandIns[i].second;
-            QVERIFY2(has(c.asked, started[i]) == asked, kStandIns[i].first);
+            const bool asked = app == kStandIns[i].owner;
+            QVERIFY2(has(c.asked, started[i]) == asked, kStandIns[i].spec);
             QVERIFY(asked ? quitNormally(started[i]) : stillRunning(started[i]));
         }
     }
