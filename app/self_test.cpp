@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/output.h"
+#include "engine/catalogue/pattern.h"
 #include "engine/fs/base_dirs.h"
 #include "engine/fs/home.h"
 #include "engine/fs/resolver.h"
@@ -79,6 +80,17 @@ std::vector<GuardCase> guardCases(const ProcessValues& values) {
         for (const auto& [folder, below] : allowed) {
             if (!folder.empty()) cases.push_back({folder + below, true});
         }
+        // The developer tools' folders in use, where their variables put them.
+        const auto tool = [&](const char* variable) { return values.baseDirs.tools.at(variable); };
+        const std::pair<std::string, const char*> tools[] = {
+            {tool("GRADLE_USER_HOME"), "/caches"},
+            {tool("CCACHE_DIR"), ""},
+            {tool("CARGO_HOME"), "/registry/cache"},
+            {tool("HF_HOME"), "/hub"},
+        };
+        for (const auto& [folder, below] : tools) {
+            if (!folder.empty()) cases.push_back({folder + below, true});
+        }
         for (const std::string& path : {
                  config + "/google-chrome/Default/Cookies",
                  config + "/google-chrome/Local State",
@@ -96,11 +108,45 @@ std::vector<GuardCase> guardCases(const ProcessValues& values) {
                  home + "/.thunderbird",
                  data + "/Steam/steamapps/common",
                  home + "/.npm",
+                 home + "/.gradle/gradle.properties",
+                 home + "/.cargo/bin",
+                 home + "/go/bin",
              }) {
             cases.push_back({path, false});
         }
     }
     return cases;
+}
+
+// What a tool keeps beside its caches inside the cache home, where the guard admits everything:
+// no row may name it, nor a folder it lies in.
+std::vector<std::string> keptCases(const ProcessValues& values) {
+    if (!kLinuxLocations) return {};
+    std::vector<std::string> cases;
+    const std::string& hf = values.baseDirs.tools.at("HF_HOME");
+    if (!hf.empty()) cases.push_back(hf + "/token");
+    if (!values.baseDirs.cacheHome.empty()) {
+        cases.push_back(values.baseDirs.cacheHome + "/JetBrains/IntelliJIdea2024.2/LocalHistory");
+    }
+    return cases;
+}
+
+// Some location's item, as the resolver would expand it, is `path` or a folder above it.
+bool namedByARow(const std::string& path, const std::vector<AppTarget>& targets,
+                 const Resolver& resolver) {
+    const std::vector<std::string_view> at = pathComponents(path);
+    for (const AppTarget& target : targets) {
+        for (const Location& location : target.locations) {
+            for (const std::string& pattern : resolver.patterns(location)) {
+                const std::vector<std::string_view> parts = pathComponents(pattern);
+                if (parts.size() > at.size()) continue;
+                std::size_t i = 0;
+                while (i < parts.size() && wildcardMatch(parts[i], at[i])) ++i;
+                if (i == parts.size()) return true;
+            }
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -129,6 +175,18 @@ bool runSelfTest(std::FILE* out, const CachePathPredicate& isSafe) {
         printLine(out, std::string("  ") + (passed ? "PASS" : "FAIL ✗") +
                            (check.mustAllow ? "  allow   " : "  refuse  ") +
                            abbreviateTilde(check.path));
+    }
+
+    const std::vector<std::string> kept = keptCases(values);
+    if (!kept.empty()) {
+        printLine(out, "");
+        printLine(out, "CATALOGUE — no row may name what a tool keeps beside its caches:");
+    }
+    for (const std::string& path : kept) {
+        const bool passed = !namedByARow(path, values.cacheTargets, resolver);
+        allPassed = allPassed && passed;
+        printLine(out, std::string("  ") + (passed ? "PASS" : "FAIL ✗") + "  kept    " +
+                           abbreviateTilde(path));
     }
 
     printLine(out, "");

@@ -42,6 +42,16 @@ struct Location {
     bool operator==(const Location&) const = default;
 };
 
+// A developer tool's own variable, which moves the folder of its row's ToolFolder location (whose
+// `app` is the variable's name), the other names the tool reads when that one is unset, and where
+// the folder is when none of them is set.
+struct ToolVariable {
+    std::string name;                    // "GOCACHE"
+    std::vector<std::string> aliases{};  // "NPM_CONFIG_CACHE", in the order the tool reads them
+    RootKind defaultRoot = RootKind::CacheHome;  // the cache home or the home
+    std::string defaultFolder{};  // below it ("go-build"); empty: none unless the variable is set
+};
+
 struct AppTarget {
     // Stable and unique: lowercase words joined by hyphens ("google-chrome"). Panel rows and the
     // settings use it, so a display name can change without losing anyone's ticks.
@@ -54,6 +64,7 @@ struct AppTarget {
     std::vector<std::string> icons{};
     // Its row comes unticked the first time it is seen: rebuilding this cache is expensive.
     bool startsUnticked = false;
+    std::vector<ToolVariable> tools{};  // the variables of its ToolFolder locations
 };
 
 }  // namespace sweepkin

@@ -20,6 +20,9 @@ const Names kElectronCaches = {"Cache",     "Code Cache",        "GPUCache",
                                "DawnCache", "DawnGraphiteCache", "DawnWebGPUCache"};
 const Names kSlackCaches = {"Cache", "Code Cache", "GPUCache", "Service Worker/CacheStorage"};
 const Names kCodeCaches = {"Cache", "CachedData", "Code Cache", "GPUCache"};
+// On Linux the extensions' downloaded packages too (the user data folder's CachedExtensionVSIXs).
+const Names kCodeLinuxCaches = {"Cache", "CachedData", "CachedExtensionVSIXs", "Code Cache",
+                                "GPUCache"};
 // In a Chromium browser's config folder; "*" is the profile. Each profile's Cache and Code Cache
 // normally live under the cache home, which the channel folder there covers as a whole.
 const Names kChromeConfigCaches = {
@@ -72,6 +75,13 @@ class Entry {
     // An Electron application's caches inside its config folder.
     Entry& electron(RootKind root, std::string folder, const std::string& app = {}) {
         return linux(root, std::move(folder), kElectronCaches, app);
+    }
+    // A folder a tool's own variable may move (see the XDG folders), and the items in it.
+    Entry& tool(ToolVariable variable, Names items = {""}) {
+        if (!kLinuxLocations) return *this;
+        at(ToolFolder, {}, items, variable.name);
+        target_.tools.push_back(std::move(variable));
+        return *this;
     }
     Entry& icons(Names names) {
         target_.icons = strings(names);
@@ -170,9 +180,9 @@ std::vector<AppTarget> buildCacheTargets() {
     targets.push_back(Entry("visual-studio-code", "Visual Studio Code", "com.microsoft.VSCode",
                             {.names = {"code"}})
                           .at(LibraryAppSupport, "Code", kCodeCaches)
-                          .linux(ConfigHome, "Code", kCodeCaches)
-                          .linux(FlatpakConfig, "Code", kCodeCaches, "com.visualstudio.code")
-                          .linux(SnapCurrent, ".config/Code", kCodeCaches, "code")
+                          .linux(ConfigHome, "Code", kCodeLinuxCaches)
+                          .linux(FlatpakConfig, "Code", kCodeLinuxCaches, "com.visualstudio.code")
+                          .linux(SnapCurrent, ".config/Code", kCodeLinuxCaches, "code")
                           .icons({"code", "vscode", "com.visualstudio.code"})
                           .done());
 
@@ -213,7 +223,8 @@ std::vector<AppTarget> buildCacheTargets() {
     targets.push_back(
         Entry("brave", "Brave", "com.brave.Browser",
               {.paths = {"/opt/brave.com/brave/brave", "/opt/brave.com/brave-beta/brave",
-                         "/opt/brave.com/brave-nightly/brave"},
+                         "/opt/brave.com/brave-nightly/brave",
+                         "/snap/brave/*/opt/brave.com/brave/brave"},
                .flatpakIDs = {"com.brave.Browser"}})
             .chromium(CacheHome, ConfigHome, {},
                       {"BraveSoftware/Brave-Browser", "BraveSoftware/Brave-Browser-Beta",
@@ -221,6 +232,8 @@ std::vector<AppTarget> buildCacheTargets() {
                       kChromeConfigCaches)
             .chromium(FlatpakCache, FlatpakConfig, "com.brave.Browser",
                       {"BraveSoftware/Brave-Browser"}, kChromeConfigCaches)
+            // The snap's launcher points the cache home at its common folder.
+            .linux(SnapCommon, ".cache/BraveSoftware/Brave-Browser", {""}, "brave")
             .icons({"brave-browser", "com.brave.Browser"})
             .done());
     targets.push_back(
@@ -309,6 +322,10 @@ std::vector<AppTarget> buildCacheTargets() {
     targets.push_back(Entry("graphics-shader-caches", "Graphics shader caches", std::nullopt)
                           .linux(CacheHome, "mesa_shader_cache")
                           .linux(CacheHome, "mesa_shader_cache_db")
+                          // NVIDIA's driver: its folder since 460, and the one before; the
+                          // compute cache and the rest of those folders stay.
+                          .linux(Home, ".cache/nvidia", {"GLCache"})
+                          .linux(Home, ".nv", {"GLCache"})
                           .icons({"video-display"})
                           .done());
 
@@ -333,19 +350,110 @@ std::vector<AppTarget> buildCacheTargets() {
 
     // Developer tools' caches, where their own variable may move them (see the XDG folders).
     targets.push_back(Entry("go-build-cache", "Go build cache", std::nullopt)
-                          .linux(ToolFolder, {}, {""}, "GOCACHE")
+                          .tool({"GOCACHE", {}, CacheHome, "go-build"})
                           .icons({"text-x-go"})
                           .done());
-    targets.push_back(Entry("npm", "npm", std::nullopt)
-                          .linux(ToolFolder, {}, {"_cacache"}, "npm_config_cache")
-                          .icons({"text-x-javascript"})
-                          .done());
+    // npm and Yarn read their variables in either case.
+    targets.push_back(
+        Entry("npm", "npm", std::nullopt)
+            .tool({"npm_config_cache", {"NPM_CONFIG_CACHE"}, Home, ".npm"}, {"_cacache"})
+            .icons({"text-x-javascript"})
+            .done());
     targets.push_back(Entry("yarn", "Yarn", std::nullopt)
-                          .linux(ToolFolder, {}, {""}, "YARN_CACHE_FOLDER")
+                          .tool({"YARN_CACHE_FOLDER", {"yarn_cache_folder"}, CacheHome, "yarn"})
                           .icons({"yarn", "text-x-javascript"})
                           .done());
     targets.push_back(Entry("pip", "pip", std::nullopt)
-                          .linux(ToolFolder, {}, {""}, "PIP_CACHE_DIR")
+                          .tool({"PIP_CACHE_DIR", {}, CacheHome, "pip"})
+                          .icons({"text-x-python"})
+                          .done());
+
+    // Build tools, IDEs, models and test browsers. Each names the children of the tool's folder
+    // that are caches, never the folder itself where it keeps more: credentials, installed
+    // programs, environments, an IDE's local history stay.
+    // Bazel's output user roots: each workspace's output base and the repository cache. Links
+    // in them (to the sources, to the installation) go as links.
+    targets.push_back(Entry("bazel", "Bazel", std::nullopt)
+                          .linux(CacheHome, "bazel", {"_bazel_*"})
+                          .icons({"bazel", "applications-development"})
+                          .done());
+    // Beside them: gradle.properties (repository credentials), init scripts, installed JDKs.
+    targets.push_back(Entry("gradle", "Gradle", std::nullopt)
+                          .tool({"GRADLE_USER_HOME", {}, Home, ".gradle"}, {"caches"})
+                          .icons({"gradle", "applications-development"})
+                          .done());
+    // Beside them: installed programs (bin), credentials, the registry index and git databases.
+    targets.push_back(Entry("cargo", "Cargo", std::nullopt)
+                          .tool({"CARGO_HOME", {}, Home, ".cargo"}, {"registry/cache"})
+                          .icons({"text-rust", "text-x-rust", "applications-development"})
+                          .done());
+    // The hex level folders and tmp only: a folder CCACHE_DIR names holds ccache.conf.
+    targets.push_back(Entry("ccache", "ccache", std::nullopt)
+                          .tool({"CCACHE_DIR", {}, CacheHome, "ccache"},
+                                {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "a", "b", "c",
+                                 "d", "e", "f", "tmp"})
+                          .icons({"applications-development"})
+                          .done());
+    // One folder per product and version; LocalHistory (the user's edit history) and the logs
+    // stay beside the caches and indexes.
+    targets.push_back(Entry("jetbrains-ides", "JetBrains IDEs", std::nullopt)
+                          .linux(CacheHome, "JetBrains", {"*/caches", "*/index"})
+                          .icons({"jetbrains-toolbox", "applications-development"})
+                          .done());
+    // HF_HOME moves all three and the login token beside them; HF_HUB_CACHE moves the hub
+    // alone. Models take hundreds of GB to fetch again.
+    targets.push_back(
+        Entry("hugging-face", "Hugging Face", std::nullopt)
+            .tool({"HF_HOME", {}, CacheHome, "huggingface"}, {"hub", "datasets", "xet"})
+            .tool({"HF_HUB_CACHE", {"HUGGINGFACE_HUB_CACHE"}})
+            .icons({"applications-science"})
+            .startsUnticked()
+            .done());
+    // The browser builds only: the folder also holds the command-line daemon's browser profiles
+    // (daemon/), settings and the server registry, which the variable does not move.
+    targets.push_back(
+        Entry("playwright-browsers", "Playwright browsers", std::nullopt)
+            .tool({"PLAYWRIGHT_BROWSERS_PATH", {}, CacheHome, "ms-playwright"},
+                  {"chromium-*", "chromium_headless_shell-*", "chromium_tip_of_tree-*",
+                   "chromium_tip_of_tree_headless_shell-*", "firefox-*", "firefox_beta-*",
+                   "webkit-*", "ffmpeg-*", "android-*", "winldd-*"})
+            .icons({"applications-internet"})
+            .startsUnticked()
+            .done());
+    // Puppeteer does not read XDG_CACHE_HOME.
+    targets.push_back(Entry("puppeteer-browsers", "Puppeteer browsers", std::nullopt)
+                          .tool({"PUPPETEER_CACHE_DIR", {}, Home, ".cache/puppeteer"})
+                          .icons({"applications-internet"})
+                          .startsUnticked()
+                          .done());
+    targets.push_back(
+        Entry("cypress", "Cypress", std::nullopt)
+            .tool({"CYPRESS_CACHE_FOLDER",
+                   {"npm_config_CYPRESS_CACHE_FOLDER", "npm_config_cypress_cache_folder"},
+                   CacheHome,
+                   "Cypress"})
+            .icons({"applications-internet"})
+            .startsUnticked()
+            .done());
+    // Go's download cache: the modules' archives and go.mod files. The extracted modules beside
+    // it, ~/go/bin and ~/go/src stay.
+    targets.push_back(Entry("go-modules", "Go modules", std::nullopt)
+                          .tool({"GOMODCACHE", {}, Home, "go/pkg/mod"}, {"cache"})
+                          .icons({"text-x-go"})
+                          .startsUnticked()
+                          .done());
+    // The Pythons and tools uv installed are in the data home.
+    targets.push_back(Entry("uv", "uv", std::nullopt)
+                          .tool({"UV_CACHE_DIR", {}, CacheHome, "uv"})
+                          .icons({"text-x-python"})
+                          .done());
+    // The package index cache of each installer's default folder; the packages (environments
+    // link to them), envs/ and .condarc stay.
+    targets.push_back(Entry("conda", "conda", std::nullopt)
+                          .linux(Home, "miniconda3", {"pkgs/cache"})
+                          .linux(Home, "anaconda3", {"pkgs/cache"})
+                          .linux(Home, "miniforge3", {"pkgs/cache"})
+                          .linux(Home, ".conda", {"pkgs/cache"})
                           .icons({"text-x-python"})
                           .done());
     return targets;

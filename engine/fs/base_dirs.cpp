@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/catalogue/catalogue.h"
 #include "engine/fs/home.h"
 #include "engine/fs/ownership.h"
 #include "engine/fs/resolver.h"
@@ -100,18 +101,19 @@ bool overlaps(const Place& a, const Place& b) {
     return within(a, b) || within(b, a);
 }
 
-// Where each tool keeps its cache when its variable says nothing.
-struct ToolDefault {
-    const char* variable;
-    bool inCacheHome;  // else in the home
-    const char* folder;
-};
-constexpr ToolDefault kToolDefaults[] = {
-    {"GOCACHE", true, "go-build"},
-    {"npm_config_cache", false, ".npm"},
-    {"YARN_CACHE_FOLDER", true, "yarn"},
-    {"PIP_CACHE_DIR", true, "pip"},
-};
+// Each tool variable of the catalogue with the items of its location.
+std::vector<std::pair<ToolVariable, std::vector<std::string>>> toolFolders() {
+    std::vector<std::pair<ToolVariable, std::vector<std::string>>> out;
+    for (const AppTarget& target : buildCacheTargets()) {
+        for (const Location& location : target.locations) {
+            if (location.root != RootKind::ToolFolder) continue;
+            for (const ToolVariable& tool : target.tools) {
+                if (tool.name == location.app) out.emplace_back(tool, location.items);
+            }
+        }
+    }
+    return out;
+}
 
 // `path` with "." and ".." taken as text: where an application that builds on the value puts
 // its folders when no link is in the way.
@@ -217,13 +219,32 @@ BaseDirs resolveBaseDirs(std::string_view home, const BaseDirVariables& variable
     }
     if (dirs.cacheLeftOut != LeftOut::No) dirs.cacheHome.clear();
 
-    // A tool's own variable may move its cache. Its folder goes as a whole, so the value must
-    // pass the XDG folders' checks, must hold none of the XDG folders nor what the applications
-    // take from the variables as they stand, and must pass the guard as it stands: outside the
-    // cache home its name must say "cache".
+    // A tool's own variable may move its cache. The value must pass the XDG folders' checks,
+    // must hold none of the XDG folders nor what the applications take from the variables as they
+    // stand, nor the folder another tool's variable names for a row that keeps more beside its
+    // caches there, and must pass the guard as it stands, and so must each item in it: outside
+    // the cache home their names must say "cache". A default must pass the guard the same way.
     const Place cacheHome = place(base + "/.cache");
-    for (const ToolDefault& tool : kToolDefaults) {
-        const auto value = variables.tools.find(tool.variable);
+    const auto tools = toolFolders();
+    const auto admitted = [&](const std::string& folder, const std::vector<std::string>& items) {
+        return std::all_of(items.begin(), items.end(), [&](std::string item) {
+            // A "*" stands for a name that adds nothing to what the rest of the item says.
+            std::replace(item.begin(), item.end(), '*', 'x');
+            return isSafeCachePath(item.empty() ? folder : folder + "/" + item, base,
+                                   dirs.cacheHome);
+        });
+    };
+    std::vector<std::pair<std::string, Place>> keepers;
+    for (const auto& [tool, items] : tools) {
+        const auto value = variables.tools.find(tool.name);
+        if (value == variables.tools.end() || items == std::vector<std::string>{""}) continue;
+        if (!value->second.empty() && value->second.front() == '/') {
+            keepers.emplace_back(tool.name, seen(lexicalPath(value->second)));
+            keepers.emplace_back(tool.name, seen(value->second));
+        }
+    }
+    for (const auto& [tool, items] : tools) {
+        const auto value = variables.tools.find(tool.name);
         std::string folder;
         if (value != variables.tools.end()) {
             const std::string text = validatedBaseDir(value->second, home, "");
@@ -232,19 +253,24 @@ BaseDirs resolveBaseDirs(std::string_view home, const BaseDirVariables& variable
                 within(config, p) || within(state, p) || within(data, p) || within(cacheHome, p) ||
                 (!dirs.cacheHome.empty() && within(cache, p)) ||
                 std::any_of(theirs.begin(), theirs.end(),
-                            [&](const Place& other) { return within(other, p); });
+                            [&](const Place& other) { return within(other, p); }) ||
+                std::any_of(keepers.begin(), keepers.end(), [&](const auto& other) {
+                    return other.first != tool.name && within(other.second, p);
+                });
             struct stat st;
             const bool notAFolder = ::lstat(text.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
-            if (text != base + "/" && isSafeCachePath(text, base, dirs.cacheHome) && !unusable(p) &&
-                !holdsOthers && !notAFolder) {
+            if (text != base + "/" && isSafeCachePath(text, base, dirs.cacheHome) &&
+                admitted(text, items) && !unusable(p) && !holdsOthers && !notAFolder) {
                 folder = p.text;
             }
         }
-        if (folder.empty()) {
-            const std::string& under = tool.inCacheHome ? dirs.cacheHome : base;
-            if (!under.empty() || !tool.inCacheHome) folder = under + "/" + tool.folder;
+        const bool inCacheHome = tool.defaultRoot == RootKind::CacheHome;
+        const std::string& under = inCacheHome ? dirs.cacheHome : base;
+        if (folder.empty() && !tool.defaultFolder.empty() && (!under.empty() || !inCacheHome) &&
+            admitted(under + "/" + tool.defaultFolder, items)) {
+            folder = under + "/" + tool.defaultFolder;
         }
-        dirs.tools[tool.variable] = folder;
+        dirs.tools[tool.name] = folder;
     }
     return dirs;
 }
@@ -254,14 +280,12 @@ const BaseDirVariables& startupBaseDirVariables() {
         BaseDirVariables read{variable("XDG_CACHE_HOME"), variable("XDG_CONFIG_HOME"),
                               variable("XDG_STATE_HOME"), variable("XDG_DATA_HOME"),
                               variable("CHROME_CONFIG_HOME")};
-        // npm and Yarn read their variables in either case.
-        for (const auto& [name, alias] : {std::pair{"GOCACHE", ""},
-                                          {"npm_config_cache", "NPM_CONFIG_CACHE"},
-                                          {"YARN_CACHE_FOLDER", "yarn_cache_folder"},
-                                          {"PIP_CACHE_DIR", ""}}) {
-            std::optional<std::string> value = variable(name);
-            if (!value && *alias != '\0') value = variable(alias);
-            if (value) read.tools[name] = *value;
+        for (const auto& [tool, items] : toolFolders()) {
+            std::optional<std::string> value = variable(tool.name.c_str());
+            for (const std::string& alias : tool.aliases) {
+                if (!value) value = variable(alias.c_str());
+            }
+            if (value) read.tools[tool.name] = *value;
         }
         return read;
     }();

@@ -20,8 +20,8 @@ struct BaseDirVariables {
     std::optional<std::string> dataHome = {};    // XDG_DATA_HOME
     // Chromium's browsers put their profiles here when it is set.
     std::optional<std::string> chromeConfigHome = {};  // CHROME_CONFIG_HOME
-    // The developer tools' own cache variables (GOCACHE, npm_config_cache, YARN_CACHE_FOLDER,
-    // PIP_CACHE_DIR), by name, when set.
+    // The developer tools' own variables that the catalogue names (GOCACHE, CARGO_HOME, ...), by
+    // name, when set (or one of the names the tool also reads).
     std::map<std::string, std::string> tools = {};
 };
 
@@ -47,8 +47,9 @@ struct BaseDirs {
     bool dataTrusted = true;
     LeftOut cacheLeftOut = LeftOut::No;
     std::string leftOutAt = {};  // the folder that decided it
-    // Each tool's cache folder: its variable's value where that passes the same checks as the
-    // XDG folders and the safety guard, else its default; empty when there is none.
+    // Each tool's folder: its variable's value where that passes the same checks as the XDG
+    // folders and, with its items, the safety guard, else its default where that and its items
+    // pass the guard; empty when there is none.
     std::map<std::string, std::string> tools = {};
 };
 

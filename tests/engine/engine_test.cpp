@@ -137,18 +137,17 @@ TEST(SafetyGuard, AllowsCachesAndRefusesData) {
 // tools' folders where they are by default and elsewhere: a clean never leaves what the panel
 // counted.
 TEST(SafetyGuard, AdmitsEveryLocationOfTheCatalogue) {
-    // Where a variable moved a tool's folder outside the cache home, its name says "cache".
-    const auto tools = [](const std::string& in, const std::string& npm, const std::string& tail) {
-        return std::map<std::string, std::string>{{"GOCACHE", in + "/go-build" + tail},
-                                                  {"npm_config_cache", npm},
-                                                  {"YARN_CACHE_FOLDER", in + "/yarn" + tail},
-                                                  {"PIP_CACHE_DIR", in + "/pip" + tail}};
-    };
-    const Places everywhere[] = {
-        {"/home/t", "/home/t/.cache", "/home/t/.config", "/home/t/.local/share",
-         tools("/home/t/.cache", "/home/t/.npm", "")},
-        {"/home/t", "/srv/c", "/srv/f", "/srv/d", tools("/srv", "/srv/npm", "-cache")}};
-    for (const Places& places : everywhere) {
+    // The XDG folders as they are, then moved, with every tool's variable naming a folder outside
+    // the cache home that says "cache": whatever the folders keep of them passes the guard.
+    BaseDirVariables moved{"/srv/c", "/srv/f", std::nullopt, "/srv/d"};
+    for (const AppTarget& target : buildCacheTargets()) {
+        for (const ToolVariable& tool : target.tools) {
+            moved.tools[tool.name] = "/srv/" + tool.name + "-cache";
+        }
+    }
+    for (const BaseDirVariables& variables : {BaseDirVariables{}, moved}) {
+        const BaseDirs dirs = resolveBaseDirs("/home/t", variables);
+        const Places places{"/home/t", dirs.cacheHome, dirs.configHome, dirs.dataHome, dirs.tools};
         const Resolver resolver(places);
         for (const AppTarget& target : buildCacheTargets()) {
             for (const Location& location : target.locations) {
@@ -161,6 +160,8 @@ TEST(SafetyGuard, AdmitsEveryLocationOfTheCatalogue) {
             }
         }
     }
+    EXPECT_EQ(resolveBaseDirs("/home/t", moved).tools["GRADLE_USER_HOME"],
+              "/srv/GRADLE_USER_HOME-cache");
 }
 
 // Settings store rows by id, so ids must be unique and keep one plain form.
@@ -212,22 +213,43 @@ TEST(BaseDirs, UnusableValuesFallBackToTheDefaults) {
     }
     EXPECT_EQ(resolveBaseDirs("/home/tester", {std::nullopt, "/home/tester/snap/x"}).configHome,
               "/home/tester/.config");
-    // A tool's variable counts where its folder passes the guard and holds nothing else of
-    // the user's; otherwise the default.
-    const std::pair<std::string, std::string> tools[] = {
-        {"/home/tester/gocache", "/home/tester/gocache"},
-        {"/srv/go/", "/home/tester/.cache/go-build"},
-        {"relative-cache", "/home/tester/.cache/go-build"},
-        {"/home/tester/.cache", "/home/tester/.cache/go-build"},
-        {"/home/tester/.config/go-cache", "/home/tester/.config/go-cache"},
-        {"/home/tester/cache", "/home/tester/.cache/go-build"},
-        {"/home", "/home/tester/.cache/go-build"},
-        {"/home/tester/.cache/x/..", "/home/tester/.cache/go-build"}};
-    for (const auto& [value, folder] : tools) {
-        BaseDirVariables variables;
-        variables.tools["GOCACHE"] = value;
-        variables.configHome = "/home/tester/cache";
-        EXPECT_EQ(resolveBaseDirs("/home/tester", variables).tools["GOCACHE"], folder) << value;
+    // A tool's variable counts where its folder and the items in it pass the guard and it holds
+    // nothing else of the user's; otherwise the default, where that passes.
+    struct ToolRow {
+        std::map<std::string, std::string> set;
+        std::string variable = "GOCACHE";
+        std::string folder;
+        std::optional<std::string> cacheHome = std::nullopt;
+    };
+    const std::string go = "/home/tester/.cache/go-build";
+    // clang-format off
+    const ToolRow tools[] = {
+        {{{"GOCACHE", "/home/tester/gocache"}}, "GOCACHE", "/home/tester/gocache"},
+        {{{"GOCACHE", "/srv/go/"}}, "GOCACHE", go},
+        {{{"GOCACHE", "relative-cache"}}, "GOCACHE", go},
+        {{{"GOCACHE", "/home/tester/.cache"}}, "GOCACHE", go},
+        {{{"GOCACHE", "/home/tester/.config/go-cache"}}, "GOCACHE", "/home/tester/.config/go-cache"},
+        {{{"GOCACHE", "/home/tester/cache"}}, "GOCACHE", go},
+        {{{"GOCACHE", "/home"}}, "GOCACHE", go},
+        {{{"GOCACHE", "/home/tester/.cache/x/.."}}, "GOCACHE", go},
+        // Another tool's folder that keeps more than caches, though its own value was refused.
+        {{{"GOCACHE", "/srv/a-cache"}, {"npm_config_cache", "/srv/a-cache/npm"}}, "GOCACHE", go},
+        // ccache's level folders say nothing of a cache outside the cache home.
+        {{{"CCACHE_DIR", "/home/tester/ccache"}}, "CCACHE_DIR", "/home/tester/.cache/ccache"},
+        {{{"CCACHE_DIR", "/home/tester/.cache/cc"}}, "CCACHE_DIR", "/home/tester/.cache/cc"},
+        {{{"GRADLE_USER_HOME", "/home/tester/altgh"}}, "GRADLE_USER_HOME", "/home/tester/.gradle"},
+        {{}, "HF_HUB_CACHE", ""},
+        {{{"HF_HUB_CACHE", "/srv/hf-cache"}}, "HF_HUB_CACHE", "/srv/hf-cache"},
+        {{{"HF_HUB_CACHE", "/srv/hf-cache"}, {"HF_HOME", "/srv/hf-cache"}}, "HF_HUB_CACHE", ""},
+        {{}, "PUPPETEER_CACHE_DIR", "/home/tester/.cache/puppeteer"},
+        {{}, "PUPPETEER_CACHE_DIR", "", "/c"},
+        {{}, "GOMODCACHE", "/home/tester/go/pkg/mod"}};
+    // clang-format on
+    for (const ToolRow& row : tools) {
+        BaseDirVariables variables{row.cacheHome, "/home/tester/cache"};
+        variables.tools = row.set;
+        EXPECT_EQ(resolveBaseDirs("/home/tester", variables).tools[row.variable], row.folder)
+            << ::testing::PrintToString(row.set);
     }
     // A state folder others may add to, sticky or not: a link of theirs could take the report
     // anywhere.
