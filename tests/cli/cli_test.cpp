@@ -10,6 +10,7 @@
 #include <set>
 #include <sstream>
 
+#include "engine/catalogue/catalogue.h"
 #include "engine/fs/sizes.h"
 #include "ops/cleanup_report.h"
 #include "tests/support/tree.h"
@@ -51,35 +52,32 @@ std::string selfTestOutput(const std::string& out,
                            const std::string& config = "~/.config") {
     std::string text = "Sweepkin — self test (DRY RUN, deletes nothing)\n" + std::string(56, '=') +
                        "\nCaches found (only those > 1 MB are shown in the panel):\n";
-    // clang-format off
-    for (const char* name : {
-        "iCloud (CloudKit) cache", "Google Chrome", "Claude (desktop app)", "Safari", "Spotify",
-        "Slack", "Microsoft Edge", "Visual Studio Code", "Mozilla Firefox", "Chromium", "Brave",
-        "Vivaldi", "Opera", "GNOME Web", "Thunderbird", "Discord", "Signal", "Element",
-        "Obsidian", "File thumbnails", "Graphics shader caches", "Steam shader caches",
-        "Go build cache", "npm", "Yarn", "pip"}) {
-        // clang-format on
+    for (const AppTarget& target : buildCacheTargets()) {
+        const std::string& name = target.name;
         const auto it = found.find(name);
-        text += std::string("  · ") + name + ": " +
+        text += "  · " + name + ": " +
                 (it == found.end() ? "not installed / no cache" : it->second) + "\n";
     }
     text += "\nSAFETY GUARD (isSafeCachePath) — must ALLOW caches, must REFUSE data:\n";
-    const auto line = [&](const std::string& path, bool allow) {
-        text += std::string("  ") + (failing.contains(path) ? "FAIL ✗" : "PASS") +
-                (allow ? "  allow   " : "  refuse  ") + path + "\n";
+    const auto line = [&](const std::string& path, const std::string& word) {
+        text += std::string("  ") + (failing.contains(path) ? "FAIL ✗" : "PASS") + "  " + word +
+                std::string(8 - word.size(), ' ') + path + "\n";
     };
-    for (const std::string& path : kMustAllow) line(path, true);
-    for (const std::string& path : kMustRefuse) line(path, false);
+    for (const std::string& path : kMustAllow) line(path, "allow");
+    for (const std::string& path : kMustRefuse) line(path, "refuse");
     const std::string end = "\n  PASS  license text bundled\n";
+    const std::string kept = "CATALOGUE — no row may name what a tool keeps beside its caches:";
     std::istringstream linux(
         out.substr(0, out.find(end)).substr(std::min(text.size(), out.size())));
     bool cacheShown = cache.empty(), configShown = false;
     for (std::string printed; std::getline(linux, printed);) {
         std::smatch m;
-        if (std::regex_match(printed, m, std::regex("  (PASS|FAIL ✗)  (allow |refuse)  (.+)")) &&
+        if (std::regex_match(printed, m,
+                             std::regex("  (PASS|FAIL ✗)  (allow|refuse|kept) +(.+)")) &&
             (m[1] == "PASS") != failing.contains(m[3])) {
-            line(m[3], m[2] == "allow ");
+            line(m[3], m[2]);
         }
+        if (printed == kept) text += "\n" + kept + "\n";
         cacheShown = cacheShown || m[3] == cache + "/spotify";
         configShown = configShown || m[3] == config;
     }
@@ -259,6 +257,9 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
     const std::string chrome = "F/google-chrome/", flatChrome = "~/.var/app/com.google.Chrome/";
     const std::string flatEdge = "~/.var/app/com.microsoft.Edge/", fox = "/mozilla/firefox/p.esr/";
     const std::string flatChromium = "~/.var/app/org.chromium.Chromium/";
+    const std::string bazel = "C/bazel/_bazel_u", bazelBase = "/3ac04e2824251474938f003c9a4e3e52";
+    const std::string bazelOut = bazelBase + "/execroot/__main__/bazel-out/k8-fastbuild";
+    const std::string jb = "/JetBrains/IntelliJIdea2024.2/", pw = "C/ms-playwright/";
     // clang-format off
     const std::vector<std::string> caches = {
         "C/google-chrome:Default/Cache/data_0", "C/google-chrome-beta:Profile 1/Code Cache/js/i",
@@ -310,7 +311,23 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
         "~/.steam/debian-installation/steamapps/shadercache",
         "~/.var/app/com.valvesoftware.Steam/.local/share/Steam/steamapps/shadercache",
         "~/snap/steam/common/.local/share/Steam/steamapps/shadercache", "C/go-build:00/a-d",
-        "~/.npm/_cacache:content-v2/x", "C/yarn:v6/npm-a/x", "C/pip:http/a/b"};
+        "~/.npm/_cacache:content-v2/x", "C/yarn:v6/npm-a/x", "C/pip:http/a/b",
+        "F/Code/CachedExtensionVSIXs:ms-python.python-2024.1.0", "~/.cache/nvidia/GLCache:1a/2b",
+        "~/.nv/GLCache", "~/snap/brave/common/.cache/BraveSoftware/Brave-Browser:Default/Cache/f",
+        // As the tools lay them out (Bazel, Gradle, Cargo, ccache, Go ran here; the rest from
+        // their sources).
+        bazel + ":" + bazelOut.substr(1) + "/bin/hello.txt", "C/bazel/_bazel_u2:cache/repos/v1/x",
+        "~/.gradle/caches:modules-2/files-2.1/org.example/lib/1.0/ab/lib-1.0.jar",
+        "~/.cargo/registry/cache:index.crates.io-6f17d22bba15001f/serde-1.0.0.crate",
+        "C/ccache/9:5/9221gktp3524n6qqg77drrljfm0hg9cR", "C/ccache/0:b/9dub0eb54clr631jodofii9atf26ep4M",
+        "C/ccache/tmp:.cleaned", "C/JetBrains/IntelliJIdea2024.2/caches:content.dat",
+        "C/JetBrains/IntelliJIdea2024.2/index:stubs/stubs.dat", "C/JetBrains/PyCharm2024.2/caches",
+        "C/huggingface/hub:models--gpt2/blobs/e7a", "C/huggingface/datasets:glue/default/0.0.0/x.arrow",
+        "C/huggingface/xet:https___cas_serv-tGqkUaZf_CBPHQ6h/shard_cache/x.mdb",
+        "C/ms-playwright/chromium-1255:chrome-linux/chrome", "C/ms-playwright/chromium_headless_shell-1255",
+        "C/ms-playwright/ffmpeg-1011:ffmpeg-linux", "C/Cypress:15.3.0/Cypress/Cypress",
+        "~/go/pkg/mod/cache:download/example.com/lib/@v/v1.0.0.zip", "C/uv:archive-v0/AbCd/numpy/__init__.py",
+        "~/miniconda3/pkgs/cache:497deca9.json", "~/miniforge3/pkgs/cache", "~/.conda/pkgs/cache"};
     // clang-format on
     // Data beside and above every cache folder stays, as do a macOS folder's data, ~/.cache when
     // not in use, the applications' data beside their caches, and a name only like a channel's.
@@ -327,7 +344,27 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
         "F/obsidian/obsidian.json", "C/gstreamer-1.0/registry.bin", "C/mesa_shader_cache_sf/x",
         "~/.local/share/Steam/steamapps/common/Game/x", "~/.local/share/Steam/steamapps/compatdata/1/pfx",
         "~/.local/share/Steam/userdata/1/x", "~/go/pkg/mod/x", "~/.npm/_logs/x.log", "F/yarn/global/x",
-        "~/.local/lib/python3.11/site-packages/x"};
+        "~/.local/lib/python3.11/site-packages/x", "F/Code/User/settings.json",
+        "~/.vscode/extensions/ms-python.python-2024.1.0/package.json", "~/.nv/ComputeCache/x",
+        "~/.cache/nvidia/other", "~/bz/hello.c", "~/bz/WORKSPACE", "~/.bazelrc", "~/bazel-install/A-server.jar",
+        "~/.gradle/gradle.properties", "~/.gradle/init.gradle", "~/.gradle/init.d/mirror.gradle",
+        "~/.gradle/wrapper/dists/gradle-8.5-bin/h/gradle-8.5/bin/gradle", "~/.gradle/daemon/8.5/registry.bin",
+        "~/.gradle/jdks/jdk-17/bin/java", "~/.cargo/bin/ripgrep", "~/.cargo/credentials.toml",
+        "~/.cargo/config.toml", "~/.cargo/registry/index/index.crates.io-6f17d22bba15001f/config.json",
+        "~/.cargo/registry/src/index.crates.io-6f17d22bba15001f/serde-1.0.0/src/lib.rs",
+        "~/.cargo/git/db/dep-0123456789abcdef/objects/pack/p.pack", "F/ccache/ccache.conf",
+        "~/.ccache/ccache.conf", "C" + jb + "LocalHistory/changes.storageData", "C" + jb + "log/idea.log",
+        "F" + jb + "options/other.xml", "~/.local/share" + jb + "someplugin/lib/p.jar",
+        "C/huggingface/token", "C/huggingface/stored_tokens", "C/huggingface/assets/x",
+        "C/huggingface/modules/x", pw + ".links/ab", pw + ".settings/trace-viewer.json",
+        pw + "daemon/ab12/ud-default-chromium/Default/Cookies", pw + "b/x", pw + "__dirlock",
+        "C/ms-playwright-mcp/mcp-chrome-1/Default/Cookies", "F/Cypress/cy/production/state.json",
+        "~/.local/share/pnpm/store/v10/files/74/f51f", "~/.local/share/pnpm/global/5/package.json",
+        "~/go/pkg/mod/example.com/lib@v1.0.0/lib.go", "~/go/bin/tool", "~/go/src/x/main.go", "F/go/env",
+        "~/.local/share/uv/python/cpython-3.12-linux-x86_64-gnu/bin/python3", "F/uv/uv.toml",
+        "~/miniconda3/pkgs/numpy-1.26.4-py312h1.conda", "~/miniconda3/pkgs/zlib-1.2.13-h5eee18b_1.tar.bz2",
+        "~/miniconda3/pkgs/numpy-1.26.4-py312h1/info/index.json", "~/miniconda3/pkgs/urls.txt",
+        "~/miniconda3/envs/ml/lib/x.so", "~/.condarc", "~/.conda/environments.txt"};
     // clang-format on
     for (const std::string& entry : caches) {
         const std::string folder = entry.substr(0, entry.find(':'));
@@ -347,6 +384,14 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
                  {"home/snap/slack/current->123", "home/snap/code/current->7",
                   "home/snap/discord/current->42", "home/snap/signal-desktop/current->9",
                   "home/snap/vivaldi/current->5", "config-alias->home/.config"});
+        // Links in Bazel's output base to the installation and to the sources, the workspace's
+        // links into it, a model's snapshot linking to its blob: each goes, or stays, as a link.
+        makeTree(
+            tmp_.path(),
+            {at(bazel) + bazelBase + "/install->" + home("bazel-install"),
+             at(bazel) + bazelBase + "/execroot/__main__/hello.c->" + home("bz/hello.c"),
+             "home/bz/bazel-out->" + tmp_ / at(bazel) + bazelOut,
+             at("C/huggingface/hub") + "/models--gpt2/snapshots/r1/config.json->../../blobs/e7a"});
         for (const std::string& path : kept) {
             // Where the cache folder in use is elsewhere, ~/.cache is only another folder.
             if (!path.starts_with("~/.cache/") || cacheDir != "home/.cache/") {
@@ -364,23 +409,29 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
         EXPECT_EQ(selfTest.status, 0);
         // Folders per row (250,000 bytes each); Chrome's GPUPersistentCache/GPUCache is one more.
         // clang-format off
-        const std::pair<const char*, int> found[] = {
+        const std::map<std::string, int> found = {
             {"Google Chrome", 13}, {"Claude (desktop app)", 5}, {"Spotify", 3}, {"Slack", 6},
-            {"Microsoft Edge", 5}, {"Visual Studio Code", 6}, {"Mozilla Firefox", 5},
-            {"Chromium", 8}, {"Brave", 5}, {"Vivaldi", 5}, {"Opera", 3}, {"GNOME Web", 5},
+            {"Microsoft Edge", 5}, {"Visual Studio Code", 7}, {"Mozilla Firefox", 5},
+            {"Chromium", 8}, {"Brave", 6}, {"Vivaldi", 5}, {"Opera", 3}, {"GNOME Web", 5},
             {"Thunderbird", 4}, {"Discord", 4}, {"Signal", 3}, {"Element", 2}, {"Obsidian", 2},
-            {"File thumbnails", 1}, {"Graphics shader caches", 2}, {"Steam shader caches", 4},
-            {"Go build cache", 1}, {"npm", 1}, {"Yarn", 1}, {"pip", 1}};
+            {"File thumbnails", 1}, {"Graphics shader caches", 4}, {"Steam shader caches", 4},
+            {"Go build cache", 1}, {"npm", 1}, {"Yarn", 1}, {"pip", 1}, {"Bazel", 2}, {"Gradle", 1},
+            {"Cargo", 1}, {"ccache", 3}, {"JetBrains IDEs", 3}, {"Hugging Face", 3},
+            {"Playwright browsers", 3}, {"Cypress", 1}, {"Go modules", 1}, {"uv", 1}, {"conda", 3}};
         // clang-format on
         std::map<std::string, std::string> lines;
-        std::string freed = "iCloud (CloudKit) cache 0 0 0\n";
-        for (const auto& [name, folders] : found) {
-            const std::int64_t bytes = 250'000LL * folders;
-            lines[name] = formatBytes(bytes) + "  [" +
-                          (bytes >= 1'000'000 ? "WOULD LIST" : "hidden (<1 MB)") + "]  — " +
-                          std::to_string(folders + (folders == 13)) + " folder(s)";
-            freed += std::string(name) + " " + std::to_string(bytes) + " " + std::to_string(bytes) +
-                     " 0\n" + (std::string(name) == "Claude (desktop app)" ? "Safari 0 0 0\n" : "");
+        std::string freed;
+        for (const AppTarget& target : buildCacheTargets()) {
+            const auto folders = found.find(target.name);
+            const std::int64_t bytes = folders == found.end() ? 0 : 250'000LL * folders->second;
+            if (bytes > 0) {
+                lines[target.name] =
+                    formatBytes(bytes) + "  [" +
+                    (bytes >= 1'000'000 ? "WOULD LIST" : "hidden (<1 MB)") + "]  — " +
+                    std::to_string(folders->second + (folders->second == 13)) + " folder(s)";
+            }
+            freed +=
+                target.name + " " + std::to_string(bytes) + " " + std::to_string(bytes) + " 0\n";
         }
         EXPECT_EQ(selfTest.out,
                   selfTestOutput(selfTest.out, lines, {},
@@ -458,6 +509,18 @@ TEST_F(CliTest, LinksAndValuesLeadingOutOfTheCachesTakeNothingElse) {
          {"GOCACHE=" + tmp_ / "u/l/mesa_shader_cache"}, {"home/.cache/mesa_shader_cache"}},
         {{"home/.cache/mozilla/firefox/p/safebrowsing/x=9", "home/.cache/mozilla/firefox/p/cache2/f=9"},
          {"PIP_CACHE_DIR=" + me + "/.cache/mozilla"}, {"home/.cache/mozilla/firefox/p/cache2"}},
+        // Puppeteer reads no XDG_CACHE_HOME; a tool's folder that keeps more than caches gives
+        // only those, and never holds what another tool keeps beside its caches.
+        {{"home/.cache/puppeteer/chrome/linux-131.0.6778.204/chrome-linux64/chrome=9",
+          "home/.cache/puppeteer/chrome/.metadata=9"}, {}, {"home/.cache/puppeteer"}},
+        {{"home/.cache/puppeteer/chrome/x=9"}, {"XDG_CACHE_HOME=" + tmp_ / "xc"}},
+        {{"home/gradle-cache/caches/modules-2/x=9", "home/gradle-cache/gradle.properties=9",
+          "home/.gradle/caches/y=9"}, {"GRADLE_USER_HOME=" + me + "/gradle-cache"},
+         {"home/gradle-cache/caches"}},
+        {{"home/.cache/cc/ccache.conf=9", "home/.cache/cc/3/a=9"}, {"CCACHE_DIR=" + me + "/.cache/cc"},
+         {"home/.cache/cc/3"}},
+        {{"home/hf-cache/token=9", "home/hf-cache/hub/models--a/blobs/b=9"},
+         {"HF_HOME=" + me + "/hf-cache", "HF_HUB_CACHE=" + me + "/hf-cache"}},
         // Another user's folder holding the cache home, by value or by the user's own link to a
         // shared folder; a folder on the way others may change; a home in a shared folder.
         {{"up/cache/spotify/f=9", "home/.cache/spotify/f=9"},
@@ -495,7 +558,7 @@ TEST_F(CliTest, LinksAndValuesLeadingOutOfTheCachesTakeNothingElse) {
             ASSERT_TRUE(std::regex_search(line, m, std::regex(" (\\d+) (\\d+) 0$"))) << line;
             EXPECT_EQ(m.str(1), m.str(2)) << line;
         }
-        EXPECT_EQ(targets, 26);
+        EXPECT_EQ(targets, static_cast<int>(buildCacheTargets().size()));
         EXPECT_EQ(fingerprint(tmp_.path(), false), expected);
         home_ = me;
     }
