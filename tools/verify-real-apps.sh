@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # verify-real-apps.sh - field check of Sweepkin against the caches that real Debian applications
-# write: Thunderbird, GNOME Web, the Go toolchain, npm, Yarn, pip, Mesa and the tumbler thumbnailer.
+# write: Thunderbird, GNOME Web, the Go toolchain, npm, Yarn, pip, Mesa, the tumbler thumbnailer,
+# ccache, Go's module cache and Gradle.
 # Not part of the test suite. It installs nothing; on Debian 12 it needs:
 #   sudo apt-get install thunderbird epiphany-browser golang-go yarnpkg python3-pip python3-venv \
-#       mesa-utils xvfb tumbler dbus dbus-x11 libglib2.0-bin iproute2
+#       mesa-utils xvfb tumbler dbus dbus-x11 libglib2.0-bin iproute2 ccache gcc gradle
 # plus npm (Debian's npm package, or the npm that ships with another Node.js build).
 # It takes about two minutes.
 #
@@ -15,7 +16,8 @@
 # Environment:
 #   CLEAN_CMD    shell command run (bash -c, in the fresh HOME) with the fresh HOME exported and
 #                XDG_* unset; unset/empty = skip the removal step.
-#   APPS         subset of "thunderbird epiphany go npm yarn pip mesa thumbnails" (default: all).
+#   APPS         subset of "thunderbird epiphany go npm yarn pip mesa thumbnails ccache gomod
+#                gradle" (default: all).
 #   ROWS_REQUIRED  1 = a self-test that does not list an application's row fails that application
 #                (default 0: the rows are only reported).
 #   KEEP         1 = keep the temp folder (its path is printed), default 0.
@@ -50,7 +52,7 @@ set -u
 set -o pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/fieldcheck/lib.sh"
 
-FC_APPS=${APPS:-"thunderbird epiphany go npm yarn pip mesa thumbnails"}
+FC_APPS=${APPS:-"thunderbird epiphany go npm yarn pip mesa thumbnails ccache gomod gradle"}
 # one port for every GNOME Web run: web storage belongs to the origin, port included
 SITE_PORT=${SITE_PORT:-$((20000 + RANDOM % 20000))}
 
@@ -219,6 +221,60 @@ populate_thumbnails() {
     fc_inside thumbnails_run
 }
 check_thumbnails() { fc_inside thumbnails_run; }
+
+# ---- ccache: a compile, cached; its setting written; afterwards it compiles again -------------------------
+needs_ccache() { fc_need ccache gcc; }
+ccache_cc() {
+    (cd "$VHOME/src/cc" && fc_offline ccache gcc -c a.c -o a.o >>"$LOGS/ccache.out" 2>&1 && [ -s a.o ])
+}
+populate_ccache() {
+    mkdir -p "$VHOME/src/cc" && printf 'int main(void) { return 0; }\n' > "$VHOME/src/cc/a.c"
+    fc_offline ccache -M 6G >>"$LOGS/ccache.out" 2>&1 && ccache_cc && ccache_cc
+}
+check_ccache() { rm -f "$VHOME/src/cc/a.o"; ccache_cc; }
+
+# ---- Go modules: a module from a file:// proxy in the home; afterwards the build fetches it again -------
+needs_gomod() { fc_need go; }
+gomod_build() {
+    (cd "$VHOME/src/app" && fc_offline env GOFLAGS=-mod=mod GOPROXY="file://$VHOME/goproxy" GOSUMDB=off \
+        go build -o app . >>"$LOGS/gomod.out" 2>&1 && ./app)
+}
+populate_gomod() {
+    local p=$VHOME/goproxy/example.com/lib/@v lib=$VHOME/src/lib
+    mkdir -p "$p" "$lib" "$VHOME/src/app"
+    printf 'module example.com/lib\n\ngo 1.19\n' > "$lib/go.mod"
+    printf 'package lib\n\nfunc Hello() string { return "hello from a module" }\n' > "$lib/lib.go"
+    echo v1.0.0 > "$p/list" && cp "$lib/go.mod" "$p/v1.0.0.mod"
+    echo '{"Version":"v1.0.0","Time":"2024-01-01T00:00:00Z"}' > "$p/v1.0.0.info"
+    "$FC_PYTHON" -c 'import sys, zipfile
+z = zipfile.ZipFile(sys.argv[1], "w")
+for f in ("go.mod", "lib.go"): z.write(sys.argv[2] + "/" + f, "example.com/lib@v1.0.0/" + f)' "$p/v1.0.0.zip" "$lib"
+    printf 'module example.com/app\n\ngo 1.19\n\nrequire example.com/lib v1.0.0\n' > "$VHOME/src/app/go.mod"
+    printf 'package main\n\nimport (\n\t"fmt"\n\t"example.com/lib"\n)\n\nfunc main() { fmt.Println(lib.Hello()) }\n' > "$VHOME/src/app/main.go"
+    gomod_build
+}
+check_gomod() { rm -f "$VHOME/src/app/app"; gomod_build; }
+
+# ---- Gradle: an offline Java build (its user home named, since Gradle takes the home from the password
+# database; with the network, as its daemon wants a local address); the daemon is stopped; afterwards
+# it builds again -------------------------------------------------------------------------------------------
+needs_gradle() { fc_need gradle java; }
+gradle_build() {
+    (cd "$VHOME/src/gp" && fc_env GRADLE_USER_HOME="$VHOME/.gradle" gradle --offline -q build \
+        >>"$LOGS/gradle.out" 2>&1; local rc=$?
+     fc_env GRADLE_USER_HOME="$VHOME/.gradle" gradle --stop >>"$LOGS/gradle.out" 2>&1
+     [ $rc = 0 ] && [ -s build/libs/demo.jar ])
+}
+populate_gradle() {
+    mkdir -p "$VHOME/src/gp/src/main/java/demo"
+    echo "apply plugin: 'java'" > "$VHOME/src/gp/build.gradle"
+    echo "rootProject.name='demo'" > "$VHOME/src/gp/settings.gradle"
+    printf 'package demo;\npublic class Main { public static void main(String[] a) { } }\n' \
+        > "$VHOME/src/gp/src/main/java/demo/Main.java"
+    mkdir -p "$VHOME/.gradle" && printf 'repoPassword=secret\n' > "$VHOME/.gradle/gradle.properties"
+    gradle_build
+}
+check_gradle() { rm -rf "$VHOME/src/gp/build"; gradle_build; }
 
 # ---- the check ------------------------------------------------------------------------------------------
 fc_start "$@"
