@@ -9,8 +9,26 @@
 #include "engine/fs/sizes.h"
 #include "engine/process_values.h"
 #include "ops/cleanup_report.h"
+#include "ops/history_store.h"
 
 namespace sweepkin {
+
+namespace {
+
+// The clear is a clean like the panel's: the history keeps it. A store that cannot be written
+// changes nothing here; the clear has no log to say so in.
+void recordClean(const ProcessValues& values, std::int64_t before, std::int64_t freed, bool found) {
+    const QString id = QString::fromStdString(rowIdOf(values.cacheTargets.front()));
+    HistoryRecord record{QDateTime::currentDateTimeUtc(), HistoryKind::Clean, {}, {}, 1};
+    if (found) {
+        record.bytes.insert(id, before);
+        record.freed.insert(id, freed);
+    }
+    HistoryStore store(QString::fromStdString(values.historyPath), [](const QString&) {});
+    store.add(record);
+}
+
+}  // namespace
 
 void clearCloudKitNow(std::FILE* out) {
     const ProcessValues& values = processValues();
@@ -18,13 +36,15 @@ void clearCloudKitNow(std::FILE* out) {
     const std::int64_t freeBefore = freeDiskSpace();
 
     DeleteResult result;
+    std::int64_t directoryBytes = 0;
     // Reached as a clean reaches it; a dangling link is "nothing" there too.
     Resolver resolver;
     const std::vector<Item> items = resolver.items(values.cacheTargets.front().locations);
     if (items.empty()) {
         printLine(out, "CloudKit cache: nothing to clear");
     } else {
-        printLine(out, "CloudKit cache size before: " + formatBytes(directorySize(items.front())));
+        directoryBytes = directorySize(items.front());
+        printLine(out, "CloudKit cache size before: " + formatBytes(directoryBytes));
         result = deleteCachePaths(items);
         if (result.anyFailed) {
             printLine(out, "  could not fully clear — may need Full Disk Access");
@@ -33,6 +53,7 @@ void clearCloudKitNow(std::FILE* out) {
         }
     }
     std::fflush(out);
+    recordClean(values, items.empty() ? 0 : directoryBytes, result.freed, !items.empty());
 
     const std::int64_t freeAfter = freeDiskSpace();
     std::string reportLine = "iCloud (CloudKit) cache: cleared " + formatBytes(result.freed);

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "app/cloudkit_clear.h"
+#include "app/list_mode.h"
 #include "app/self_test.h"
 #include "app/usage.h"
 #include "engine/fs/home.h"
@@ -127,6 +128,18 @@ int main(int argc, char** argv) {
     if (hasArgument(argc, argv, "--clear-cloudkit-now")) {
         ignoreClosedPipes();
         sweepkin::clearCloudKitNow(stdout);
+        std::fflush(stdout);
+        return 0;
+    }
+    if (hasArgument(argc, argv, "--list")) {
+        ignoreClosedPipes();
+        sweepkin::printListing(stdout, hasArgument(argc, argv, "--json"));
+        std::fflush(stdout);
+        return 0;
+    }
+    if (hasArgument(argc, argv, "--history")) {
+        ignoreClosedPipes();
+        sweepkin::printHistory(stdout, hasArgument(argc, argv, "--json"));
         std::fflush(stdout);
         return 0;
     }

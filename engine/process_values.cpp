@@ -29,6 +29,7 @@ const ProcessValues& processValues() {
                 expandTilde("~/Library/Application Support/Sweepkin/last_cleanup_report.md");
             v.logPath = expandTilde("~/Library/Logs/Sweepkin.log");
         }
+        v.historyPath = v.reportPath.substr(0, v.reportPath.rfind('/') + 1) + "history.sqlite";
         v.maxLogBytes = 5u * 1024u * 1024u;
         v.appVersion = versionOrFallback(SWEEPKIN_VERSION);
         v.cacheTargets = buildCacheTargets();

@@ -18,6 +18,7 @@ struct ProcessValues {
     // ~/Library/Logs/Sweepkin.log
     std::string reportPath;
     std::string logPath;
+    std::string historyPath;  // beside the report: history.sqlite
     std::uint64_t maxLogBytes = 5u * 1024u * 1024u;
     std::string appVersion;  // the build's version, "4.0" when the build gives none
     UserIds userIds;         // who the user is, as this user namespace shows owners

@@ -137,7 +137,9 @@ void CleanRun::startBody(std::vector<AppTarget> chosen, bool automatic,
             QMetaObject::invokeMethod(
                 QCoreApplication::instance(),
                 [self, finish, outcome = std::move(outcome)] {
-                    if (self) finish(outcome);
+                    if (!self) return;
+                    if (self->ctx_.cleaned) self->ctx_.cleaned(outcome);
+                    finish(outcome);
                 },
                 Qt::QueuedConnection);
             std::lock_guard lock(mutex_);

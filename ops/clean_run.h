@@ -47,6 +47,8 @@ struct CleanRunContext {
     std::function<void()> refreshTexts;
     std::function<void()> startScan;
     Sleeper sleep = {};  // the wait between checks in closeApp; empty: a real sleep
+    // Main thread, as each clean's outcome arrives, before the texts, the rescan and the dialog.
+    std::function<void(const CleanOutcome&)> cleaned = {};
 };
 
 // The confirmation dialog's texts for `count` targets holding `total` bytes.

@@ -180,8 +180,8 @@ void Scanner::queueScan(bool watch, std::function<bool()> skip, std::function<vo
         if (watch && !final) return;
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [self, generation, rows, final, done] {
-                if (self) self->publish(generation, rows, final, done);
+            [self, generation, rows, final, watch, done] {
+                if (self) self->publish(generation, rows, final, watch, done);
             },
             Qt::QueuedConnection);
     };
@@ -197,12 +197,13 @@ void Scanner::queueScan(bool watch, std::function<bool()> skip, std::function<vo
     });
 }
 
-void Scanner::publish(qint64 generation, const QVector<CacheRow>& rows, bool final,
+void Scanner::publish(qint64 generation, const QVector<CacheRow>& rows, bool final, bool watch,
                       const std::function<void()>& done) {
     if (generation != scanGeneration_) return;  // a newer scan has started since
     model_.setRows(rows);
     if (!final) return;
     model_.setScanning(false);
+    emit measuredBy(watch);
     emit measured();
     if (done) done();
 }

@@ -97,10 +97,12 @@ class Scanner : public QObject {
   signals:
     // The final list of a scan that was not superseded has reached the model.
     void measured();
+    // The same moment, saying whether the list was the watch's (for the kept history).
+    void measuredBy(bool watch);
 
   private:
     void queueScan(bool watch, std::function<bool()> skip, std::function<void()> done);
-    void publish(qint64 generation, const QVector<CacheRow>& rows, bool final,
+    void publish(qint64 generation, const QVector<CacheRow>& rows, bool final, bool watch,
                  const std::function<void()>& done);
 
     UIModel& model_;

@@ -175,9 +175,13 @@ void Watch::measured() {
                              settings.dateValue(keys::lastNotice)};
     const qint64 threshold = settings.optionalInt(keys::notifyBytes).value_or(kDefaultNotifyBytes);
     if (!growthNoticeDue(ticked, disk.free, disk.total, threshold, last, now)) return;
+    Notice notice = growthNotice(rows);
+    if (const QString grew = ctx_.grewMost ? ctx_.grewMost(last.at) : QString(); !grew.isEmpty()) {
+        notice.body += QLatin1Char('\n') + grew;
+    }
     settings.setDate(keys::lastNotice, now);
     settings.setInt(keys::lastNoticeBytes, ticked);
-    ctx_.notices.send(growthNotice(rows), [this](const QString& key) {
+    ctx_.notices.send(notice, [this](const QString& key) {
         if (key == QLatin1String("review") && ctx_.review) ctx_.review();
     });
 }

@@ -94,6 +94,9 @@ struct WatchContext {
     std::function<void()> review = {};      // the growth notice's "Review": opens the panel
     std::function<void()> showReport = {};  // the clean notice's "Show report"
     std::function<DiskSpace()> disk = homeDiskSpace;
+    // A line for the growth notice naming the row that grew most since the last notice (at the
+    // time given, none before the first); empty: none.
+    std::function<QString(const std::optional<QDateTime>& lastNotice)> grewMost = {};
 };
 
 class Watch : public QObject {
