@@ -18,7 +18,7 @@ namespace {
 // The clear is a clean like the panel's: the history keeps it. A store that cannot be written
 // changes nothing here; the clear has no log to say so in.
 void recordClean(const ProcessValues& values, std::int64_t before, std::int64_t freed, bool found) {
-    const QString id = QString::fromStdString(rowIdOf(values.cacheTargets.front()));
+    const QString id = QString::fromStdString(values.cacheTargets.front().id);
     HistoryRecord record{QDateTime::currentDateTimeUtc(), HistoryKind::Clean, {}, {}, 1};
     if (found) {
         record.bytes.insert(id, before);

@@ -1,5 +1,6 @@
 #include "app/list_mode.h"
 
+#include <QHash>
 #include <QSet>
 #include <QString>
 #include <algorithm>
@@ -46,9 +47,23 @@ std::string jsonBool(bool value) {
     return value ? "true" : "false";
 }
 
-// The key the panel keeps a row's tick under.
-QString tickKey(const AppTarget& target) {
-    return QString::fromStdString(target.name);
+// The ticks as the panel would take them: kept by id, or by the display name an earlier version
+// kept them under (the tray rewrites those as ids; this only reads).
+KeptTicks currentTicks(const std::vector<AppTarget>& targets) {
+    QSet<QString> startUnticked;
+    QHash<QString, QString> idOfName;
+    for (const AppTarget& target : targets) {
+        if (target.startsUnticked) startUnticked.insert(QString::fromStdString(target.id));
+        idOfName.insert(QString::fromStdString(target.name), QString::fromStdString(target.id));
+    }
+    const SettingsStore settings;
+    KeptTicks kept = keptTicks(settings, startUnticked);
+    for (QSet<QString>* names : {&kept.unticked, &kept.seen}) {
+        QSet<QString> ids;
+        for (const QString& entry : std::as_const(*names)) ids.insert(idOfName.value(entry, entry));
+        *names = ids;
+    }
+    return kept;
 }
 
 struct ListedRow {
@@ -62,12 +77,7 @@ struct ListedRow {
 // are read from the settings, never written.
 std::vector<ListedRow> listedRows() {
     const ProcessValues& values = processValues();
-    QSet<QString> startUnticked;
-    for (const AppTarget& target : values.cacheTargets) {
-        if (target.startsUnticked) startUnticked.insert(tickKey(target));
-    }
-    const SettingsStore settings;
-    const KeptTicks kept = keptTicks(settings, startUnticked);
+    const KeptTicks kept = currentTicks(values.cacheTargets);
     ProcRunningApps running;
     Resolver resolver;
     std::vector<ListedRow> rows;
@@ -76,7 +86,7 @@ std::vector<ListedRow> listedRows() {
         if (items.empty()) continue;
         ListedRow row{&target,
                       pathsSize(items),
-                      kept.tickFor(tickKey(target)),
+                      kept.tickFor(QString::fromStdString(target.id)),
                       target.bundleID && !running.instances(*target.bundleID).empty(),
                       {}};
         for (const Item& item : items) row.paths.push_back(item.path);
@@ -104,7 +114,7 @@ void printListing(std::FILE* out, bool json) {
             for (const std::string& path : row.paths) {
                 paths += (paths.empty() ? "" : ", ") + jsonString(path);
             }
-            printLine(out, "    {\"id\": " + jsonString(rowIdOf(*row.target)) +
+            printLine(out, "    {\"id\": " + jsonString(row.target->id) +
                                ", \"name\": " + jsonString(row.target->name) + ", \"bytes\": " +
                                std::to_string(row.bytes) + ", \"ticked\": " + jsonBool(row.ticked) +
                                ", \"running\": " + jsonBool(row.running) + ", \"paths\": [" +

@@ -142,23 +142,6 @@ QString historyKindName(HistoryKind kind) {
     return QStringLiteral("clean");
 }
 
-std::string rowIdOf(const AppTarget& target) {
-    // Until the catalogue carries its own ids: the display name, lowercase, words joined by "-".
-    std::string id;
-    for (char c : target.name) {
-        const bool word = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-        if (c >= 'A' && c <= 'Z') {
-            id += static_cast<char>(c - 'A' + 'a');
-        } else if (word) {
-            id += c;
-        } else if (!id.empty() && id.back() != '-') {
-            id += '-';
-        }
-    }
-    while (!id.empty() && id.back() == '-') id.pop_back();
-    return id;
-}
-
 QVector<HistoryRecord> thinnedHistory(const QVector<HistoryRecord>& records, const QDateTime& now) {
     QVector<HistoryRecord> kept;
     for (const auto& record : thinPlan(records, now)) {

@@ -34,9 +34,6 @@ struct HistoryRecord {
     bool operator==(const HistoryRecord&) const = default;
 };
 
-// The row id a record and the listing use for a catalogue entry.
-std::string rowIdOf(const AppTarget& target);
-
 // Records older than this many days are thinned to one a day, older than the second dropped.
 inline constexpr int kHistoryFullDays = 30;
 inline constexpr int kHistoryKeptDays = 400;

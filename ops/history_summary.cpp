@@ -5,6 +5,7 @@
 #include "engine/fs/sizes.h"
 #include "engine/fs/tree_walk.h"
 #include "ops/clean_run.h"
+#include "ops/scan.h"
 
 namespace sweepkin {
 
@@ -14,10 +15,10 @@ QString bytesText(qint64 bytes) {
     return QString::fromStdString(formatBytes(bytes));
 }
 
-// The panel's rows are keyed by display name; the history by the catalogue's row id.
+// A clean's outcome names its rows by display name; the history keeps their ids.
 QString idFor(const std::vector<AppTarget>& targets, const std::string& name) {
     for (const AppTarget& target : targets) {
-        if (target.name == name) return QString::fromStdString(rowIdOf(target));
+        if (target.name == name) return QString::fromStdString(target.id);
     }
     return QString::fromStdString(name);
 }
@@ -37,17 +38,17 @@ qint64 freedBy(const HistoryRecord& record) {
 }  // namespace
 
 HistoryRecord measurementRecord(const QVector<CacheRow>& rows, HistoryKind kind,
-                                const QDateTime& at, const std::vector<AppTarget>& targets) {
+                                const QDateTime& at) {
     HistoryRecord record{at.toUTC(), kind, {}, {}, 0};
     for (const CacheRow& row : rows) {
-        if (row.size) record.bytes.insert(idFor(targets, row.id.toStdString()), *row.size);
+        if (row.size) record.bytes.insert(row.id, *row.size);
     }
     return record;
 }
 
 HistoryRecord cleanRecord(const QVector<CacheRow>& rows, const CleanOutcome& outcome,
                           const QDateTime& at, const std::vector<AppTarget>& targets) {
-    HistoryRecord record = measurementRecord(rows, HistoryKind::Clean, at, targets);
+    HistoryRecord record = measurementRecord(rows, HistoryKind::Clean, at);
     record.cleans = 1;
     for (const auto& [name, freed] : outcome.cleaned) {
         record.freed.insert(idFor(targets, name), freed);
@@ -55,9 +56,18 @@ HistoryRecord cleanRecord(const QVector<CacheRow>& rows, const CleanOutcome& out
     return record;
 }
 
+void recordMeasurements(Scanner& scanner, const UIModel& model, HistoryStore& store,
+                        std::function<QDateTime()> now) {
+    QObject::connect(&scanner, &Scanner::measuredBy, &scanner,
+                     [&model, &store, now = std::move(now)](bool watch) {
+                         store.add(measurementRecord(
+                             model.rows(), watch ? HistoryKind::Watch : HistoryKind::Scan, now()));
+                     });
+}
+
 QString rowName(const std::vector<AppTarget>& targets, const QString& id) {
     for (const AppTarget& target : targets) {
-        if (QString::fromStdString(rowIdOf(target)) == id) {
+        if (QString::fromStdString(target.id) == id) {
             return QString::fromStdString(target.name);
         }
     }

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QString>
 #include <QVector>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -15,10 +16,15 @@
 namespace sweepkin {
 
 struct CleanOutcome;
+class Scanner;
+
+// From now on keeps a record of each final list `scanner` publishes into `model`, timed by `now`.
+void recordMeasurements(Scanner& scanner, const UIModel& model, HistoryStore& store,
+                        std::function<QDateTime()> now);
 
 // A measurement's record: the panel's rows at `at`.
 HistoryRecord measurementRecord(const QVector<CacheRow>& rows, HistoryKind kind,
-                                const QDateTime& at, const std::vector<AppTarget>& targets);
+                                const QDateTime& at);
 // A clean's record: the rows' bytes before it (`rows`) and what each cleaned row freed.
 HistoryRecord cleanRecord(const QVector<CacheRow>& rows, const CleanOutcome& outcome,
                           const QDateTime& at, const std::vector<AppTarget>& targets);

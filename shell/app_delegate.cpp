@@ -11,6 +11,8 @@
 #include "engine/process_values.h"
 #include "engine/resources.h"
 #include "ops/clean_run.h"
+#include "ops/history_store.h"
+#include "ops/history_summary.h"
 #include "ops/panel_texts.h"
 #include "ops/report_dialogs.h"
 #include "ops/scan.h"
@@ -19,6 +21,7 @@
 #include "ping/usage_ping.h"
 #include "shell/agreement.h"
 #include "shell/desktop_notices.h"
+#include "shell/history_page.h"
 #include "shell/icons.h"
 #include "shell/login.h"
 #include "shell/panel_window.h"
@@ -59,6 +62,9 @@ AppDelegate::AppDelegate(QObject* parent)
     : QObject(parent),
       log_(processValues().logPath, processValues().maxLogBytes),
       loginItem_(defaultAutostartEntryPath(), QCoreApplication::applicationFilePath()),
+      history_(
+          std::make_unique<HistoryStore>(QString::fromStdString(processValues().historyPath),
+                                         [this](const QString& line) { log_.logActivity(line); })),
       scanner_(std::make_unique<Scanner>(model_, processValues().cacheTargets, &settings_)),
       seenRows_(std::make_unique<SeenRows>()) {
     if (const auto copy = settings_.brokenCopy()) {
@@ -98,7 +104,12 @@ bool AppDelegate::applicationDidFinishLaunching() {
         values.reportPath,
         [this] { refreshTexts(); },
         [this] { startScan(); },
+        {},
+        [this](const CleanOutcome& outcome) {
+            history_->add(cleanRecord(model_.rows(), outcome, now(), processValues().cacheTargets));
+        },
     });
+    recordMeasurements(*scanner_, model_, *history_, now);
 
     statusItem_ = std::make_unique<QSystemTrayIcon>(trayIcon());
     statusItem_->setToolTip(QStringLiteral("Sweepkin"));
@@ -128,8 +139,9 @@ bool AppDelegate::applicationDidFinishLaunching() {
     actions.setLogin = [self](bool on) {
         if (self) applyLoginSwitch(self->loginItem_, self->model_, on);
     };
-    panel_ = std::make_unique<PanelWindow>(new PopoverView(&model_, std::move(actions)),
-                                           new SettingsPage(settings_));
+    panel_ = std::make_unique<PanelWindow>(
+        new PopoverView(&model_, std::move(actions)), new SettingsPage(settings_),
+        new HistoryPage(history_.get(), values.cacheTargets, now));
     desktop_.setPanel(panel_.get());
     // What the user has in front of them in the panel is what a restart and a scheduled clean
     // go by: the ticks of its rows, and the rows that stayed in view long enough.
@@ -169,6 +181,12 @@ bool AppDelegate::applicationDidFinishLaunching() {
                      },
                      [self] {
                          if (self) showLastReport(self->desktop_, processValues().reportPath);
+                     },
+                     homeDiskSpace,
+                     [self](const std::optional<QDateTime>& lastNotice) {
+                         if (!self) return QString();
+                         return grewMostLine(self->history_->readNow(), lastNotice,
+                                             processValues().cacheTargets);
                      }},
         timing.firstDelay, timing.interval);
     watch_->start();

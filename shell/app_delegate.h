@@ -19,6 +19,7 @@ namespace sweepkin {
 
 class CleanRun;
 class DesktopNotices;
+class HistoryStore;
 class PanelWindow;
 class Scanner;
 class SeenRows;
@@ -56,6 +57,7 @@ class AppDelegate : public QObject {
     XdgAutostartItem loginItem_;
     ProcRunningApps runningApps_;
     QtDesktop desktop_;
+    std::unique_ptr<HistoryStore> history_;  // before the scanner and the clean, which record
     std::unique_ptr<Scanner> scanner_;
     std::unique_ptr<SeenRows> seenRows_;
     QTimer seenTimer_;

@@ -122,6 +122,22 @@ void drawGearIcon(QPainter& painter, const QRectF& box, const QColor& color) {
     painter.restore();
 }
 
+void drawChartIcon(QPainter& painter, const QRectF& box, const QColor& color) {
+    const qreal s = qMin(box.width(), box.height());
+    const QPointF o = box.center() - QPointF(s / 2, s / 2);
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(
+        QPen(color, qMax<qreal>(1.4, s * 0.11), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.drawLine(o + QPointF(s * 0.1, s * 0.88), o + QPointF(s * 0.9, s * 0.88));
+    const qreal tops[] = {0.6, 0.4, 0.16};
+    for (int i = 0; i < 3; ++i) {
+        const qreal x = s * (0.26 + 0.24 * i);
+        painter.drawLine(o + QPointF(x, s * 0.74), o + QPointF(x, s * tops[i]));
+    }
+    painter.restore();
+}
+
 void drawBackIcon(QPainter& painter, const QRectF& box, const QColor& color) {
     const qreal s = qMin(box.width(), box.height());
     const QPointF o = box.center() - QPointF(s / 2, s / 2);

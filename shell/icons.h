@@ -23,6 +23,9 @@ void drawPowerIcon(QPainter& painter, const QRectF& box, const QColor& color);
 // A cog wheel with eight teeth, as strokes in `box`.
 void drawGearIcon(QPainter& painter, const QRectF& box, const QColor& color);
 
+// Three rising bars on a baseline, as strokes in `box`: the history.
+void drawChartIcon(QPainter& painter, const QRectF& box, const QColor& color);
+
 // A chevron pointing back (left), as a stroke in `box`.
 void drawBackIcon(QPainter& painter, const QRectF& box, const QColor& color);
 

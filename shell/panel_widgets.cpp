@@ -337,6 +337,8 @@ void IconButton::paintEvent(QPaintEvent*) {
             return drawGearIcon(painter, glyphBox, color);
         case Glyph::Back:
             return drawBackIcon(painter, glyphBox, color);
+        case Glyph::Chart:
+            return drawChartIcon(painter, glyphBox, color);
     }
 }
 

@@ -113,7 +113,7 @@ class SwitchToggle : public QAbstractButton {
 // A borderless icon button in the accent colour.
 class IconButton : public QAbstractButton {
   public:
-    enum class Glyph { Report, Power, Gear, Back };
+    enum class Glyph { Report, Power, Gear, Back, Chart };
     IconButton(Glyph glyph, const QString& toolTip, QWidget* parent = nullptr);
     QSize sizeHint() const override;
 

@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "shell/history_page.h"
 #include "shell/panel_placement.h"
 #include "shell/panel_widgets.h"
 #include "shell/popover_view.h"
@@ -18,10 +19,11 @@ namespace {
 constexpr qint64 kReopenGuardMs = 300;
 }
 
-PanelWindow::PanelWindow(PopoverView* view, SettingsPage* settings)
+PanelWindow::PanelWindow(PopoverView* view, SettingsPage* settings, HistoryPage* history)
     : QWidget(nullptr, Qt::Popup | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint),
       view_(view),
-      settings_(settings) {
+      settings_(settings),
+      history_(history) {
     setWindowTitle(QStringLiteral("Sweepkin"));
     setAttribute(Qt::WA_ShowWithoutActivating, false);
     auto* layout = new QVBoxLayout(this);
@@ -32,6 +34,16 @@ PanelWindow::PanelWindow(PopoverView* view, SettingsPage* settings)
     connect(view_, &PopoverView::contentChanged, this, [this] {
         if (isVisible()) fitAndPlace();
     });
+    if (history_) {
+        history_->setParent(this);
+        layout->addWidget(history_);
+        history_->hide();
+        connect(view_, &PopoverView::historyRequested, this, [this] { showHistory(true); });
+        connect(history_, &HistoryPage::backRequested, this, [this] { showHistory(false); });
+        connect(history_, &HistoryPage::contentChanged, this, [this] {
+            if (isVisible() && history_->isVisibleTo(this)) fitAndPlace();
+        });
+    }
     if (!settings_) return;
     settings_->setParent(this);
     layout->addWidget(settings_);
@@ -50,10 +62,21 @@ void PanelWindow::showSettings(bool on) {
     first->setFocus(Qt::TabFocusReason);
 }
 
+void PanelWindow::showHistory(bool on) {
+    if (!history_) return;
+    if (on) history_->refresh();
+    view_->setVisible(!on);
+    history_->setVisible(on);
+    fitAndPlace();
+    QWidget* first = on ? static_cast<QWidget*>(history_->backButton()) : view_->historyButton();
+    first->setFocus(Qt::TabFocusReason);
+}
+
 void PanelWindow::showNear(const QRect& iconGeometry) {
     iconGeometry_ = iconGeometry;
     cursorAtOpen_ = QCursor::pos();
     if (settings_) settings_->hide();
+    if (history_) history_->hide();
     view_->show();
     fitAndPlace();
     show();
@@ -71,8 +94,9 @@ void PanelWindow::fitAndPlace() {
     QScreen* screen = QGuiApplication::screenAt(anchor);
     if (!screen) screen = QGuiApplication::primaryScreen();
     if (screen) view_->fitHeight(screen->availableGeometry().height() - 16);
-    const QSize size =
-        (settings_ && settings_->isVisibleTo(this) ? settings_->sizeHint() : view_->sizeHint());
+    const QSize size = settings_ && settings_->isVisibleTo(this) ? settings_->sizeHint()
+                       : history_ && history_->isVisibleTo(this) ? history_->sizeHint()
+                                                                 : view_->sizeHint();
     setFixedSize(size);
     const QRect area = screen ? screen->availableGeometry() : QRect(QPoint(0, 0), size);
     move(panelPosition(iconGeometry_, size, area, cursorAtOpen_));

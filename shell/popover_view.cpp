@@ -138,6 +138,9 @@ PopoverView::PopoverView(UIModel* model, AppActions actions, QWidget* parent)
     });
     footerRow->addWidget(loginSwitch_, 0, Qt::AlignVCenter);
     footerRow->addStretch(1);
+    historyButton_ = new IconButton(IconButton::Glyph::Chart, QStringLiteral("History"), this);
+    connect(historyButton_, &QAbstractButton::clicked, this, &PopoverView::historyRequested);
+    footerRow->addWidget(historyButton_);
     settingsButton_ = new IconButton(IconButton::Glyph::Gear, QStringLiteral("Settings"), this);
     connect(settingsButton_, &QAbstractButton::clicked, this, &PopoverView::settingsRequested);
     footerRow->addWidget(settingsButton_);

@@ -56,6 +56,7 @@ class PopoverView : public QWidget {
     SwitchToggle* loginSwitch() const { return loginSwitch_; }
     QVector<TickRow*> tickRows() const { return tickRows_; }
     IconButton* settingsButton() const { return settingsButton_; }
+    IconButton* historyButton() const { return historyButton_; }
     IconButton* reportButton() const { return reportButton_; }
     IconButton* quitButton() const { return quitButton_; }
 
@@ -64,6 +65,8 @@ class PopoverView : public QWidget {
     void contentChanged();
     // The gear button: the window shows the settings page instead.
     void settingsRequested();
+    // The chart button: the window shows the history page instead.
+    void historyRequested();
 
   protected:
     void paintEvent(QPaintEvent*) override;
@@ -101,6 +104,7 @@ class PopoverView : public QWidget {
     QLabel* safetyNote_ = nullptr;
     SwitchToggle* loginSwitch_ = nullptr;
     IconButton* settingsButton_ = nullptr;
+    IconButton* historyButton_ = nullptr;
     IconButton* reportButton_ = nullptr;
     IconButton* quitButton_ = nullptr;
     QLabel* versionLine_ = nullptr;
