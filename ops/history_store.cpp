@@ -182,7 +182,7 @@ struct HistoryStore::Connection {
 
 HistoryStore::HistoryStore(QString path, std::function<void(const QString&)> say)
     : path_(std::move(path)),
-      say_(std::move(say)),
+      say_(say ? std::move(say) : [](const QString&) {}),
       connectionName_(QStringLiteral("sweepkin-history-") + QUuid::createUuid().toString()),
       connection_(std::make_unique<Connection>()) {
     queue_.setObjectName(QStringLiteral("com.sweepkin.history"));

@@ -54,7 +54,7 @@ HistoryRead readHistoryFile(const QString& path);
 class HistoryStore {
   public:
     // `say` gets one line for the log when the store had to be moved aside or cannot be written;
-    // it is called from the store's queue, at most once per kind of trouble.
+    // it is called from the store's queue, at most once per kind of trouble. May be empty.
     HistoryStore(QString path, std::function<void(const QString&)> say);
     // Writes what is still queued, then closes the file.
     ~HistoryStore();

@@ -11,6 +11,7 @@
 
 #include "engine/procs/proc_running_apps.h"
 #include "ops/clean_run.h"
+#include "ops/history_summary.h"
 #include "ops/panel_texts.h"
 #include "ops/report_dialogs.h"
 #include "ops/scan.h"
@@ -53,11 +54,18 @@ struct World {
     }
     ProcRunningApps apps{ProcessRules{{"test.chrome", {.names = {appName}}}}};
     ActivityLog log{at("state/Sweepkin.log"), 5'242'880};
+    QDateTime now = QDateTime::currentDateTimeUtc();  // what the history records go by
+    HistoryStore history{QString::fromStdString(at("state/history.sqlite")), {}};
     Scanner scanner{model, targets, &settings};
     std::unique_ptr<CleanRun> run = std::make_unique<CleanRun>(CleanRunContext{
         model, targets, desktop, settings, apps, log, at("state/report.md"),
         [this] { model.setLastCleanText(lastCleanText(settings)); },
-        [this] { scanner.startScan(); }, [](std::chrono::milliseconds) { QThread::msleep(50); }});
+        [this] { scanner.startScan(); }, [](std::chrono::milliseconds) { QThread::msleep(50); },
+        [this](const CleanOutcome& outcome) {
+            history.add(cleanRecord(model.rows(), outcome, now, targets));
+        }});
+    const bool recording =
+        (recordMeasurements(scanner, model, history, [this] { return now; }), true);
 
     // The model's state as "rows/scanning/cleaning/free/last clean/login", and before each write.
     QString state() const {
@@ -77,6 +85,13 @@ struct World {
         QTRY_VERIFY_WITH_TIMEOUT(!model.scanning(), 30'000);
     }
 };
+
+// "watch watch clean": what made each record after the first.
+QString kinds(const QVector<HistoryRecord>& records) {
+    QStringList made;
+    for (const HistoryRecord& record : records.mid(1)) made << historyKindName(record.kind);
+    return made.join(' ');
+}
 
 }  // namespace
 
@@ -190,21 +205,22 @@ class TestCleanRun : public QObject {
         const QDateTime start = QDateTime::currentDateTime();  // a clean stores the real time
         const QString growth =
             "4 MB of caches could be cleaned: Slack 2 MB, Google Chrome 1 MB, "
-            "Safari 1 MB → panel|";
+            "Safari 1 MB\nGrew most: Slack +1 MB → panel||watch watch";
         const QString cleaned =
             "Sweepkin freed 2 MB: Cleaned: Slack 2 MB\nSkipped: Google Chrome — running → "
             "report| Cleaned 1 target(s), freed 2 MB (automatic; skipped Google Chrome — "
-            "running).\n";
+            "running).\n|watch clean scan";
         const struct {
             int minutes, autoCleanDays, lastCleanDaysAgo;  // -1: never cleaned
             QString off;  // "battery", "panel open", "panel opens" (while it measures), "watch off"
-            QString outcome;  // scans | rows then | gone | each notice and its action | log
+            QString outcome;  // scans | rows then | gone | each notice and its action | log |
+                              // the history's records
         } cases[] = {
-            {10, 7, -1, "", "2|2|slack|" + cleaned}, {11, 7, 7, "", "2|2|slack|" + cleaned},
-            {11, 7, 6, "", "2|3||" + growth},        {9, 7, -1, "", "2|3||" + growth},
-            {11, 0, -1, "", "2|3||" + growth},       {11, 7, -1, "battery", "2|0|||"},
-            {11, 7, -1, "panel open", "0|0|||"},     {11, 7, -1, "watch off", "0|0|||"},
-            {11, 7, -1, "panel opens", "1|3|||"},
+            {10, 7, -1, "", "2|2|slack|" + cleaned},    {11, 7, 7, "", "2|2|slack|" + cleaned},
+            {11, 7, 6, "", "2|3||" + growth},           {9, 7, -1, "", "2|3||" + growth},
+            {11, 0, -1, "", "2|3||" + growth},          {11, 7, -1, "battery", "2|0||||"},
+            {11, 7, -1, "panel open", "0|0||||"},       {11, 7, -1, "watch off", "0|0||||"},
+            {11, 7, -1, "panel opens", "1|3||||watch"},
         };
         for (const auto& c : cases) {
             World w;
@@ -220,6 +236,11 @@ class TestCleanRun : public QObject {
             w.settings.setBool(keys::disableWatch, c.off == "watch off");
             QDateTime clock = start;
             const QDateTime measuredAt = start.addSecs(60 * c.minutes);
+            w.now = measuredAt;
+            w.history.add({measuredAt.addDays(-1),
+                           HistoryKind::Watch,
+                           {{"slack", 1'000'000}, {"chrome", 1'200'000}, {"safari", 1'000'000}},
+                           {}});
             if (c.lastCleanDaysAgo >= 0)
                 w.settings.setDate(keys::lastClean, measuredAt.addDays(-c.lastCleanDaysAgo));
             QString picked;
@@ -231,7 +252,10 @@ class TestCleanRun : public QObject {
                                 return c.off == "panel open" || (c.off == "panel opens" && asked++);
                             },
                             [&] { picked += " → panel"; }, [&] { picked += " → report"; },
-                            [] { return DiskSpace{}; }},
+                            [] { return DiskSpace{}; },
+                            [&w](const std::optional<QDateTime>& last) {
+                                return grewMostLine(w.history.readNow(), last, w.targets);
+                            }},
                         std::chrono::minutes(10), std::chrono::hours(6));
             clock = measuredAt;
             for (int turn = 0; turn < 2; ++turn) {  // the second turn: no more on the same day
@@ -248,7 +272,8 @@ class TestCleanRun : public QObject {
             QCOMPARE(QString::number(w.scanner.scanGeneration()) + "|" +
                          QString::number(w.model.rows().size()) + "|" +
                          (exists(w.at("slack/Cache")) ? "" : "slack") + "|" +
-                         notices.sent.join(" / ") + picked + "|" + QString::fromStdString(log),
+                         notices.sent.join(" / ") + picked + "|" + QString::fromStdString(log) +
+                         "|" + kinds(w.history.readNow()),
                      c.outcome);
             QVERIFY(testing::stillRunning(&chrome) && exists(w.at("chrome/Cache/x")));
             QCOMPARE(w.settings.intValue(keys::ctCleans), 0);
