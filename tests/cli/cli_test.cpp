@@ -130,7 +130,7 @@ TEST_F(CliTest, SelfTestFailsWhenTheGuardAdmitsTheHomeOrTheConfigFolder) {
 // exact arguments count, no mode changes anything on disk. The self-test lists exactly 1 MB, not
 // one byte less; a file is measured as a file, an empty folder counts, links are not followed.
 TEST_F(CliTest, OnlyExactFlagsChooseACommandLineModeAndTheDryRunChangesNothing) {
-    enum Mode { SelfTest, Help, Version, Tray };
+    enum Mode { SelfTest, Help, Version, Tray, List, Json, History };
     // clang-format off
     const std::pair<std::vector<std::string>, Mode> cases[] = {
         {{"--selftest"}, SelfTest}, {{"--selftest", "--clear-cloudkit-now"}, SelfTest},
@@ -140,7 +140,9 @@ TEST_F(CliTest, OnlyExactFlagsChooseACommandLineModeAndTheDryRunChangesNothing) 
         {{"--version", "--selftest"}, Version}, {{"--help"}, Help}, {{"x", "-h"}, Help}, {{"--version"}, Version}, {{}, Tray},
         {{"--SELFTEST"}, Tray}, {{"--selftest=1"}, Tray}, {{" --selftest"}, Tray},
         {{"--clear-cloudkit-now=yes"}, Tray}, {{"--Clear-CloudKit-Now"}, Tray},
-        {{"--help=all"}, Tray}, {{"-V"}, Tray}};
+        {{"--help=all"}, Tray}, {{"-V"}, Tray}, {{"--list"}, List}, {{"--json", "--list"}, Json},
+        {{"--history", "--list"}, List}, {{"--list", "--selftest"}, SelfTest}, {{"--history"}, History},
+        {{"--json"}, Tray}, {{"--List"}, Tray}, {{"--history", "-h"}, Help}};
     // clang-format on
     const std::string code = "Library/Application Support/Code/";
     makeTree(home_, {kCloudKit + "/blob=1000000", "Library/Caches/com.spotify.client/d=999999",
@@ -160,8 +162,21 @@ TEST_F(CliTest, OnlyExactFlagsChooseACommandLineModeAndTheDryRunChangesNothing) 
         } else if (mode == Help) {
             EXPECT_TRUE(result.out.starts_with("Usage: sweepkin ") &&
                         result.out.find("--clear-cloudkit-now") != std::string::npos);
+        } else if (mode == Json) {
+            EXPECT_TRUE(
+                result.out.starts_with("{\n  \"schema\": 1,\n  \"rows\": [\n    {\"id\": "
+                                       "\"icloud-cloudkit-cache\", \"name\": \"iCloud (CloudKit) "
+                                       "cache\", \"bytes\": 1000000, \"ticked\": true"))
+                << result.out;
         } else {
-            EXPECT_EQ(result.out, mode == Version ? "Sweepkin 4.0\n" : "");
+            const std::map<Mode, std::string> printed = {
+                {Version, "Sweepkin 4.0\n"},
+                {Tray, ""},
+                {History, "No history yet.\n"},
+                {List,
+                 "Name                     Size  Ticked  Running\n"
+                 "iCloud (CloudKit) cache  1 MB  yes     no\n"}};
+            EXPECT_EQ(result.out, printed.at(mode));
         }
         // Exit status 0, also when the reader goes away at once (no death by SIGPIPE).
         EXPECT_EQ(mode == Tray ? 0 : result.status + sweepkin(args, {}, true).status, 0);
@@ -177,21 +192,23 @@ TEST_F(CliTest, ClearPrintsAndReportsWhatItDid) {
         bool locked;  // "locked" is read-only and the program runs as an ordinary user
         std::vector<std::string> printed;
         std::string reportLine, total;  // no total: the report cannot be written
+        std::string history;            // what --history then prints
     };
     // clang-format off
     const Case cases[] = {
         {{}, false, {"CloudKit cache: nothing to clear"}, "iCloud (CloudKit) cache: cleared 0 B",
-         "0 B"},
+         "0 B", "0 B in 0 rows, freed 0 B in 1 clean"},
         {{kCloudKit + "/r/a=2000000", kCloudKit + "/empty/nested/", kCloudKit + "/.hidden=1000000",
           "Documents/keep=4000000", kCloudKit + "/r/link->../../../../Documents/keep",
           kReport + "=10"}, false, {"CloudKit cache size before: 3 MB", "  cleared 3 MB"},
-         "iCloud (CloudKit) cache: cleared 3 MB", "3 MB"},
+         "iCloud (CloudKit) cache: cleared 3 MB", "3 MB", "3 MB in 1 row, freed 3 MB in 1 clean"},
         {{kCloudKit + "/a=1000", kCloudKit + "/locked/b=2000"}, true,
          {"CloudKit cache size before: 3 KB",
           "  could not fully clear — may need Full Disk Access"},
-         "iCloud (CloudKit) cache: cleared 1 KB (partial — needs Full Disk Access)", "1 KB"},
+         "iCloud (CloudKit) cache: cleared 1 KB (partial — needs Full Disk Access)", "1 KB",
+         "3 KB in 1 row, freed 1 KB in 1 clean"},
         {{kCloudKit + "/a=5000", ".local/state/Sweepkin=7"}, false,
-         {"CloudKit cache size before: 5 KB", "  cleared 5 KB"}, "", ""}};
+         {"CloudKit cache size before: 5 KB", "  cleared 5 KB"}, "", "", ""}};
     // clang-format on
     ::setenv("TZ", "XYZ-14", 1);
     for (const Case& c : cases) {
@@ -233,7 +250,15 @@ TEST_F(CliTest, ClearPrintsAndReportsWhatItDid) {
                                     "\n\n**Free disk now:** " + free.str(1) + "\n");
         EXPECT_EQ(exists(home(kCloudKit)) + exists(home(kCloudKit + "/locked/b")), 2 * c.locked);
         Fingerprint after = fingerprint(home_, false);
-        for (auto* tree : {&before, &after}) forget(*tree, kCloudKit), forget(*tree, kReport);
+        // The clean is kept in the history, also where no report could be written.
+        const std::string history = sweepkin({"--history"}).out;
+        EXPECT_EQ(history.substr(std::min<std::size_t>(22, history.size())),
+                  c.history.empty() ? "" : "clean  " + c.history + "\n");
+        EXPECT_EQ(history.starts_with("No history yet."), c.history.empty());
+        for (auto* tree : {&before, &after}) {
+            forget(*tree, kCloudKit), forget(*tree, kReport);
+            forget(*tree, ".local/state/Sweepkin/history.sqlite");
+        }
         for (const char* made : {".local", ".local/state", ".local/state/Sweepkin"}) {
             if (!before.contains(made)) after.erase(made);
         }
@@ -373,6 +398,10 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
             kept.push_back(folder + data);
         }
     }
+    std::set<std::string> startUnticked;
+    for (const AppTarget& target : buildCacheTargets()) {
+        if (target.startsUnticked) startUnticked.insert(target.id);
+    }
     for (const auto& [cacheDir, configDir, env] : rows) {
         SCOPED_TRACE(::testing::PrintToString(env));
         resetHome();
@@ -437,8 +466,47 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
                   selfTestOutput(selfTest.out, lines, {},
                                  cacheDir == "home/.cache/" ? "~/.cache" : tmp_ / "xdg/cache",
                                  configDir == "home/.config/" ? "~/.config" : tmp_ / "xdg/config"));
+        // What a script reads from the listing: each row's bytes are the dry run's, its paths
+        // exactly the folders that a clean then removes, and its tick the first-seen one.
+        std::set<std::string> listed, cacheFolders;
+        std::map<std::string, std::int64_t> listedBytes;
+        std::istringstream json(sweepkin({"--list", "--json"}).out);
+        const std::regex row(
+            R"re(    \{"id": "([a-z0-9-]+)", "name": "([^"]+)", "bytes": (\d+), "ticked": )re"
+            R"re((true|false), "running": (?:true|false), "paths": \[(.*)\]\},?)re");
+        for (std::string line; std::getline(json, line);) {
+            std::smatch m;
+            ASSERT_TRUE(std::regex_match(line, m, row) || line.find('"') == std::string::npos ||
+                        line == "  \"schema\": 1," || line == "  \"rows\": [")
+                << line;
+            if (m.empty()) continue;
+            listedBytes[m[2]] = std::stoll(m[3]);
+            EXPECT_EQ(m[4] == "true", !startUnticked.contains(m[1])) << m[1];
+            const std::string paths = m[5];
+            const std::regex quoted("\"([^\"]*)\"");
+            for (auto it = std::sregex_iterator(paths.begin(), paths.end(), quoted);
+                 it != std::sregex_iterator(); ++it) {
+                // A snap's items are named through its "current" link, which a script follows.
+                const std::filesystem::path item((*it)[1].str());
+                listed.insert(std::filesystem::canonical(item.parent_path()) / item.filename());
+            }
+        }
+        for (const auto& [name, folders] : found) EXPECT_EQ(listedBytes[name], 250'000LL * folders);
+        EXPECT_EQ(listedBytes.size(), std::size(found));
+        for (const std::string& entry : caches) {
+            cacheFolders.insert(tmp_ / at(entry.substr(0, entry.find(':'))));
+        }
+        for (const std::string& path : listed) {
+            const auto holder = cacheFolders.upper_bound(path);
+            EXPECT_TRUE(cacheFolders.contains(path) || (holder != cacheFolders.begin() &&
+                                                        path.starts_with(*std::prev(holder) + "/")))
+                << path;
+        }
+        for (const std::string& folder : cacheFolders)
+            EXPECT_TRUE(listed.contains(folder)) << folder;
         EXPECT_EQ(fingerprint(tmp_.path()), before) << "the dry run changed something";
         EXPECT_EQ(sweepkin({"--every-target"}, {SWEEPKIN_DELETION_DRIVER}).out, freed);
+        for (const std::string& path : listed) EXPECT_FALSE(exists(path)) << path;
         for (const std::string& entry : caches) {
             const std::string folder = at(entry.substr(0, entry.find(':')));
             EXPECT_FALSE(exists(tmp_ / folder)) << folder;
