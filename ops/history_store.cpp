@@ -223,6 +223,11 @@ bool openWhole(QSqlDatabase& db, const QString& path) {
 HistoryStore::Connection& HistoryStore::connection() {
     Connection& c = *connection_;
     if (c.thread == QThread::currentThread()) return c;
+    if (c.thread) {  // the queue's thread has been replaced: the old connection goes with it
+        c.db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(connectionName_);
+        c.rowNumbers.clear();
+    }
     c.thread = QThread::currentThread();
     c.db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName_);
     QDir().mkpath(QFileInfo(path_).path());
@@ -355,7 +360,10 @@ QVector<HistoryRecord> HistoryStore::readNow() {
 }
 
 void HistoryStore::waitForIdle() {
-    queue_.waitForDone();
+    // Not the pool's waitForDone(): that ends its thread, and the connection belongs to it.
+    std::promise<void> done;
+    queue_.start([&done] { done.set_value(); });
+    done.get_future().wait();
 }
 
 }  // namespace sweepkin

@@ -4,12 +4,19 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "ops/clean_run.h"
+#include "ops/history_summary.h"
+#include "ops/scan.h"
 #include "ops/settings.h"
+#include "shell/history_chart.h"
+#include "shell/history_page.h"
 #include "shell/palette.h"
 #include "shell/panel_placement.h"
 #include "shell/panel_widgets.h"
@@ -17,7 +24,9 @@
 #include "shell/popover_view.h"
 #include "shell/settings_page.h"
 
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
 
 namespace sweepkin {
 namespace {
@@ -62,8 +71,8 @@ void expectPictures(QWidget& view, const char* name) {
         QCoreApplication::processEvents();
         const QImage image = view.grab().toImage();
         ASSERT_TRUE(QDir().mkpath(SWEEPKIN_ARTIFACTS_DIR));
-        EXPECT_TRUE(image.save(QString(SWEEPKIN_ARTIFACTS_DIR "/panel-%1-%2.png")
-                                   .arg(name, dark ? "dark" : "light")));
+        EXPECT_TRUE(image.save(
+            QString(SWEEPKIN_ARTIFACTS_DIR "/panel-%1-%2.png").arg(name, dark ? "dark" : "light")));
         const QColor background = Palette::background.resolve(dark);
         EXPECT_EQ(image.pixelColor(2, 2), background) << name;
         for (const QLabel* label : view.findChildren<QLabel*>()) {  // every text stays readable
@@ -86,14 +95,25 @@ TEST(Panel, HeadlineListAndCleanButtonFollowTheModel) {
     } cases[] = {
         {{}, true, false, {kMeasuring, kLooking, kZero}, "scanning-empty"},
         {{chrome}, true, false, {kMeasuring, kChrome, "Clean Selected (2 MB)"}},
-        {{chrome, slack}, false, false,
-         {"3 MB of caches found", kChrome, "[ ] Slack — 1 MB", "Clean Selected (2 MB)"}, "rows"},
-        {{}, false, false,
+        {{chrome, slack},
+         false,
+         false,
+         {"3 MB of caches found", kChrome, "[ ] Slack — 1 MB", "Clean Selected (2 MB)"},
+         "rows"},
+        {{},
+         false,
+         false,
          {"0 B of caches found", "No caches found — everything is already clean ✓", kZero},
          "no-caches"},
-        {{chrome}, false, true, {"2 MB of caches found", kChrome, "Cleaning… (disabled)"}, "cleaning"},
+        {{chrome},
+         false,
+         true,
+         {"2 MB of caches found", kChrome, "Cleaning… (disabled)"},
+         "cleaning"},
         {{}, true, true, {kMeasuring, kLooking, "Cleaning… (disabled)"}},
-        {{row("Safari", std::nullopt), row("Slack", 1'000'000'000, false)}, false, false,
+        {{row("Safari", std::nullopt), row("Slack", 1'000'000'000, false)},
+         false,
+         false,
          {"1.00 GB of caches found", "[x] Safari — …", "[ ] Slack — 1.00 GB", kZero}},
     };
     for (const auto& c : cases) {
@@ -180,7 +200,7 @@ TEST(PanelWindow, KeyboardOrderAndTheSettingsPage) {
     EXPECT_EQ(tabStops(view->selectAllButton()),
               (QStringList{"Select all", "Google Chrome", "Thunderbird", "GNOME Web",
                            "Steam shader caches", "Clean Selected (3.20 GB)", "Open at Login",
-                           "Settings", "Show last cleanup report", "Quit Sweepkin"}));
+                           "History", "Settings", "Show last cleanup report", "Quit Sweepkin"}));
     expectPictures(*view, "icons");
 
     SettingsPage* page = window.settingsPage();
@@ -245,6 +265,77 @@ TEST(PanelWindow, RowsInViewAreTheOnesOnScreen) {
     window.showSettings(false);
     window.close();
     EXPECT_EQ(view->rowsInView(), QStringList());
+}
+
+// A home measured weekly for four weeks (a test clock), Slack cleaned half way: the history
+// page, reached from the footer, shows the growth with what the clean gave back counted in, and
+// until two measurements exist only says that the chart fills in.
+TEST(HistoryPage, ShowsAHomesGrowthOverWeeks) {
+    QTemporaryDir home;
+    const QByteArray savedHome = qgetenv("HOME");
+    qputenv("HOME", home.path().toUtf8());
+    const auto grow = [&home](const QString& file, qint64 bytes) {
+        QDir().mkpath(QFileInfo(home.filePath(file)).path());
+        QFile out(home.filePath(file));
+        return out.open(QIODevice::WriteOnly) && out.write(QByteArray(bytes, '\0')) == bytes;
+    };
+    const auto inHome = [](const char* id, const char* name) {
+        return AppTarget{id, name, {}, {{RootKind::Home, {}, id, {"Cache"}}}};
+    };
+    const std::vector<AppTarget> targets{inHome("slack", "Slack"),
+                                         inHome("google-chrome", "Google Chrome")};
+    UIModel model;
+    Scanner scanner(model, targets);
+    HistoryStore store(home.filePath("history.sqlite"), {});
+    QDateTime clock(QDate(2026, 5, 1), QTime(12, 0), Qt::UTC);
+    recordMeasurements(scanner, model, store, [&clock] { return clock; });
+    UIModel panelModel;
+    PanelWindow window(new PopoverView(&panelModel, AppActions{}), nullptr,
+                       new HistoryPage(&store, targets, [&clock] { return clock; }));
+    HistoryPage* page = window.historyPage();
+    const auto open = [&] {
+        window.showNear(QRect(600, 0, 24, 24));
+        QTest::keyClick(window.view()->historyButton(), Qt::Key_Space);
+        EXPECT_TRUE(page->isVisible() && page->backButton()->hasFocus());
+        store.waitForIdle();
+        QCoreApplication::processEvents();  // the store's answer comes through the event loop
+        return page->visibleTexts();
+    };
+    for (int week = 0; week <= 4; ++week) {
+        ASSERT_TRUE(
+            grow(QString("google-chrome/Cache/%1").arg(week), week ? 2'000'000 : 1'000'000));
+        ASSERT_TRUE(grow(QString("slack/Cache/%1").arg(week), 1'000'000));
+        scanner.startScan();
+        scanner.waitForIdle();
+        QTRY_VERIFY(!model.scanning());
+        if (week == 0) {
+            EXPECT_EQ(open(), (QStringList{"History", "30 days",
+                                           "The chart fills in as Sweepkin "
+                                           "measures.",
+                                           "No row grew in the last 30 days",
+                                           "Freed so far: 0 B in 0 cleans"}));
+            QTest::keyClick(page->backButton(), Qt::Key_Space);
+        }
+        if (week == 2) {
+            CleanOutcome outcome;
+            outcome.cleaned = {{"Slack", 3'000'000}};
+            ASSERT_TRUE(QDir(home.filePath("slack/Cache")).removeRecursively());
+            store.add(cleanRecord(model.rows(), outcome, clock.addSecs(3600), targets));
+        }
+        clock = clock.addDays(7);
+    }
+    clock = clock.addDays(-7);
+    EXPECT_EQ(open(), (QStringList{"History", "30 days", "Total of caches over the last 30 days",
+                                   "Grew most in the last 30 days", "Google Chrome +8 MB",
+                                   "Slack +4 MB", "Freed so far: 3 MB in 1 clean"}));
+    EXPECT_EQ(page->chart()->accessibleDescription(), "From 2 MB to 11 MB, 1 clean marked");
+    expectPictures(*page, "history");
+    QTest::keyClick(page->backButton(), Qt::Key_Tab);
+    EXPECT_TRUE(page->periodChoice()->hasFocus());
+    QTest::keyClick(page->periodChoice(), Qt::Key_Right);
+    EXPECT_EQ(page->visibleTexts().mid(1, 2),
+              (QStringList{"90 days", "Total of caches over the last 90 days"}));
+    qputenv("HOME", savedHome);
 }
 
 TEST(PanelPlacement, AgainstTheIconOrThePointerAndKeptInTheAvailableArea) {
