@@ -9,7 +9,9 @@
 #include <QThread>
 #include <QUuid>
 #include <QVariant>
+#include <algorithm>
 #include <future>
+#include <limits>
 
 namespace sweepkin {
 
@@ -85,12 +87,14 @@ bool exec(QSqlQuery& query, const QString& text) {
     return query.exec(text);
 }
 
-// Every record of `db` with its key, oldest first; `since` limits it to those from then on.
+// The records of `db` at `from` or later and before `before` (all of them by default), with
+// their keys, oldest first.
 bool loadRecords(QSqlDatabase& db, QVector<qint64>* keys, QVector<HistoryRecord>* records,
-                 std::optional<qint64> before = std::nullopt) {
+                 qint64 from = std::numeric_limits<qint64>::min(),
+                 qint64 before = std::numeric_limits<qint64>::max()) {
     QSqlQuery query(db);
     query.setForwardOnly(true);
-    QString where = before ? QStringLiteral(" WHERE at < %1").arg(*before) : QString();
+    const QString where = QStringLiteral(" WHERE at >= %1 AND at < %2").arg(from).arg(before);
     if (!query.exec(QStringLiteral("SELECT id, at, kind, cleans FROM records") + where +
                     QStringLiteral(" ORDER BY at, id"))) {
         return false;
@@ -112,9 +116,9 @@ bool loadRecords(QSqlDatabase& db, QVector<qint64>* keys, QVector<HistoryRecord>
     if (!sizes.exec(
             QStringLiteral("SELECT s.record, r.id, s.bytes, s.freed FROM sizes s JOIN rows "
                            "r ON r.n = s.row") +
-            (before
-                 ? QStringLiteral(" JOIN records c ON c.id = s.record WHERE c.at < %1").arg(*before)
-                 : QString()))) {
+            QStringLiteral(" JOIN records c ON c.id = s.record WHERE c.at >= %1 AND c.at < %2")
+                .arg(from)
+                .arg(before))) {
         return false;
     }
     while (sizes.next()) {
@@ -176,7 +180,8 @@ struct HistoryStore::Connection {
     QThread* thread = nullptr;
     bool usable = false;
     qint64 thinnedDay = -1;
-    bool saidMovedAside = false, saidUnwritable = false;
+    std::optional<qint64> thinnedUpTo;  // records before this were thinned
+    bool saidUnwritable = false;
     QHash<QString, qint64> rowNumbers;
 };
 
@@ -244,7 +249,6 @@ HistoryStore::Connection& HistoryStore::connection() {
         if (moved) {
             say_(QStringLiteral("History store was damaged; moved it to %1 and started a new one.")
                      .arg(aside));
-            c.saidMovedAside = true;
             c.usable = openWhole(c.db, path_);
         }
     }
@@ -307,12 +311,22 @@ void HistoryStore::add(HistoryRecord record) {
         // Once a day: thin what has grown old since.
         const qint64 day = record.at.toSecsSinceEpoch() / kDaySecs;
         if (ok && day != c.thinnedDay) {
+            // Only the days that crossed the line since the last thinning (all of them the first
+            // time), from the start of the day it stopped in.
+            const qint64 at = record.at.toSecsSinceEpoch();
+            const qint64 cutoff = at - kHistoryFullDays * kDaySecs;
+            const qint64 from = std::max(at - kHistoryKeptDays * kDaySecs,
+                                         c.thinnedUpTo ? *c.thinnedUpTo / kDaySecs * kDaySecs
+                                                       : std::numeric_limits<qint64>::min());
+            QSqlQuery q(db);
+            const QString dropped = QStringLiteral("(SELECT id FROM records WHERE at < %1)")
+                                        .arg(at - kHistoryKeptDays * kDaySecs);
+            ok = q.exec(QStringLiteral("DELETE FROM sizes WHERE record IN ") + dropped) &&
+                 q.exec(QStringLiteral("DELETE FROM records WHERE id IN ") + dropped);
             QVector<qint64> keys;
             QVector<HistoryRecord> old;
-            ok = loadRecords(db, &keys, &old,
-                             record.at.toSecsSinceEpoch() - kHistoryFullDays * kDaySecs);
+            ok = ok && loadRecords(db, &keys, &old, from, cutoff);
             const auto plan = thinPlan(old, record.at);
-            QSqlQuery q(db);
             for (qsizetype i = 0; ok && i < old.size(); ++i) {
                 if (plan[i] && *plan[i] == old[i]) continue;
                 q.prepare(QStringLiteral("DELETE FROM sizes WHERE record = ?"));
@@ -329,12 +343,13 @@ void HistoryStore::add(HistoryRecord record) {
                     ok = ok && q.exec() && writeSizes(keys[i], *plan[i]);
                 }
             }
-            if (ok) c.thinnedDay = day;
+            if (ok) c.thinnedDay = day, c.thinnedUpTo = cutoff;
         }
         if (ok && db.commit()) return;
         const QString why = db.lastError().text();
         db.rollback();
         c.rowNumbers.clear();
+        c.thinnedDay = -1, c.thinnedUpTo.reset();
         if (!c.saidUnwritable) {
             c.saidUnwritable = true;
             say_(QStringLiteral("History store %1 cannot be written: %2").arg(path_, why));
