@@ -6,14 +6,11 @@
 #include "engine/fs/tree_walk.h"
 #include "ops/clean_run.h"
 #include "ops/scan.h"
+#include "ops/size_text.h"
 
 namespace sweepkin {
 
 namespace {
-
-QString bytesText(qint64 bytes) {
-    return QString::fromStdString(formatBytes(bytes));
-}
 
 // A clean's outcome names its rows by display name; the history keeps their ids.
 QString idFor(const std::vector<AppTarget>& targets, const std::string& name) {
@@ -136,12 +133,12 @@ QString grewMostLine(const QVector<HistoryRecord>& records, const std::optional<
 }
 
 QString growthText(const QString& name, qint64 bytes) {
-    return name + QStringLiteral(" +") + bytesText(bytes);
+    return name + QStringLiteral(" +") + sizeText(bytes);
 }
 
 QString freedSoFarText(qint64 bytes, int cleans) {
     return QStringLiteral("Freed so far: %1 in %2 clean%3")
-        .arg(bytesText(bytes))
+        .arg(sizeText(bytes))
         .arg(cleans)
         .arg(cleans == 1 ? QString() : QStringLiteral("s"));
 }

@@ -5,16 +5,11 @@
 #include <algorithm>
 
 #include "engine/fs/sizes.h"
+#include "ops/size_text.h"
 #include "shell/palette.h"
 #include "shell/panel_widgets.h"
 
 namespace sweepkin {
-
-namespace {
-QString bytesText(qint64 bytes) {
-    return QString::fromStdString(formatBytes(bytes));
-}
-}  // namespace
 
 HistoryChart::HistoryChart(QWidget* parent) : QWidget(parent) {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -36,7 +31,7 @@ void HistoryChart::setSeries(QVector<std::pair<QDateTime, qint64>> totals,
     QString description;
     if (!totals_.isEmpty()) {
         description = QStringLiteral("From %1 to %2")
-                          .arg(bytesText(totals_.front().second), bytesText(totals_.back().second));
+                          .arg(sizeText(totals_.front().second), sizeText(totals_.back().second));
         if (!cleans_.isEmpty()) {
             description += QStringLiteral(", %1 clean%2 marked")
                                .arg(cleans_.size())
@@ -71,7 +66,7 @@ void HistoryChart::paintEvent(QPaintEvent*) {
     painter.drawLine(plot.topLeft(), plot.topRight());
     painter.setPen(secondary);
     painter.drawText(QRectF(plot.left(), 0, plot.width(), fm.height()),
-                     Qt::AlignLeft | Qt::AlignVCenter, bytesText(top));
+                     Qt::AlignLeft | Qt::AlignVCenter, sizeText(top));
     const QRectF under(plot.left(), plot.bottom() + 4, plot.width(), fm.height());
     painter.drawText(under, Qt::AlignLeft | Qt::AlignVCenter,
                      QLocale().toString(from_.toLocalTime().date(), QStringLiteral("d MMM")));
