@@ -56,7 +56,7 @@ KeptTicks currentTicks(const std::vector<AppTarget>& targets) {
         if (target.startsUnticked) startUnticked.insert(QString::fromStdString(target.id));
         idOfName.insert(QString::fromStdString(target.name), QString::fromStdString(target.id));
     }
-    const SettingsStore settings;
+    const SettingsStore settings{SettingsStore::ReadOnly{}};
     KeptTicks kept = keptTicks(settings, startUnticked);
     for (QSet<QString>* names : {&kept.unticked, &kept.seen}) {
         QSet<QString> ids;

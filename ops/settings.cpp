@@ -130,6 +130,7 @@ struct SettingsStore::Impl {
     std::optional<QString> problem;
     bool ticksUnsaved = false;
     bool listsTrusted = true;
+    bool readOnly = false;
     std::function<void(const QString&)> listener;
 
     QString path() const {
@@ -169,6 +170,7 @@ struct SettingsStore::Impl {
         const QByteArray text = in.readAll();
         if (iniParses(text)) return;
         listsTrusted = false;
+        if (readOnly) return;
         const QDateTime modified = QFileInfo(file).lastModified();
         QString copy = file + QStringLiteral(".broken");
         QFile existing(copy);
@@ -199,6 +201,7 @@ struct SettingsStore::Impl {
 
     // Written through at once: a crash right after a clean must not lose `lastClean`.
     bool write(const char* key, const QVariant& value) {
+        if (readOnly) return false;
         auto settings = open();
         settings->setValue(QLatin1String(key), value);
         settings->sync();
@@ -229,6 +232,12 @@ SettingsStore::SettingsStore() : impl_(std::make_unique<Impl>()) {
 
 SettingsStore::SettingsStore(const QString& iniPath) : impl_(std::make_unique<Impl>()) {
     impl_->iniPath = iniPath;
+    QMutexLocker lock(&storeMutex());
+    impl_->keepBrokenFile();
+}
+
+SettingsStore::SettingsStore(ReadOnly) : impl_(std::make_unique<Impl>()) {
+    impl_->readOnly = true;
     QMutexLocker lock(&storeMutex());
     impl_->keepBrokenFile();
 }

@@ -41,6 +41,10 @@ class SettingsStore {
     SettingsStore();
     // A store in the given INI file (tests).
     explicit SettingsStore(const QString& iniPath);
+    // The user's store for reading only (the command-line listings): a file that cannot be
+    // parsed is not copied aside, only distrusted. Nothing is written through it.
+    struct ReadOnly {};
+    explicit SettingsStore(ReadOnly);
     ~SettingsStore();
 
     // The file behind the store.
