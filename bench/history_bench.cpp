@@ -78,7 +78,8 @@ int main(int argc, char** argv) {
         HistoryStore store(storePath, [](const QString& said) {
             std::fprintf(stderr, "%s\n", said.toLocal8Bit().constData());
         });
-        const QDateTime start = QDateTime(QDate(2025, 1, 1), QTime(0, 0), Qt::UTC);
+        // Ending now, so that a tray started on the store finds it as a year of use leaves it.
+        const QDateTime start = QDateTime::currentDateTimeUtc().addDays(-days);
         for (int day = 0; day < days; ++day) {
             for (int turn = 0; turn < perDay; ++turn) {
                 HistoryRecord record{start.addSecs(day * 86400LL + turn * 86400LL / perDay),

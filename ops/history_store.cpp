@@ -27,6 +27,8 @@ const char* const kSchema[] = {
     "CREATE TABLE IF NOT EXISTS rows(n INTEGER PRIMARY KEY, id TEXT NOT NULL UNIQUE)",
     "CREATE TABLE IF NOT EXISTS sizes(record INTEGER NOT NULL, row INTEGER NOT NULL, "
     "bytes INTEGER, freed INTEGER, PRIMARY KEY(record, row)) WITHOUT ROWID",
+    // "thinned": records before this time (seconds) are thinned already.
+    "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value INTEGER NOT NULL)",
 };
 
 std::optional<HistoryKind> kindFromName(const QString& name) {
@@ -218,6 +220,8 @@ bool openWhole(QSqlDatabase& db, const QString& path) {
         return false;
     }
     query.finish();
+    // A few pages are all a record needs; the tray should not carry SQLite's default 2 MB cache.
+    if (!exec(query, QStringLiteral("PRAGMA cache_size = -64"))) return false;
     for (const char* statement : kSchema) {
         if (!exec(query, QString::fromLatin1(statement))) return false;
     }
@@ -315,10 +319,16 @@ void HistoryStore::add(HistoryRecord record) {
             // time), from the start of the day it stopped in.
             const qint64 at = record.at.toSecsSinceEpoch();
             const qint64 cutoff = at - kHistoryFullDays * kDaySecs;
+            QSqlQuery q(db);
+            if (!c.thinnedUpTo &&
+                q.exec(QStringLiteral("SELECT value FROM meta WHERE key = "
+                                      "'thinned'")) &&
+                q.next()) {
+                c.thinnedUpTo = q.value(0).toLongLong();
+            }
             const qint64 from = std::max(at - kHistoryKeptDays * kDaySecs,
                                          c.thinnedUpTo ? *c.thinnedUpTo / kDaySecs * kDaySecs
                                                        : std::numeric_limits<qint64>::min());
-            QSqlQuery q(db);
             const QString dropped = QStringLiteral("(SELECT id FROM records WHERE at < %1)")
                                         .arg(at - kHistoryKeptDays * kDaySecs);
             ok = q.exec(QStringLiteral("DELETE FROM sizes WHERE record IN ") + dropped) &&
@@ -343,9 +353,18 @@ void HistoryStore::add(HistoryRecord record) {
                     ok = ok && q.exec() && writeSizes(keys[i], *plan[i]);
                 }
             }
+            if (ok) {
+                q.prepare(
+                    QStringLiteral("INSERT OR REPLACE INTO meta(key, value) VALUES('thinned', ?)"));
+                q.addBindValue(cutoff);
+                ok = q.exec();
+            }
             if (ok) c.thinnedDay = day, c.thinnedUpTo = cutoff;
         }
-        if (ok && db.commit()) return;
+        if (ok && db.commit()) {
+            QSqlQuery(db).exec(QStringLiteral("PRAGMA shrink_memory"));
+            return;
+        }
         const QString why = db.lastError().text();
         db.rollback();
         c.rowNumbers.clear();
@@ -363,6 +382,7 @@ void HistoryStore::read(std::function<void(QVector<HistoryRecord>)> done) {
         QVector<qint64> keys;
         QVector<HistoryRecord> records;
         if (c.usable && !loadRecords(c.db, &keys, &records)) records.clear();
+        if (c.usable) QSqlQuery(c.db).exec(QStringLiteral("PRAGMA shrink_memory"));
         done(std::move(records));
     });
 }
