@@ -81,16 +81,21 @@ std::vector<ListedRow> listedRows() {
     ProcRunningApps running;
     Resolver resolver;
     std::vector<ListedRow> rows;
+    std::vector<AppProcesses> apps;  // the found rows' applications, as a clean tells them
     for (const AppTarget& target : values.cacheTargets) {
         const std::vector<Item> items = resolver.items(target.locations);
         if (items.empty()) continue;
-        ListedRow row{&target,
-                      pathsSize(items),
-                      kept.tickFor(QString::fromStdString(target.id)),
-                      target.bundleID && !running.instances(*target.bundleID).empty(),
-                      {}};
+        ListedRow row{
+            &target, pathsSize(items), kept.tickFor(QString::fromStdString(target.id)), false, {}};
         for (const Item& item : items) row.paths.push_back(item.path);
         rows.push_back(std::move(row));
+        apps.push_back(target.bundleID
+                           ? AppProcesses{*target.bundleID, heldFolders(resolver, target)}
+                           : AppProcesses{});
+    }
+    const std::vector<std::vector<AppInstance>> instances = runningInstances(running, apps);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        rows[i].running = rows[i].target->bundleID && !instances[i].empty();
     }
     return rows;
 }
