@@ -257,6 +257,16 @@ TEST_F(CliTest, ClearPrintsAndReportsWhatItDid) {
         EXPECT_EQ(history.substr(std::min<std::size_t>(22, history.size())),
                   c.history.empty() ? "" : "clean  " + c.history + "\n");
         EXPECT_EQ(history.starts_with("No history yet."), c.history.empty());
+        const std::string id = "\"icloud-cloudkit-cache\": \\d+";
+        EXPECT_TRUE(std::regex_match(
+            sweepkin({"--history", "--json"}).out,
+            std::regex(
+                c.history.empty()
+                    ? "\\{\n  \"schema\": 1,\n  \"records\": \\[\\]\n\\}\n"
+                    : "\\{\n  \"schema\": 1,\n  \"records\": \\[\n    \\{\"at\": \"[-0-9T:]+Z\", "
+                      "\"kind\": \"clean\", \"bytes\": \\{(" +
+                          id + ")?\\}, \"freed\": \\{(" + id +
+                          ")?\\}, \"cleans\": 1\\}\n  \\]\n\\}\n")));
         for (auto* tree : {&before, &after}) {
             forget(*tree, kCloudKit), forget(*tree, kReport);
             forget(*tree, ".local/state/Sweepkin/history.sqlite");
@@ -472,10 +482,11 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
         // exactly the folders that a clean then removes, and its tick the first-seen one.
         std::set<std::string> listed, cacheFolders;
         std::map<std::string, std::int64_t> listedBytes;
+        std::string commas;
         std::istringstream json(sweepkin({"--list", "--json"}).out);
         const std::regex row(
             R"re(    \{"id": "([a-z0-9-]+)", "name": "([^"]+)", "bytes": (\d+), "ticked": )re"
-            R"re((true|false), "running": (?:true|false), "paths": \[(.*)\]\},?)re");
+            R"re((true|false), "running": (?:true|false), "paths": \[(.*)\]\}(,?))re");
         for (std::string line; std::getline(json, line);) {
             std::smatch m;
             ASSERT_TRUE(std::regex_match(line, m, row) || line.find('"') == std::string::npos ||
@@ -483,6 +494,7 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
                 << line;
             if (m.empty()) continue;
             listedBytes[m[2]] = std::stoll(m[3]);
+            commas += m[6];  // every row but the last ends with one
             EXPECT_EQ(m[4] == "true", !startUnticked.contains(m[1])) << m[1];
             const std::string paths = m[5];
             const std::regex quoted("\"([^\"]*)\"");
@@ -495,6 +507,7 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
         }
         for (const auto& [name, folders] : found) EXPECT_EQ(listedBytes[name], 250'000LL * folders);
         EXPECT_EQ(listedBytes.size(), std::size(found));
+        EXPECT_EQ(commas, std::string(std::size(found) - 1, ','));
         for (const std::string& entry : caches) {
             cacheFolders.insert(tmp_ / at(entry.substr(0, entry.find(':'))));
         }
