@@ -35,20 +35,8 @@ QLabel* addLabel(QVBoxLayout* column, const QFont& font, QWidget* parent) {
 HistoryPage::HistoryPage(HistoryStore* store, std::vector<AppTarget> targets,
                          std::function<QDateTime()> now, QWidget* parent)
     : QWidget(parent), store_(store), targets_(std::move(targets)), now_(std::move(now)) {
-    setFixedWidth(PopoverView::kWidth);
-    auto* page = new QVBoxLayout(this);
-    page->setContentsMargins(14, 14, 14, 14);
-    page->setSpacing(12);
-
-    auto* header = new QHBoxLayout;
-    header->setSpacing(6);
-    back_ = new IconButton(IconButton::Glyph::Back, QStringLiteral("Back"), this);
+    QVBoxLayout* page = subPageLayout(this, QStringLiteral("History"), back_, title_);
     connect(back_, &QAbstractButton::clicked, this, &HistoryPage::backRequested);
-    header->addWidget(back_);
-    title_ = new QLabel(QStringLiteral("History"), this);
-    title_->setFont(title3Font());
-    header->addWidget(title_, 1);
-    page->addLayout(header);
 
     chartCard_ = new Card(this);
     auto* chartColumn = new QVBoxLayout(chartCard_);

@@ -1,6 +1,9 @@
 #include "shell/panel_widgets.h"
 
 #include <QApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
 #include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -9,6 +12,7 @@
 
 #include "shell/icons.h"
 #include "shell/palette.h"
+#include "shell/popover_view.h"
 #include "shell/row_icons.h"
 
 namespace sweepkin {
@@ -418,6 +422,23 @@ void SegmentedChoice::keyPressEvent(QKeyEvent* event) {
         default:
             QWidget::keyPressEvent(event);
     }
+}
+
+QVBoxLayout* subPageLayout(QWidget* page, const QString& title, IconButton*& back,
+                           QLabel*& titleLabel) {
+    page->setFixedWidth(PopoverView::kWidth);
+    auto* column = new QVBoxLayout(page);
+    column->setContentsMargins(14, 14, 14, 14);
+    column->setSpacing(12);
+    auto* header = new QHBoxLayout;
+    header->setSpacing(6);
+    back = new IconButton(IconButton::Glyph::Back, QStringLiteral("Back"), page);
+    header->addWidget(back);
+    titleLabel = new QLabel(title, page);
+    titleLabel->setFont(title3Font());
+    header->addWidget(titleLabel, 1);
+    column->addLayout(header);
+    return column;
 }
 
 void paintPanelPage(QWidget* page, std::initializer_list<const QWidget*> cards) {

@@ -7,6 +7,9 @@
 #include <QIcon>
 #include <QWidget>
 
+class QVBoxLayout;
+class QLabel;
+
 namespace sweepkin {
 
 // Text styles of the panel, as Qt point sizes.
@@ -153,6 +156,11 @@ class SegmentedChoice : public QWidget {
 
 // Paints a page of the panel: its background, and a soft shadow under each of its cards.
 void paintPanelPage(QWidget* page, std::initializer_list<const QWidget*> cards);
+
+// The frame of a page that stands in for the panel (settings, history): the panel's width, its
+// margins, and a header with a back button and the page's title. Returns the page's column.
+QVBoxLayout* subPageLayout(QWidget* page, const QString& title, IconButton*& back,
+                           QLabel*& titleLabel);
 
 // A 1-px horizontal rule.
 class Divider : public QWidget {

@@ -48,20 +48,8 @@ QVBoxLayout* cardColumn(Card* card) {
 
 SettingsPage::SettingsPage(SettingsStore& settings, QWidget* parent)
     : QWidget(parent), settings_(settings) {
-    setFixedWidth(PopoverView::kWidth);
-    auto* page = new QVBoxLayout(this);
-    page->setContentsMargins(14, 14, 14, 14);
-    page->setSpacing(12);
-
-    auto* header = new QHBoxLayout;
-    header->setSpacing(6);
-    back_ = new IconButton(IconButton::Glyph::Back, QStringLiteral("Back"), this);
+    QVBoxLayout* page = subPageLayout(this, QStringLiteral("Settings"), back_, title_);
     connect(back_, &QAbstractButton::clicked, this, &SettingsPage::backRequested);
-    header->addWidget(back_);
-    title_ = new QLabel(QStringLiteral("Settings"), this);
-    title_->setFont(title3Font());
-    header->addWidget(title_, 1);
-    page->addLayout(header);
 
     watchCard_ = new Card(this);
     QVBoxLayout* watchColumn = cardColumn(watchCard_);
