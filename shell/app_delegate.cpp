@@ -27,6 +27,7 @@
 #include "shell/panel_window.h"
 #include "shell/popover_view.h"
 #include "shell/settings_page.h"
+#include "shell/test_dump.h"
 
 namespace sweepkin {
 
@@ -238,7 +239,7 @@ void AppDelegate::keepTicksShown(const QStringList& seen) {
 void AppDelegate::measured() {
     statusItem_->setToolTip(trayToolTip(model_.totalBytes(), now()));
     // With SWEEPKIN_TEST_DUMP=FILE, FILE.tray holds the tooltip and the number of measurements.
-    static const QString dump = qEnvironmentVariable("SWEEPKIN_TEST_DUMP");
+    const QString dump = testDumpPath();
     if (dump.isEmpty()) return;
     QSaveFile file(dump + QStringLiteral(".tray"));
     if (!file.open(QIODevice::WriteOnly)) return;

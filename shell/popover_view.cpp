@@ -14,6 +14,7 @@
 #include "ops/size_text.h"
 #include "shell/palette.h"
 #include "shell/panel_widgets.h"
+#include "shell/test_dump.h"
 
 namespace sweepkin {
 
@@ -362,7 +363,7 @@ QStringList PopoverView::visibleTexts() const {
 void PopoverView::writeTestDump() const {
     // SWEEPKIN_TEST_DUMP names a file that receives the panel's texts after each refresh, and the
     // clean button's centre on screen, so an end-to-end run can read the panel without OCR.
-    static const QString dumpPath = qEnvironmentVariable("SWEEPKIN_TEST_DUMP");
+    const QString dumpPath = testDumpPath();
     if (dumpPath.isEmpty()) return;
     QSaveFile file(dumpPath);
     if (!file.open(QIODevice::WriteOnly)) return;

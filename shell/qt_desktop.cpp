@@ -8,6 +8,7 @@
 #include <QSaveFile>
 
 #include "shell/icons.h"
+#include "shell/test_dump.h"
 
 namespace sweepkin {
 
@@ -18,7 +19,7 @@ namespace {
 class AlertDump {
   public:
     explicit AlertDump(const Alert& alert) {
-        const QString dump = qEnvironmentVariable("SWEEPKIN_TEST_DUMP");
+        const QString dump = testDumpPath();
         if (dump.isEmpty()) return;
         path_ = dump + QStringLiteral(".alert");
         QSaveFile file(path_);
