@@ -151,24 +151,33 @@ class TestCleanRun : public QObject {
     void growthNoticeRules() {
         constexpr qint64 kGB = 1'000'000'000, kMB = 1'000'000;
         const QDateTime now = QDateTime::currentDateTime();
-        const auto due = [&](qint64 ticked, qint64 free, qint64 threshold, qint64 last = 0,
-                             int hoursAgo = 0) {
-            const NoticeHistory history{
-                last ? std::optional(last) : std::nullopt,
-                last ? std::optional(now.addSecs(-3600 * hoursAgo)) : std::nullopt};
-            return growthNoticeDue(ticked, free, 100, threshold, history, now) ? 'y' : '-';
+        const struct {
+            const char* what;
+            qint64 ticked, freePercent, threshold, last = 0;  // last: 0 for no notice yet
+            int hoursAgo = 0;
+            bool due;
+        } rows[] = {
+            {"at the threshold", 5 * kGB, 50, 5 * kGB, 0, 0, true},
+            {"just under it", 5 * kGB - 1, 50, 5 * kGB, 0, 0, false},
+            {"threshold 0: never", 9 * kGB, 50, 0, 0, 0, false},
+            {"disk under a tenth free, 500 MB", 500 * kMB, 9, 5 * kGB, 0, 0, true},
+            {"disk under a tenth free, less", 500 * kMB - 1, 9, 5 * kGB, 0, 0, false},
+            {"disk a tenth free", 500 * kMB, 10, 5 * kGB, 0, 0, false},
+            {"a notice 23 hours ago", 9 * kGB, 50, 5 * kGB, 5 * kGB, 23, false},
+            {"a notice a day ago", 9 * kGB, 50, 5 * kGB, 5 * kGB, 24, true},
+            {"within 10% for 160 hours", 55 * kGB / 10, 50, 5 * kGB, 5 * kGB, 160, false},
+            {"low disk, within 10%", 45 * kGB / 10, 9, 5 * kGB, 5 * kGB, 160, false},
+            {"over 10% more", 56 * kGB / 10, 50, 5 * kGB, 5 * kGB, 24, true},
+            {"within 10% for a week", 5 * kGB, 50, 5 * kGB, 5 * kGB, 168, true},
         };
-        const std::string thresholds{due(5 * kGB, 50, 5 * kGB), due(5 * kGB - 1, 50, 5 * kGB),
-                                     due(9 * kGB, 50, 0)};
-        const std::string lowDisk{due(500 * kMB, 9, 5 * kGB), due(500 * kMB - 1, 9, 5 * kGB),
-                                  due(500 * kMB, 10, 5 * kGB)};
-        const std::string repeats{due(9 * kGB, 50, 5 * kGB, 5 * kGB, 23),
-                                  due(9 * kGB, 50, 5 * kGB, 5 * kGB, 24),
-                                  due(55 * kGB / 10, 50, 5 * kGB, 5 * kGB, 160),
-                                  due(45 * kGB / 10, 9, 5 * kGB, 5 * kGB, 160),
-                                  due(56 * kGB / 10, 50, 5 * kGB, 5 * kGB, 24),
-                                  due(5 * kGB, 50, 5 * kGB, 5 * kGB, 168)};
-        QCOMPARE(thresholds + "|" + lowDisk + "|" + repeats, std::string("y--|y--|-y--yy"));
+        for (const auto& row : rows) {
+            const NoticeHistory history{
+                row.last ? std::optional(row.last) : std::nullopt,
+                row.last ? std::optional(now.addSecs(-3600 * row.hoursAgo)) : std::nullopt};
+            QVERIFY2(growthNoticeDue(row.ticked, row.freePercent, 100, row.threshold, history,
+                                     now) == row.due,
+                     row.what);
+        }
         const Notice notice = growthNotice(
             {CacheRow{"yarn", "Yarn", 900 * kMB, true}, CacheRow{"slack", "Slack", 400 * kMB, true},
              CacheRow{"google-chrome", "Google Chrome", 2 * kGB, true},
