@@ -19,9 +19,10 @@ bool sameEntry(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Removes one item; what went is added to `freed`. Failure::None when it is gone or was never
-// to be removed.
-Failure removeItem(const Item& item, const DescendHook* hook, std::int64_t& freed) {
+// Removes one item; what went is added to `freed`, files with several names as `links` says.
+// Failure::None when it is gone or was never to be removed.
+Failure removeItem(const Item& item, const DescendHook* hook, LinkTally& links,
+                   std::int64_t& freed) {
     // The folder that holds it, reached again by the way it was found; another folder there now
     // is not where the item was.
     const UniqueFd parent = item.openParent();
@@ -45,7 +46,7 @@ Failure removeItem(const Item& item, const DescendHook* hook, std::int64_t& free
     if (!sameEntry(now, what.st)) return Failure::InUse;
     if (what.kind != ItemKind::Folder) {
         if (::unlinkat(parentFd, name, 0) == 0) {
-            freed = addBytes(freed, countedSize(what.st));
+            freed = addBytes(freed, links.meet(what.st));
             return Failure::None;
         }
         return errno == ENOENT ? Failure::None : failureOf(errno);
@@ -70,8 +71,8 @@ Failure removeItem(const Item& item, const DescendHook* hook, std::int64_t& free
 
     // Files first, on two threads; then one pass removes the folders bottom-up, together with
     // anything the first pass left. Whatever went counts, even when something stays.
-    const WalkResult files = walkTree(dir.get(), WalkMode::UnlinkFiles, 2, hook);
-    const WalkResult rest = walkTree(dir.get(), WalkMode::RemoveAll, 1, hook);
+    const WalkResult files = walkTree(dir.get(), WalkMode::UnlinkFiles, 2, hook, &links);
+    const WalkResult rest = walkTree(dir.get(), WalkMode::RemoveAll, 1, hook, &links);
     dir.reset();
     freed = addBytes(freed, addBytes(files.bytes, rest.bytes));
     if (rest.failed) return rest.failure;
@@ -86,9 +87,11 @@ Failure removeItem(const Item& item, const DescendHook* hook, std::int64_t& free
 DeleteResult deleteCachePaths(const std::vector<Item>& items, const DeletionHooks& hooks) {
     DeleteResult result;
     const DescendHook* hook = hooks.beforeDescend ? &hooks.beforeDescend : nullptr;
+    // One tally for all the items: a file's names may lie in two of them.
+    LinkTally links;
     for (const Item& item : items) {
         if (!isSafeCachePath(item.path)) continue;
-        const Failure failure = removeItem(item, hook, result.freed);
+        const Failure failure = removeItem(item, hook, links, result.freed);
         if (failure != Failure::None) {
             result.anyFailed = true;
             result.stayed.push_back({item.path, failure});

@@ -29,6 +29,9 @@ struct DeletionHooks {
 // Removes every item whose text passes isSafeCachePath, each as a whole; what its kind says is
 // not to be removed (a mount point, another user's) stays, and counts as neither removed nor
 // failed.
+// A file with several names counts as freed once its last name went, and never while a name
+// lies outside the items: the same rule as pathsSize, so that what a row measured is what its
+// clean frees.
 DeleteResult deleteCachePaths(const std::vector<Item>& items, const DeletionHooks& hooks = {});
 
 // What the locations name now, removed as deleteCachePaths does; a folder on the way that is

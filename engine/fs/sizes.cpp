@@ -25,17 +25,17 @@ std::string fixed(double value, int precision) {
     return std::string(buffer, end);
 }
 
-std::int64_t folderBytes(int parentFd, const std::string& name) {
+std::int64_t folderBytes(int parentFd, const std::string& name, LinkTally& links) {
     UniqueFd fd(::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    return fd ? walkTree(fd.get(), WalkMode::Measure, 2).bytes : 0;
+    return fd ? walkTree(fd.get(), WalkMode::Measure, 2, nullptr, &links).bytes : 0;
 }
 
-std::int64_t sizeOf(const Item& item, int parentFd, const Classified& what) {
+std::int64_t sizeOf(const Item& item, int parentFd, const Classified& what, LinkTally& links) {
     switch (what.kind) {
         case ItemKind::Folder:
-            return folderBytes(parentFd, item.name);
+            return folderBytes(parentFd, item.name, links);
         case ItemKind::File:
-            return countedSize(what.st);
+            return links.meet(what.st);
         default:
             return 0;
     }
@@ -45,48 +45,59 @@ std::int64_t sizeOf(const Item& item, int parentFd, const Classified& what) {
 
 std::int64_t itemSize(const Item& item) {
     const UniqueFd parent = item.openParent();
-    return parent ? sizeOf(item, parent.get(), classify(parent.get(), item.name, item.ids())) : 0;
+    LinkTally links;
+    return parent ? sizeOf(item, parent.get(), classify(parent.get(), item.name, item.ids()), links)
+                  : 0;
 }
 
 std::int64_t directorySize(const Item& item) {
     const UniqueFd parent = item.openParent();
     const Classified what = parent ? classify(parent.get(), item.name, item.ids()) : Classified{};
-    return what.kind == ItemKind::Folder ? sizeOf(item, parent.get(), what) : 0;
+    LinkTally links;
+    return what.kind == ItemKind::Folder ? sizeOf(item, parent.get(), what, links) : 0;
 }
 
 std::int64_t pathsSize(const std::vector<Item>& items) {
-    struct Measured {
+    struct Found {
         std::optional<FolderID> id;   // absent when it counts nothing
         std::vector<FolderID> above;  // the folders it lies in, its own parent first
-        std::int64_t bytes = 0;
     };
-    std::vector<Measured> measured;
+    // Where each item is first, one item's folder open at a time however many there are; only
+    // then what they hold: the names of a file with several names all count in one tally.
+    std::vector<Found> found;
     for (const Item& item : items) {
-        // One item's folder open at a time, however many there are.
         const UniqueFd parent = item.openParent();
         const Classified what =
             parent ? classify(parent.get(), item.name, item.ids()) : Classified{};
-        Measured m;
+        Found f;
         if (what.kind == ItemKind::Folder || what.kind == ItemKind::File) {
-            m.id.emplace(what.st.st_dev, what.st.st_ino);
-            m.above = folderChain(parent.get());
-            m.bytes = sizeOf(item, parent.get(), what);
+            f.id.emplace(what.st.st_dev, what.st.st_ino);
+            f.above = folderChain(parent.get());
         }
-        measured.push_back(std::move(m));
+        found.push_back(std::move(f));
     }
     // An item reached a second time, or lying inside another item of the list (Chromium's
     // "*/GPUCache" also names GPUPersistentCache/GPUCache; a link may lead into another), goes
     // with the first or the enclosing one, as the clean removes it.
+    LinkTally links;
     std::int64_t total = 0;
-    for (const Measured& item : measured) {
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const Found& item = found[i];
         if (!item.id) continue;
-        const bool counted =
-            std::any_of(measured.begin(), measured.end(), [&](const Measured& other) {
-                return other.id && ((&other < &item && *other.id == *item.id) ||
-                                    std::find(item.above.begin(), item.above.end(), *other.id) !=
-                                        item.above.end());
-            });
-        if (!counted) total = addBytes(total, item.bytes);
+        const bool counted = std::any_of(found.begin(), found.end(), [&](const Found& other) {
+            return other.id &&
+                   ((&other < &item && *other.id == *item.id) ||
+                    std::find(item.above.begin(), item.above.end(), *other.id) != item.above.end());
+        });
+        if (counted) continue;
+        const UniqueFd parent = items[i].openParent();
+        const Classified what =
+            parent ? classify(parent.get(), items[i].name, items[i].ids()) : Classified{};
+        // Still the entry that was placed; anything swapped in since is not measured.
+        if (what.kind != ItemKind::Missing &&
+            FolderID(what.st.st_dev, what.st.st_ino) == *item.id) {
+            total = addBytes(total, sizeOf(items[i], parent.get(), what, links));
+        }
     }
     return total;
 }

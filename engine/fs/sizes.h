@@ -10,7 +10,8 @@
 namespace sweepkin {
 
 // What removing the item would free: a folder's files (see directorySize), a file's size as far
-// as the disk holds it, nothing for a link, a mount point, another user's entry or nothing.
+// as the disk holds it, nothing for a link, a mount point, another user's entry or nothing. A
+// file with several names counts when the item holds them all.
 std::int64_t itemSize(const Item& item);
 
 // The size of the regular files below the item when it is a folder: links are never followed,
@@ -18,7 +19,9 @@ std::int64_t itemSize(const Item& item);
 std::int64_t directorySize(const Item& item);
 
 // The itemSize of every item, one reached by two of them, or lying inside another of them,
-// counted once: what removing them all frees. Sums stop at the largest count.
+// counted once: what removing them all frees. A file with several names counts once when all of
+// them lie in the items (one row's), and nothing when one lies elsewhere: removing the items
+// then frees nothing of it. Sums stop at the largest count.
 std::int64_t pathsSize(const std::vector<Item>& items);
 
 // Bytes the user can still use on the volume of the home folder; 0 when the query fails.

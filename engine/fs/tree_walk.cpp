@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/fs/owner_rights.h"
 #include "engine/fs/ownership.h"
 #include "engine/fs/unique_fd.h"
 
@@ -100,8 +101,13 @@ class Walker;
 // State shared by the walkers of one walk.
 class Shared {
   public:
-    Shared(WalkMode mode, const Identity& root, int maxThreads, const DescendHook* hook)
-        : mode(mode), root(root), hook(hook), parallel_(maxThreads > 1) {}
+    Shared(WalkMode mode, const Identity& root, int maxThreads, const DescendHook* hook,
+           LinkTally* links)
+        : mode(mode),
+          root(root),
+          hook(hook),
+          links(links != nullptr ? *links : ownLinks_),
+          parallel_(maxThreads > 1) {}
     ~Shared() {
         if (helper_.joinable()) helper_.join();
     }
@@ -110,6 +116,7 @@ class Shared {
     const Identity root;
     const DescendHook* const hook;
     const UserIds ids = startupUserIds();  // read once, at start-up
+    LinkTally& links;
     std::atomic<std::int64_t> bytes{0};
     std::atomic<Failure> failure{Failure::None};
 
@@ -127,6 +134,7 @@ class Shared {
     void finishMainTask(Walker& walker);
 
   private:
+    LinkTally ownLinks_;
     bool offer(Task& task, bool onlyWhenIdle);
     void workLoop(Walker& walker);
     void helperMain();
@@ -168,6 +176,7 @@ class Walker {
     const dirent64* next(Frame& frame);
     void handle(const dirent64* entry);
     void descend(const char* name);
+    UniqueFd openLocked(int parentFd, const char* name);
     void finishFrame();
     void closeFrame(Frame& frame);
     std::vector<char> takeBuffer();
@@ -361,7 +370,7 @@ void Walker::handle(const dirent64* entry) {
         return;
     }
 
-    std::int64_t size = 0;
+    struct stat st {};
     if (type == DT_REG) {
         if (!haveStat && ::statx(dirFd, name, AT_SYMLINK_NOFOLLOW, kStatxMask, &sx) != 0) return;
         if (!sameMount(identityOf(sx), shared_.root)) {
@@ -369,18 +378,20 @@ void Walker::handle(const dirent64* entry) {
             if (removing()) fail(Failure::Mounted);
             return;
         }
-        if (!ownedByUserOrRoot(asStat(sx), shared_.ids)) {
+        st = asStat(sx);
+        if (!ownedByUserOrRoot(st, shared_.ids)) {
             if (removing()) fail(Failure::OthersFiles);
             return;
         }
-        if (S_ISREG(sx.stx_mode)) size = countedSize(asStat(sx));
     }
+    // A name counts once it went (or, measuring, is met); which one frees the bytes of a file
+    // with several names is the tally's to say.
     if (!removing()) {
-        bytes_ = addBytes(bytes_, size);
+        bytes_ = addBytes(bytes_, shared_.links.meet(st));
         return;
     }
     if (::unlinkat(dirFd, name, 0) == 0) {
-        bytes_ = addBytes(bytes_, size);
+        bytes_ = addBytes(bytes_, shared_.links.meet(st));
         ++stack_.back().removed;
         return;
     }
@@ -397,6 +408,7 @@ void Walker::descend(const char* name) {
     if (shared_.hook != nullptr && *shared_.hook) (*shared_.hook)(parentFd, name);
 
     UniqueFd child(::openat(parentFd, name, kDirFlags));
+    if (!child && errno == EACCES && removing()) child = openLocked(parentFd, name);
     if (!child) {
         const int error = errno;
         if (error == ENOENT || !removing()) return;  // unreadable folders count nothing
@@ -440,6 +452,8 @@ void Walker::descend(const char* name) {
         if (removing()) fail(Failure::OthersFiles);
         return;
     }
+    // Read-only on purpose: emptied all the same, once its owner may change it again.
+    if (removing() && lacksOwnerRights(st, shared_.ids)) giveOwnerRights(child.get(), st);
 
     if (shared_.mode != WalkMode::RemoveAll) {
         Task task;
@@ -461,6 +475,22 @@ void Walker::descend(const char* name) {
         closeFrame(stack_[lowestOpen_]);
         ++lowestOpen_;
     }
+}
+
+UniqueFd Walker::openLocked(int parentFd, const char* name) {
+    // A folder even its owner may not list: held without reading it, its rights given back only
+    // when it is the user's own on this file system and nobody else may change it, then opened
+    // through that same descriptor.
+    UniqueFd held(::openat(parentFd, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    Identity id;
+    struct stat st;
+    if (held && identify(held.get(), id, &st) && sameMount(id, shared_.root) &&
+        lacksOwnerRights(st, shared_.ids) && !othersMayRename(held.get(), st, shared_.ids) &&
+        giveOwnerRights(held.get(), st)) {
+        return UniqueFd(::openat(held.get(), ".", kDirFlags));
+    }
+    errno = EACCES;
+    return {};
 }
 
 void Walker::finishFrame() {
@@ -542,7 +572,7 @@ Failure failureOf(int error) {
 }
 
 std::int64_t countedSize(const struct stat& st) {
-    if (!S_ISREG(st.st_mode) || st.st_size <= 0 || st.st_nlink > 1) return 0;
+    if (!S_ISREG(st.st_mode) || st.st_size <= 0) return 0;
     const std::int64_t onDisk =
         st.st_blocks > INT64_MAX / 512 ? INT64_MAX : static_cast<std::int64_t>(st.st_blocks) * 512;
     return std::min<std::int64_t>(st.st_size, onDisk);
@@ -554,16 +584,21 @@ std::int64_t addBytes(std::int64_t a, std::int64_t b) {
     return sum;
 }
 
-WalkResult walkTree(int dirFd, WalkMode mode, int maxThreads, const DescendHook* hook) {
+WalkResult walkTree(int dirFd, WalkMode mode, int maxThreads, const DescendHook* hook,
+                    LinkTally* links) {
     Task task;
     // A descriptor of its own: a duplicate would share (and move) the caller's listing position.
     task.dir.reset(::openat(dirFd, ".", kDirFlags));
-    if (!task.dir || !identify(task.dir.get(), task.id)) {
+    struct stat st;
+    if (!task.dir || !identify(task.dir.get(), task.id, &st)) {
         if (mode == WalkMode::Measure) return {};
         return {0, true, task.dir ? Failure::Other : failureOf(errno)};
     }
     const int threads = mode == WalkMode::RemoveAll ? 1 : std::clamp(maxThreads, 1, 2);
-    Shared shared(mode, task.id, threads, hook);
+    Shared shared(mode, task.id, threads, hook, links);
+    if (mode != WalkMode::Measure && lacksOwnerRights(st, shared.ids)) {
+        giveOwnerRights(task.dir.get(), st);
+    }
     {
         Walker walker(shared);
         walker.run(task);

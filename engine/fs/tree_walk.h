@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "engine/fs/link_tally.h"
+
 namespace sweepkin {
 
 // Why something could not be removed; the first cause met is kept.
@@ -31,9 +33,8 @@ enum class Failure : std::uint8_t {
 // The cause behind a failed system call's error number.
 Failure failureOf(int error);
 
-// What a regular file counts: its logical size, but no more than it occupies on disk, so that a
-// sparse file counts what it holds; nothing when it has another name too, since removing this one
-// frees nothing while the other stays.
+// What a regular file holds: its logical size, but no more than it occupies on disk, so that a
+// sparse file counts what it holds. (Whether removing a name frees it is the LinkTally's to say.)
 std::int64_t countedSize(const struct stat& st);
 
 // Two statx results (asked with STATX_MNT_ID) lie on one mount: by mount id where the kernel
@@ -60,7 +61,13 @@ struct WalkResult {
 using DescendHook = std::function<void(int parentFd, const char* name)>;
 
 // Walks everything below the open folder `dirFd` (which is not itself removed). `maxThreads` is
-// 1 or 2. The descriptor stays owned by the caller.
-WalkResult walkTree(int dirFd, WalkMode mode, int maxThreads, const DescendHook* hook = nullptr);
+// 1 or 2. The descriptor stays owned by the caller. Files with several names count as `links`
+// says, which the walks of one row share; without it, as this walk alone meets them.
+//
+// A removal gives the owner back the rights emptying needs (list, search, write) on `dirFd` and
+// on every folder below that is the user's own: tools make their caches read-only on purpose.
+// Measuring changes nothing, and passes over what its owner may not list.
+WalkResult walkTree(int dirFd, WalkMode mode, int maxThreads, const DescendHook* hook = nullptr,
+                    LinkTally* links = nullptr);
 
 }  // namespace sweepkin

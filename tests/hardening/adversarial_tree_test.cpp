@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <filesystem>
 
 #include "engine/fs/deletion.h"
 #include "engine/fs/sizes.h"
@@ -109,6 +110,75 @@ TEST_F(AdversarialTree, HostileEntriesAtEveryLevelAreRemovedNotFollowed) {
     EXPECT_FALSE(exists(app) || exists(fifo));
 }
 
+// A file with several names frees its bytes when its last name goes: it counts once when all
+// its names lie in the row's items, and nothing while one lies elsewhere, measured and freed
+// alike. Paths are below the caches folder; "../../proj" is outside the row, in the home.
+TEST_F(AdversarialTree, FilesWithSeveralNamesCountWhenTheRowHoldsThemAll) {
+    struct Row {
+        const char* what;
+        std::vector<std::string> tree;
+        std::vector<std::pair<std::string, std::string>> links;  // an existing name, a new one
+        std::vector<std::string> items;
+        std::int64_t counted;  // measured, and freed
+    };
+    std::vector<std::string> flat;
+    std::vector<std::pair<std::string, std::string>> twins;
+    for (int i = 0; i < 3'000; ++i) {
+        flat.push_back("big/flat/" + std::to_string(i) + "=1");
+        twins.push_back({"big/flat/" + std::to_string(i), "big/twin/" + std::to_string(i)});
+    }
+    twins.push_back({"big/flat/0", "../../proj/kept"});
+    const Row rows[] = {
+        {"a web cache's blob under its record's name too",
+         {"web/Blobs/b=5000", "web/Records/x=100"},
+         {{"web/Blobs/b", "web/Records/r/b-blob"}},
+         {"web"},
+         5100},
+        {"a store linked into a project",
+         {"store/files/f=3000", "store/index=10"},
+         {{"store/files/f", "../../proj/node_modules/f"}},
+         {"store"},
+         10},
+        {"three names, one outside",
+         {"t/f=700"},
+         {{"t/f", "t/g"}, {"t/f", "../../proj/h"}},
+         {"t"},
+         0},
+        {"names in two items of the row",
+         {"a/f=4000", "b/x=1"},
+         {{"a/f", "b/g"}},
+         {"a", "b"},
+         4001},
+        {"a name in an item inside another",
+         {"c/sub/f=2000"},
+         {{"c/sub/f", "c/g"}},
+         {"c/sub", "c"},
+         2000},
+        {"an item that is a file", {"file=600", "d/"}, {{"file", "d/other"}}, {"file", "d"}, 600},
+        {"pairs met by both threads, one with a name outside", flat, twins, {"big"}, 2'999},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        makeTree(caches_, row.tree);
+        for (const auto& [name, other] : row.links) {
+            makeDirs(std::filesystem::path(caches_ + "/" + other).parent_path());
+            ASSERT_EQ(::link((caches_ + "/" + name).c_str(), (caches_ + "/" + other).c_str()), 0);
+        }
+        std::vector<std::string> paths;
+        for (const std::string& item : row.items) paths.push_back(caches_ + "/" + item);
+        Resolver resolver;
+        EXPECT_EQ(pathsSize(resolver.items(below(paths))), row.counted);
+        EXPECT_EQ(deleteLocations(resolver, below(paths)).freed, row.counted);
+        for (const std::string& path : paths) EXPECT_FALSE(exists(path)) << path;
+        for (const auto& [name, other] : row.links) {
+            if (other.starts_with("../")) {
+                EXPECT_TRUE(exists(caches_ + "/" + other)) << other;
+            }
+        }
+        removeTree(home_ + "/proj");
+    }
+}
+
 // A "*" with 5,000 matches among 2,000 folders without one, under a limit of 256 descriptors:
 // measured and removed whole, as the folders are reached one at a time.
 TEST_F(AdversarialTree, ThousandsOfMatchesUnderAFewDescriptors) {
@@ -132,38 +202,60 @@ TEST_F(AdversarialTree, ThousandsOfMatchesUnderAFewDescriptors) {
                  exists(caches_ + "/profiles/p4999/Cache"));
 }
 
-// As an ordinary user: measuring passes over what it cannot read and counts the rest; the
-// removal takes what it can, fails, and counts what went of a path it could not remove whole. A
-// caches folder that may be searched but not read is no obstacle; one that may not be searched
-// is a failure, not "nothing to do".
-TEST_F(AdversarialTree, UnreadableAndReadOnlyFoldersAsAnOrdinaryUser) {
-    const std::string locked = caches_ + "/locked", readOnly = caches_ + "/readonly";
-    makeTree(caches_, {"locked/ok.bin=100", "locked/sealed/secret.bin=200", "locked/z/after=20",
-                       "readonly/ro/f1=300", "plain/c.bin=500", "empty-sealed/",
-                       "unsearchable/in/Cache/f=7"});
+// As an ordinary user: measuring passes over what it cannot read and counts the rest. The
+// removal gives the owner back the rights to empty the user's own folders inside what it
+// removes: a module cache's read-only tree (folders 0555, files 0444) and a build's, helper
+// folders even their owner may not list (0000, 0044). A link in them (a build's "install" link,
+// a link to a source in the workspace) goes as a link; the folder an item lies in is never
+// changed, so an item in a read-only folder is emptied but stays; one in a folder that may not
+// be searched is a failure, not "nothing to do".
+TEST_F(AdversarialTree, ReadOnlyAndUnreadableFoldersAsAnOrdinaryUser) {
+    const std::string locked = caches_ + "/locked", mod = caches_ + "/mod",
+                      build = caches_ + "/bazel/_bazel_u", shut = caches_ + "/shut",
+                      lib = mod + "/example.com/lib@v1.0.0", out = build + "/base/bin/t_dir";
+    makeTree(caches_,
+             {"locked/ok.bin=100", "locked/sealed/secret.bin=200", "locked/helper/h.bin=30",
+              "locked/z/after=20", "plain/c.bin=500", "empty-sealed/",
+              "mod/example.com/lib@v1.0.0/lib.go=300", "mod/example.com/lib@v1.0.0/sub/x=50",
+              "mod/cache/download/v.zip=5", "bazel/_bazel_u/base/bin/t_dir/sub/f.txt=40",
+              "bazel/_bazel_u/base/install->" + decoy_ + "/a",
+              "bazel/_bazel_u/base/src/hello.c->" + documents_ + "/notes.txt", "shut/item/f=60",
+              "unsearchable/in/Cache/f=7"});
+    for (const std::string& file : {lib + "/lib.go", lib + "/sub/x", out + "/sub/f.txt"}) {
+        ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+    }
     giveToNobody(root_);  // decoys included: only the program's care keeps them intact
     const std::pair<std::string, mode_t> modes[] = {{locked + "/sealed", 0},
-                                                    {readOnly + "/ro", 0500},
+                                                    {locked + "/helper", 0044},
                                                     {caches_ + "/empty-sealed", 0},
-                                                    {caches_ + "/unsearchable", 0600},
-                                                    {caches_, 0300}};
+                                                    {lib + "/sub", 0555},
+                                                    {lib, 0555},
+                                                    {mod + "/example.com", 0555},
+                                                    {mod, 0555},
+                                                    {out + "/sub", 0555},
+                                                    {out, 0555},
+                                                    {decoy_ + "/a/b", 0555},
+                                                    {decoy_ + "/a", 0555},
+                                                    {shut, 0555},
+                                                    {caches_ + "/unsearchable", 0600}};
     for (const auto& [folder, mode] : modes) ASSERT_EQ(::chmod(folder.c_str(), mode), 0);
     before_ = decoys();
     const std::string outcome = runInChild([&] {
         if (::geteuid() == 0 && !dropPrivileges()) return "cannot drop privileges"s;
-        const std::string clean = measureThenDelete(
-            locked, {locked, readOnly, caches_ + "/plain", caches_ + "/empty-sealed"});
         const std::string cache = caches_ + "/unsearchable/in/Cache";
-        return clean + " " + std::to_string(sizeAt(locked)) + " " +
+        return measureThenDelete(mod, {mod}) + ", " + measureThenDelete(build, {build}) + ", " +
+               measureThenDelete(locked, {locked, caches_ + "/plain", caches_ + "/empty-sealed"}) +
+               ", " + measureThenDelete(shut + "/item", {shut + "/item"}) + ", " +
                measureThenDelete(cache, {cache});
     });
-    EXPECT_EQ(outcome, "120 620 1 permission denied 0 0 0 1 permission denied");
-    ::chmod((locked + "/sealed").c_str(), 0700);  // to look inside as its owner
-    ::chmod(caches_.c_str(), 0700);
-    for (const char* gone : {"locked/ok.bin", "locked/z", "plain", "empty-sealed"}) {
+    EXPECT_EQ(outcome,
+              "355 355 0, 40 40 0, 120 850 0, 60 60 1 permission denied, 0 0 1 permission denied");
+    for (const char* gone : {"mod", "bazel/_bazel_u", "locked", "plain", "empty-sealed"}) {
         EXPECT_FALSE(exists(caches_ + "/" + gone)) << gone;
     }
-    EXPECT_TRUE(exists(locked + "/sealed/secret.bin") && exists(readOnly + "/ro/f1"));
+    struct stat st {};
+    EXPECT_TRUE(::stat(shut.c_str(), &st) == 0 && (st.st_mode & 07777) == 0555 &&
+                exists(shut + "/item") && !exists(shut + "/item/f"));
 }
 
 // Measuring stays on the cache's own file system, as the removal does: what is mounted inside
