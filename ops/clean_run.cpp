@@ -17,14 +17,17 @@
 namespace sweepkin {
 
 namespace {
-// A target's application, told by its rules and by the folders it holds; none without one.
+// A target's application, told by its rules and by the folders it holds; a tool's (no bundle
+// id) only by the folders.
 AppProcesses processesOf(Resolver& resolver, const AppTarget& target) {
-    if (!target.bundleID) return {};
-    return {*target.bundleID, heldFolders(resolver, target)};
+    return {target.bundleID.value_or(std::string()), heldFolders(resolver, target)};
 }
+
+const QString kInUse = QStringLiteral(" — in use, skipped");
 }  // namespace
 
-Alert confirmationAlert(int count, std::int64_t total, const QStringList& runningNames) {
+Alert confirmationAlert(int count, std::int64_t total, const QStringList& runningNames,
+                        const QStringList& inUseNames) {
     Alert alert;
     alert.message = QStringLiteral("Clean %1 selected cache%2 (%3)?")
                         .arg(count)
@@ -36,6 +39,9 @@ Alert confirmationAlert(int count, std::int64_t total, const QStringList& runnin
     if (!runningNames.isEmpty()) {
         alert.informative += QStringLiteral("\n\nThese apps are open and will be closed first: ") +
                              runningNames.join(QStringLiteral(", ")) + QLatin1Char('.');
+    }
+    if (!inUseNames.isEmpty()) {
+        alert.informative += QStringLiteral("\n\n") + inUseNames.join(kInUse + '\n') + kInUse;
     }
     alert.warning = true;
     alert.buttons << QStringLiteral("Clean") << QStringLiteral("Cancel");
@@ -91,15 +97,17 @@ void CleanRun::cleanSelected() {
     std::vector<AppProcesses> apps;
     for (const AppTarget& target : chosen) apps.push_back(processesOf(resolver, target));
     const auto running = runningInstances(ctx_.runningApps, apps);
-    QStringList runningNames;
+    QStringList runningNames, inUseNames;
     for (std::size_t i = 0; i < chosen.size(); ++i) {
-        if (chosen[i].bundleID && !running[i].empty()) {
-            runningNames << QString::fromStdString(chosen[i].name);
+        if (!running[i].empty()) {
+            (chosen[i].bundleID ? runningNames : inUseNames)
+                << QString::fromStdString(chosen[i].name);
         }
     }
 
     ctx_.desktop.closePanel();
-    const Alert alert = confirmationAlert(static_cast<int>(chosen.size()), total, runningNames);
+    const Alert alert =
+        confirmationAlert(static_cast<int>(chosen.size()), total, runningNames, inUseNames);
     if (ctx_.desktop.runAlert(alert) != 0) return;
 
     ctx_.model.setCleaning(true);
@@ -157,6 +165,15 @@ CleanOutcome CleanRun::runClean(const std::vector<AppTarget>& chosen, RunningApp
     Resolver resolver;  // the roots, opened once for the whole clean
     for (const AppTarget& target : chosen) {
         const AppProcesses app = processesOf(resolver, target);
+        // A tool has nothing to close: while a process of the user's holds its caches (a build
+        // daemon, an IDE, a lock held open), its row waits for the next clean, whoever started
+        // this one, and the process is never signalled.
+        if (!target.bundleID && !app.folders.empty() &&
+            !runningApps.holders({app.folders}).front().empty()) {
+            outcome.inUse.push_back(target.name);
+            outcome.lines.push_back(target.name + kInUse.toStdString());
+            continue;
+        }
         // Nobody is there to see an application close: its row waits for the next clean.
         if (automatic && target.bundleID && !runningInstances(runningApps, app).empty()) {
             outcome.skipped.push_back(target.name);
@@ -188,6 +205,11 @@ CleanOutcome CleanRun::runClean(const std::vector<AppTarget>& chosen, RunningApp
     QString line = QStringLiteral("Cleaned %1 target(s), freed %2%3.")
                        .arg(outcome.cleaned.size())
                        .arg(sizeText(outcome.cleared), note);
+    if (!outcome.inUse.empty()) {
+        QStringList names;
+        for (const std::string& name : outcome.inUse) names << QString::fromStdString(name);
+        line += QLatin1Char(' ') + names.join(QStringLiteral(", ")) + kInUse + QLatin1Char('.');
+    }
     if (kLinuxLocations && !outcome.stayed.empty()) {
         line += QStringLiteral(" Could not remove ") +
                 QString::fromStdString(stayedText(outcome.stayed)) + QLatin1Char('.');

@@ -28,6 +28,7 @@ struct CleanOutcome {
     std::vector<std::string> lines;  // one per chosen target, in catalogue order
     std::vector<std::pair<std::string, std::int64_t>> cleaned;  // name and bytes freed
     std::vector<std::string> skipped;  // an automatic clean's rows whose application runs
+    std::vector<std::string> inUse;    // tools' rows skipped while a process holds their caches
     std::int64_t cleared = 0;
     std::int64_t freeBefore = 0;
     std::int64_t freeAfter = 0;
@@ -51,8 +52,10 @@ struct CleanRunContext {
     std::function<void(const CleanOutcome&)> cleaned = {};
 };
 
-// The confirmation dialog's texts for `count` targets holding `total` bytes.
-Alert confirmationAlert(int count, std::int64_t total, const QStringList& runningNames);
+// The confirmation dialog's texts for `count` targets holding `total` bytes; the tools in use
+// are named one a line, "Gradle — in use, skipped".
+Alert confirmationAlert(int count, std::int64_t total, const QStringList& runningNames,
+                        const QStringList& inUseNames = {});
 
 // "~/.cache/spotify (permission denied), ~/.config/Slack/Cache (in use)".
 std::string stayedText(const std::vector<Stayed>& stayed);
@@ -72,7 +75,8 @@ class CleanRun : public QObject {
     void cleanSelected();
 
     // Main thread, the scheduled clean: the rows named `ids`, unattended. No dialog, nothing
-    // counted in `ctCleans`, no application closed: a running one's row is skipped. `done` gets
+    // counted in `ctCleans`, no application closed: a running one's row is skipped (a tool's in
+    // use is skipped by either clean). `done` gets
     // the outcome here, after the texts are refreshed and a rescan is started.
     void cleanAutomatically(const QStringList& ids, std::function<void(const CleanOutcome&)> done);
 

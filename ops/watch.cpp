@@ -60,6 +60,9 @@ Notice cleanNotice(const CleanOutcome& outcome) {
     for (const std::string& name : outcome.skipped) {
         skipped << QString::fromStdString(name) + QStringLiteral(" — running");
     }
+    for (const std::string& name : outcome.inUse) {
+        skipped << QString::fromStdString(name) + QStringLiteral(" — in use");
+    }
     QStringList body;
     if (!cleaned.isEmpty())
         body << QStringLiteral("Cleaned: ") + cleaned.join(QStringLiteral(", "));

@@ -38,7 +38,13 @@ void addOnce(std::vector<std::string>& folders, std::string folder) {
 
 std::vector<std::string> heldFolders(Resolver& resolver, const AppTarget& target) {
     std::vector<std::string> folders;
-    if (!target.bundleID) return folders;
+    if (!target.bundleID) {
+        for (const Item& item : resolver.items(target.locations)) {
+            addOnce(folders, item.path);
+            addOnce(folders, kernelPath(item));
+        }
+        return folders;
+    }
     for (const Location& location : target.locations) {
         // An empty folder is the root itself (a tool's folder, the home): everyone's, not the
         // application's.
@@ -72,7 +78,10 @@ std::vector<std::vector<AppInstance>> runningInstances(RunningApps& apps,
         anyFolder ? apps.holders(folderLists) : std::vector<std::vector<AppInstance>>{};
     std::vector<std::vector<AppInstance>> result;
     for (std::size_t i = 0; i < list.size(); ++i) {
-        std::vector<AppInstance> found = apps.instances(list[i].bundleID);
+        // A tool has no rules: only what it holds tells it.
+        std::vector<AppInstance> found = list[i].bundleID.empty()
+                                             ? std::vector<AppInstance>{}
+                                             : apps.instances(list[i].bundleID);
         if (i < held.size()) {
             for (const AppInstance& instance : held[i]) {
                 if (std::none_of(found.begin(), found.end(),

@@ -44,7 +44,10 @@ class RunningApps {
 
 // The folders whose holder is the target's application: the items its locations name and each
 // location's own folder (never a root itself), as the resolver reaches them and as the kernel
-// names them. None for a target with no application to close.
+// names them. For a target with no application to close (a tool) only the items: a tool's own
+// folder holds more than its caches, and a shell standing in it is not the tool; a process
+// holding an item (a build daemon working there, an IDE's open index, a lock held open) means
+// the cache is in use.
 std::vector<std::string> heldFolders(Resolver& resolver, const AppTarget& target);
 
 // What `apps` lists for each application, by its rules and by what is held, each process once.
