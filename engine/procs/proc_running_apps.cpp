@@ -251,6 +251,41 @@ bool holdsAny(const std::vector<std::string>& held, const std::vector<std::strin
     });
 }
 
+// The "PPid:" line of /proc/PID/status.
+std::optional<int> parentOf(const std::optional<std::string>& status) {
+    if (!status) return std::nullopt;
+    const auto at = status->find("\nPPid:");
+    if (at == std::string::npos) return std::nullopt;
+    const int parent = std::atoi(status->c_str() + at + 6);
+    return parent > 0 ? std::optional<int>(parent) : std::nullopt;
+}
+
+// The main process a helper belongs to: the nearest ancestor of the user's that runs the same
+// executable and is no helper itself (a browser's zygote may stand between them). The helpers,
+// not the main process, often hold the caches (the GPU process its GPUCache, the network
+// service the HTTP cache), so a helper's hold is its application's.
+std::optional<int> mainOfHelper(int pidDir, uid_t me) {
+    char exe[4096];
+    const ssize_t n = ::readlinkat(pidDir, "exe", exe, sizeof exe - 1);
+    if (n <= 0) return std::nullopt;
+    const std::string_view path(exe, static_cast<std::size_t>(n));
+    std::optional<int> parent = parentOf(readSmallFileAt(pidDir, "status"));
+    for (int depth = 0; parent && *parent > 1 && depth < 8; ++depth) {
+        UniqueFd dir(::open(("/proc/" + std::to_string(*parent)).c_str(),
+                            O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!dir) return std::nullopt;
+        const auto status = readSmallFileAt(dir.get(), "status");
+        char target[4096];
+        const ssize_t m = ::readlinkat(dir.get(), "exe", target, sizeof target - 1);
+        if (uidOf(status) != me || m <= 0 ||
+            std::string_view(target, static_cast<std::size_t>(m)) != path)
+            return std::nullopt;
+        if (!isHelperProcess(readSmallFileAt(dir.get(), "cmdline"))) return parent;
+        parent = parentOf(status);
+    }
+    return std::nullopt;
+}
+
 int pidfdOpen(int pid) {
 #ifdef SYS_pidfd_open
     return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
@@ -384,11 +419,20 @@ std::vector<std::vector<AppInstance>> ProcRunningApps::holders(
         for (std::size_t i = 0; i < folderLists.size(); ++i) {
             if (holdsAny(held, folderLists[i])) matched.push_back(i);
         }
-        if (matched.empty() || isHelperProcess(readSmallFileAt(pidDir.get(), "cmdline"))) continue;
+        if (matched.empty()) continue;
         const auto stat = statFieldsOf(readSmallFileAt(pidDir.get(), "stat"));
         if (!stat || stat->state == 'Z' || stat->state == 'X') continue;
-        if (const auto instance = track(pid, stat->startTime)) {
-            for (const std::size_t i : matched) result[i].push_back(*instance);
+        std::optional<AppInstance> instance;
+        if (!isHelperProcess(readSmallFileAt(pidDir.get(), "cmdline"))) {
+            instance = track(pid, stat->startTime);
+        } else if (const auto main = mainOfHelper(pidDir.get(), me)) {
+            if (const auto started = startTime(*main)) instance = track(*main, *started);
+        }
+        if (!instance) continue;
+        for (const std::size_t i : matched) {
+            if (std::none_of(result[i].begin(), result[i].end(),
+                             [&](const AppInstance& a) { return a.pid == instance->pid; }))
+                result[i].push_back(*instance);
         }
     }
     return result;

@@ -31,9 +31,9 @@ class ProcRunningApps : public RunningApps {
     // this registry until the process is no longer listed.
     std::vector<AppInstance> instances(const std::string& bundleID) override;
 
-    // The user's own main processes (real uid, helpers left out) whose working folder or an open
-    // file is at or below one of a list's folders, from the links of /proc/PID/cwd and
-    // /proc/PID/fd only. Tracked like the instances above.
+    // The user's own main processes (real uid) whose working folder or an open file is at or
+    // below one of a list's folders, from the links of /proc/PID/cwd and /proc/PID/fd only; a
+    // helper's hold is its main process's. Tracked like the instances above.
     std::vector<std::vector<AppInstance>> holders(
         const std::vector<std::vector<std::string>>& folderLists) override;
 

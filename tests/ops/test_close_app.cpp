@@ -76,8 +76,13 @@ const StandIn kStandIns[] = {
     {"h/.local/share/Steam/ubuntu12_32/steam", "com.valvesoftware.Steam"},
     // Where no rule looks, told by what they hold: Obsidian's AppImage (mounted below /tmp) with a
     // file of a cache open, Discord's tarball in ~/Applications working in its own folder. Not a
-    // helper holding a cache, nor a shell in the cache home, which holds Chrome's folder.
+    // helper holding a cache on its own, nor a shell in the cache home, which holds Chrome's
+    // folder; a main process whose helper child holds the cache is.
     {"tmp/.mount_ObsidiXb12/obsidian", "md.obsidian.Obsidian", {}, "h/.config/obsidian/GPUCache/0"},
+    {"h/Applications/Discord2/Discord --spawn-helper",
+     "com.discordapp.Discord",
+     {},
+     "h/.config/discord/GPUCache/2"},
     {"h/Applications/Discord/Discord", "com.discordapp.Discord", "h/.config/discord"},
     {"h/Applications/Discord/Discord --type=gpu-process", "", {}, "h/.config/discord/Cache/1"},
     {"usr/bin/bash", "", "h/.cache"},
