@@ -10,6 +10,7 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QRegularExpression>
+#include <QSet>
 #include <QSettings>
 #include <QVariant>
 #include <algorithm>
@@ -47,24 +48,36 @@ std::optional<bool> asBool(const QVariant& v) {
 }
 
 // Whether every line of an INI file is one QSettings reads as it was meant: a section, a
-// comment, a blank or `key=value` whose quotes close on the same line. A stray quote would make
-// the reader take every following line into that value, and the next write would keep it so.
+// comment, a blank or `key=value` whose quotes close on the same line, each key once in its
+// section. A stray quote or a backslash at the end would make the reader take the following
+// lines into that value, an unquoted ';' would end it there, and of a key given twice (in one
+// section, or in a section given twice) only the last counts: an untick written first is lost.
 bool iniParses(const QByteArray& text) {
+    QSet<QByteArray> keys;
+    QByteArray section = "General";
     for (QByteArray line : text.split('\n')) {
         line = line.trimmed();
         if (line.isEmpty() || line.startsWith(';') || line.startsWith('#')) continue;
         if (line.startsWith('[')) {
             if (!line.endsWith(']')) return false;
+            section = line.mid(1, line.size() - 2).trimmed();
             continue;
         }
         const qsizetype equals = line.indexOf('=');
         if (equals <= 0) return false;
+        const QByteArray key = QByteArray::fromPercentEncoding(line.left(equals).trimmed());
+        if (key.contains('"')) return false;
+        const QByteArray where = section + '/' + key;
+        if (keys.contains(where)) return false;
+        keys.insert(where);
         bool quoted = false;
         for (qsizetype i = equals + 1; i < line.size(); ++i) {
             if (line[i] == '\\') {
-                ++i;
+                if (++i == line.size()) return false;
             } else if (line[i] == '"') {
                 quoted = !quoted;
+            } else if (line[i] == ';' && !quoted) {
+                return false;
             }
         }
         if (quoted) return false;

@@ -113,6 +113,12 @@ class TestSettings : public QObject {
             {"untickedRows=Steam shader caches\nseenRows=slack", true, 0, false, false},
             {"seenRows=slack", true, 0, false, false},
             {"notifyBytes=\"5\nautoCleanDays=7", true, 0, false, false, true},
+            // Of a key given twice only the last counts; a ';' ends a value: the unticks go.
+            {"untickedRows=steam-shader-caches\nseenRows=steam-shader-caches\n[General]"
+             "\nuntickedRows=",
+             true, 0, false, false, true},
+            {"untickedRows=slack;steam-shader-caches\nseenRows=steam-shader-caches", true, 0, false,
+             false, true},
         };
         int n = 0;
         for (const Row& row : rows) {
