@@ -227,6 +227,8 @@ void AppDelegate::openPanel() {
     refreshTexts();
     startScan();
     panel_->showNear(statusItem_ ? statusItem_->geometry() : QRect());
+    // A new opening starts every row's second afresh, however soon after the last one it comes.
+    seenRows_->observe({}, seenClock_.elapsed());
     seenTimer_.start();
 }
 
