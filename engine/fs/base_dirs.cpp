@@ -245,6 +245,7 @@ BaseDirs resolveBaseDirs(std::string_view home, const BaseDirVariables& variable
     }
     for (const auto& [tool, items] : tools) {
         const auto value = variables.tools.find(tool.name);
+        const std::string& toolName = tool.name;  // clang 14 captures no structured binding
         std::string folder;
         if (value != variables.tools.end()) {
             const std::string text = validatedBaseDir(value->second, home, "");
@@ -255,7 +256,7 @@ BaseDirs resolveBaseDirs(std::string_view home, const BaseDirVariables& variable
                 std::any_of(theirs.begin(), theirs.end(),
                             [&](const Place& other) { return within(other, p); }) ||
                 std::any_of(keepers.begin(), keepers.end(), [&](const auto& other) {
-                    return other.first != tool.name && within(other.second, p);
+                    return other.first != toolName && within(other.second, p);
                 });
             struct stat st;
             const bool notAFolder = ::lstat(text.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
