@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # verify-real-apps.sh - field check of Sweepkin against the caches that real Debian applications
 # write: Thunderbird, GNOME Web, the Go toolchain, npm, Yarn, pip, Mesa, the tumbler thumbnailer,
-# ccache, Go's module cache and Gradle.
+# ccache, Go's module cache, Gradle, Cargo and Bazel.
 # Not part of the test suite. It installs nothing; on Debian 12 it needs:
 #   sudo apt-get install thunderbird epiphany-browser golang-go yarnpkg python3-pip python3-venv \
-#       mesa-utils xvfb tumbler dbus dbus-x11 libglib2.0-bin iproute2 ccache gcc gradle
+#       mesa-utils xvfb tumbler dbus dbus-x11 libglib2.0-bin iproute2 ccache gcc gradle cargo git \
+#       bazel-bootstrap
 # plus npm (Debian's npm package, or the npm that ships with another Node.js build).
 # It takes about two minutes.
 #
@@ -17,7 +18,7 @@
 #   CLEAN_CMD    shell command run (bash -c, in the fresh HOME) with the fresh HOME exported and
 #                XDG_* unset; unset/empty = skip the removal step.
 #   APPS         subset of "thunderbird epiphany go npm yarn pip mesa thumbnails ccache gomod
-#                gradle" (default: all).
+#                gradle cargo bazel" (default: all).
 #   ROWS_REQUIRED  1 = a self-test that does not list an application's row fails that application
 #                (default 0: the rows are only reported).
 #   KEEP         1 = keep the temp folder (its path is printed), default 0.
@@ -52,7 +53,7 @@ set -u
 set -o pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/fieldcheck/lib.sh"
 
-FC_APPS=${APPS:-"thunderbird epiphany go npm yarn pip mesa thumbnails ccache gomod gradle"}
+FC_APPS=${APPS:-"thunderbird epiphany go npm yarn pip mesa thumbnails ccache gomod gradle cargo bazel"}
 # one port for every GNOME Web run: web storage belongs to the origin, port included
 SITE_PORT=${SITE_PORT:-$((20000 + RANDOM % 20000))}
 
@@ -275,6 +276,83 @@ populate_gradle() {
     gradle_build
 }
 check_gradle() { rm -rf "$VHOME/src/gp/build"; gradle_build; }
+
+# ---- Cargo: an offline build against a file:// registry and a file:// git dependency, then an install
+# of the program; afterwards it builds again (the registry and the git repository are still there) ----
+needs_cargo() { fc_need cargo git sha256sum; }
+cargo_git() { fc_env git -c user.name=fc -c user.email=fc@localhost "$@" >>"$LOGS/cargo.out" 2>&1; }
+cargo_build() {
+    (cd "$VHOME/src/capp" && fc_offline cargo build >>"$LOGS/cargo.out" 2>&1 &&
+        [ "$(fc_offline ./target/debug/capp)" = "tiny 42" ])
+}
+populate_cargo() {
+    local s=$VHOME/src reg=$VHOME/src/reg sum d
+    mkdir -p "$s" "$reg/dl" "$reg/index/ti/ny" "$VHOME/.cargo"
+    (cd "$s" && fc_offline cargo new --lib --vcs none tinydep && fc_offline cargo new --lib --vcs none gitdep &&
+        fc_offline cargo new --vcs none capp) >>"$LOGS/cargo.out" 2>&1 || return 1
+    sed -i '/^edition/a description = "d"\nlicense = "MIT"' "$s/tinydep/Cargo.toml"
+    echo 'pub fn n() -> u32 { 42 }' > "$s/tinydep/src/lib.rs"
+    echo 'pub fn name() -> &'"'"'static str { "tiny" }' > "$s/gitdep/src/lib.rs"
+    (cd "$s/tinydep" && fc_offline cargo package --allow-dirty --no-verify >>"$LOGS/cargo.out" 2>&1) || return 1
+    cp "$s/tinydep/target/package/tinydep-0.1.0.crate" "$reg/dl/" || return 1
+    sum=$(sha256sum "$reg/dl/tinydep-0.1.0.crate" | cut -d' ' -f1)
+    echo '{"dl":"file://'"$reg"'/dl/{crate}-{version}.crate"}' > "$reg/index/config.json"
+    echo '{"name":"tinydep","vers":"0.1.0","deps":[],"cksum":"'"$sum"'","features":{},"yanked":false}' \
+        > "$reg/index/ti/ny/tinydep"
+    for d in "$reg/index" "$s/gitdep"; do
+        cargo_git -C "$d" init -q && cargo_git -C "$d" add -A && cargo_git -C "$d" commit -qm init || return 1
+    done
+    # the user's own settings and login beside the caches
+    printf '[registries.local]\nindex = "file://%s/index"\n' "$reg" > "$VHOME/.cargo/config.toml"
+    printf '[registries.local]\ntoken = "secret"\n' > "$VHOME/.cargo/credentials.toml"
+    printf 'tinydep = { version = "0.1", registry = "local" }\ngitdep = { git = "file://%s/gitdep" }\n' "$s" \
+        >> "$s/capp/Cargo.toml"
+    echo 'fn main() { println!("{} {}", gitdep::name(), tinydep::n()); }' > "$s/capp/src/main.rs"
+    cargo_build && (cd "$s/capp" && fc_offline cargo install --path . >>"$LOGS/cargo.out" 2>&1)
+}
+check_cargo() { rm -rf "$VHOME/src/capp/target"; cargo_build && [ -x "$VHOME/.cargo/bin/capp" ]; }
+
+# ---- Bazel: a genrule and a rule that makes a tree artifact (read-only folders), built offline with the
+# home's and the workspace's .bazelrc; its server is stopped; afterwards it builds again. Debian's Bazel
+# links every output base to its installation in /usr/share/bazel, which must come through intact ----
+needs_bazel() { fc_need bazel; [ -d /usr/share/bazel ] || fc_die "/usr/share/bazel missing"; }
+bazel_install_listing() { find /usr/share/bazel -printf '%y %s %T@ %l %P\n' 2>/dev/null | sort | md5sum; }
+bazel_run() { # inside, where the loopback the client and server talk over is up
+    cd "$HOME/bz" || return 1
+    bazel build //:t //:g >>"$LOGS/bazel.out" 2>&1
+    local rc=$?
+    bazel shutdown >>"$LOGS/bazel.out" 2>&1
+    [ $rc = 0 ] && [ -f bazel-bin/t_dir/sub/f.txt ] && [ "$(cat bazel-bin/g.txt)" = "made by a genrule" ]
+}
+populate_bazel() {
+    local w=$VHOME/bz
+    mkdir -p "$w" && touch "$w/WORKSPACE"
+    cat > "$w/defs.bzl" <<'EOF'
+def _impl(ctx):
+    d = ctx.actions.declare_directory(ctx.label.name + "_dir")
+    ctx.actions.run_shell(outputs = [d], command = "mkdir -p %s/sub && echo hi > %s/sub/f.txt" % (d.path, d.path))
+    return [DefaultInfo(files = depset([d]))]
+
+treegen = rule(implementation = _impl)
+EOF
+    cat > "$w/BUILD" <<'EOF'
+load(":defs.bzl", "treegen")
+
+treegen(name = "t")
+
+genrule(name = "g", srcs = ["msg.in"], outs = ["g.txt"], cmd = "cp $< $@")
+EOF
+    echo "made by a genrule" > "$w/msg.in"
+    echo "build --color=no" > "$VHOME/.bazelrc"
+    echo "build --show_progress_rate_limit=5" > "$w/.bazelrc"
+    bazel_install_listing > "$WORK/bazel-install.md5"
+    fc_inside bazel_run
+}
+check_bazel() {
+    [ "$(bazel_install_listing)" = "$(cat "$WORK/bazel-install.md5")" ] ||
+        { echo "/usr/share/bazel changed during the removal"; return 1; }
+    fc_inside bazel_run
+}
 
 # ---- the check ------------------------------------------------------------------------------------------
 fc_start "$@"
