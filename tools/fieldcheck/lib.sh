@@ -138,7 +138,9 @@ fc_cleanup() {
     fc_stop_kids
     fc_kill_recorded
     [ "$FC_X11_EXISTED" = 0 ] && rmdir /tmp/.X11-unix 2>/dev/null
-    if [ "${KEEP:-0}" = 1 ]; then echo "kept: $WORK"; else rm -rf "$WORK"; fi
+    # Bazel's tree artifacts and Go's modules are read-only folders, which an ordinary user
+    # cannot empty without giving them write permission back (chmod -R skips the links inside)
+    if [ "${KEEP:-0}" = 1 ]; then echo "kept: $WORK"; else chmod -R u+w "$WORK" 2>/dev/null; rm -rf "$WORK"; fi
 }
 fc_table() { # fc_table APP KIND : the values of that application's rows of that kind
     awk -v a="$1" -v k="$2" '$1 == a && $2 == k { sub(/^[ \t]*[^ \t]+[ \t]+[^ \t]+[ \t]+/, ""); print }' "$FC_TABLE"
