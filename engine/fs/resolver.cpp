@@ -110,12 +110,11 @@ std::vector<std::string> matches(int fd, std::string_view component) {
 
 }  // namespace
 
-// A tool's folder goes whole. Moved by its variable onto another entry's folders (at or above
-// them, or anywhere in the application's own folder that holds them), it would take what they
-// keep beside their caches and count their caches twice: then the tool has no folder. Compared by
-// what the folders are on disk (a link of the user's or a file system that ignores case can make
-// two texts one folder), and by text with the other entries' "*" components too, for the folders
-// that are not there yet.
+// A tool's folder goes whole. Moved by its variable onto another entry's folders (at, above or
+// below them), it would take what they keep beside their caches and count their caches twice:
+// then the tool has no folder. Compared by what the folders are on disk (a link of the user's
+// or a file system that ignores case can make two texts one folder), and by text with the other
+// entries' "*" components too, for the folders that are not there yet.
 void leaveOutOverlappingTools(Places& places) {
     Resolver resolver(places);
     const auto overlap = [](std::string_view pattern, std::string_view folder) {
@@ -154,15 +153,10 @@ void leaveOutOverlappingTools(Places& places) {
         const auto onDisk = [&](const Location& location) {
             for (const auto& [at, what] : reached) {
                 if (*at != location) continue;
-                // At or above a folder on their way or one of their items, or inside the
-                // application's own folder that holds their items (beside them: an IDE's local
-                // history, a test runner's browser profiles).
-                const auto inside = [&](const std::vector<FolderID>& ids) {
-                    return std::any_of(ids.begin(), ids.end(),
-                                       [&](const FolderID& id) { return has(chain, id); });
-                };
+                // At or above a folder on their way or one of their items, or inside an item.
                 return has(what.ways, chain.front()) || has(what.items, chain.front()) ||
-                       inside(what.owns) || inside(what.items);
+                       std::any_of(what.items.begin(), what.items.end(),
+                                   [&](const FolderID& id) { return has(chain, id); });
             }
             return false;
         };
@@ -170,9 +164,7 @@ void leaveOutOverlappingTools(Places& places) {
             for (const Location& location : target.locations) {
                 if (location.root == RootKind::ToolFolder && location.app == variable) continue;
                 bool same = !chain.empty() && onDisk(location);
-                Location own = location;
-                own.items = {""};
-                for (const std::string& pattern : resolver.patterns(own)) {
+                for (const std::string& pattern : resolver.patterns(location)) {
                     same = same || overlap(pattern, folder);
                 }
                 if (same) dropped.push_back(variable);
@@ -378,21 +370,6 @@ bool Resolver::isRootFolder(int fd) {
                rootFolders_->end();
 }
 
-bool Resolver::holdsRootFolder(const FolderID& id) {
-    if (!rootChains_) {
-        rootChains_.emplace();
-        for (const std::string& folder :
-             {homePrefix(places_.home), places_.cacheHome, places_.configHome, places_.dataHome}) {
-            const UniqueFd fd(folder.empty() ? -1
-                                             : ::open(folder.c_str(), kPathFlags | O_DIRECTORY));
-            if (!fd) continue;
-            const std::vector<FolderID> chain = folderChain(fd.get());
-            rootChains_->insert(rootChains_->end(), chain.begin(), chain.end());
-        }
-    }
-    return std::find(rootChains_->begin(), rootChains_->end(), id) != rootChains_->end();
-}
-
 void Resolver::expand(const Location& location, std::string_view item, std::vector<Item>& out,
                       std::vector<Stayed>* unreachable, Reached* reached) {
     const Root* start = root(location);
@@ -437,13 +414,6 @@ void Resolver::descend(const Expansion& expansion, std::size_t at, int fd, const
         if (last) {
             // A literal item counts when something is there (a link, when what it names is).
             if (elsewhere && !nameSaysCache(name)) continue;
-            // Never a folder that is or holds one the roots hang from (a cache home set to a
-            // tool's caches folder): it holds every other row's folders, and what they keep
-            // beside their caches.
-            if (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode) &&
-                holdsRootFolder({st.st_dev, st.st_ino})) {
-                continue;
-            }
             if (wildcard || ::fstatat(fd, name.c_str(), &st, 0) == 0) {
                 if (!way) {
                     way = std::make_shared<const Way>(
@@ -467,9 +437,6 @@ void Resolver::descend(const Expansion& expansion, std::size_t at, int fd, const
         if (entered.reach != Reach::Reached || ::fstat(entered.fd.get(), &st) != 0 ||
             ((elsewhere || jumps) && at == 0 && isRootFolder(entered.fd.get()))) {
             continue;
-        }
-        if (expansion.reached != nullptr && at + 1 == expansion.own) {
-            expansion.reached->owns.emplace_back(st.st_dev, st.st_ino);
         }
         if (expansion.reached != nullptr) {
             const std::vector<FolderID> chain =
