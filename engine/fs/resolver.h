@@ -1,19 +1,9 @@
 #pragma once
 // The one way a catalogue location's items are reached, for counting and for deleting alike: from
 // a folder only the user controls, down one component at a time by descriptor (O_PATH, so
-// search permission is enough, as for `rm -rf`), following exactly the links that only the user
-// can have made. Which links those are is a property of the kind of root, written once, in the
-// table at the top of resolver.cpp:
-// - the way to a root (the home, the XDG folders, ~/.var/app, ~/snap) takes a link only when the
-//   user made it: the user's own (or root's, outside the home), its only name (link count 1), in
-//   a folder where nobody else may add entries, and not in or below ~/.var/app or ~/snap; no
-//   folder on the way may be another user's or one where others may rename entries;
-// - below a root: a snap's "current" link to a revision name beside it, and the application's
-//   own folder right under the cache or config home (when it is not the item; behind it, only
-//   items named for a cache);
-// - nothing else: not at or below ~/.var/app/<id> or ~/snap/<name>, not below an application's
-//   own folder, not on the way to ~/Library on Linux, and never the item itself, which is taken
-//   as it is (a link is a link); where no link is followed, no mount point is entered.
+// search permission is enough, as for `rm -rf`). Which links and mount points each position
+// lets through, and what taking one entails, is the link policy (link_policy.h); the resolver
+// executes it and never follows the item itself, which is taken as it is (a link is a link).
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -28,6 +18,7 @@
 #include <vector>
 
 #include "engine/catalogue/app_target.h"
+#include "engine/fs/item_kind.h"
 #include "engine/fs/ownership.h"
 #include "engine/fs/tree_walk.h"
 #include "engine/fs/unique_fd.h"
@@ -54,7 +45,7 @@ struct Stayed {
 struct Way {
     struct Step {
         std::string name;
-        std::uint8_t follow;  // the resolver's rule for links at this position
+        std::uint8_t rules;  // the link policy's PassRules at this position
         FolderID id;
     };
     std::shared_ptr<const UniqueFd> root;
@@ -76,23 +67,6 @@ struct Item {
     UniqueFd openParent() const;
     const UserIds& ids() const { return way->rules->ids; }
 };
-
-enum class ItemKind {
-    Missing,  // nothing there, or a link to nothing
-    Link,     // removed as itself, frees nothing
-    Mount,    // something is mounted there: neither counted nor removed
-    Others,   // another user's, or a folder others may change: neither counted nor removed
-    File,
-    Folder,
-};
-
-struct Classified {
-    ItemKind kind = ItemKind::Missing;
-    struct stat st {};  // its own status (not a link's target)
-};
-
-// What sits at `name` in `parentFd`.
-Classified classify(int parentFd, const std::string& name, const UserIds& ids);
 
 // What the locations reach on disk: every folder their items are reached through, each with its
 // real ancestors, and the items themselves, by device and inode.

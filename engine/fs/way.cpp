@@ -52,7 +52,7 @@ Opened trusted(UniqueFd fd, const std::string& text, const UserIds& ids) {
     struct stat st;
     if (!fd) return outcome(unreachable(errno));
     if (::fstat(fd.get(), &st) != 0) return outcome(Reach::Failed);
-    if (S_ISLNK(st.st_mode)) return refused(Refusal::None, text);
+    if (S_ISLNK(st.st_mode)) return refused(Refusal::NotFollowed, text);
     if (!S_ISDIR(st.st_mode)) return outcome(Reach::Absent);
     if (!ownedByUserOrRoot(st, ids)) return refused(Refusal::OthersOwn, text);
     if (othersMayRename(fd.get(), st, ids)) return refused(Refusal::OthersMayWrite, text);
@@ -108,7 +108,8 @@ Opened enterUsers(int dirFd, const std::string& dirText, const std::string& name
     }
     char buffer[4096];
     const ssize_t n = ::readlinkat(dirFd, name.c_str(), buffer, sizeof buffer);
-    if (n <= 0 || static_cast<std::size_t>(n) == sizeof buffer) return refused(Refusal::None, text);
+    if (n <= 0 || static_cast<std::size_t>(n) == sizeof buffer)
+        return refused(Refusal::NotFollowed, text);
     const std::string target(buffer, static_cast<std::size_t>(n));
     const bool absolute = target.front() == '/';
     const std::string from = absolute ? "/" : dirText;
@@ -139,9 +140,13 @@ Opened walkWay(Opened at, std::string atText, std::string_view path, const WayRu
 
 // Enters `name` by the rule of its position.
 Opened enter(int dirFd, const std::string& dirText, const std::string& name, Follow follow,
-             const WayRules& rules) {
+             bool entersMounts, const WayRules& rules) {
     if (name == "." || name == ".." || name.find('/') != std::string::npos) {
-        return refused(Refusal::None, below(dirText, name));
+        return refused(Refusal::NotFollowed, below(dirText, name));
+    }
+    // What is mounted here belongs to another folder, however it is named here.
+    if (!entersMounts && isMountPoint(dirFd, name.c_str())) {
+        return refused(Refusal::MountPoint, below(dirText, name));
     }
     switch (follow) {
         case UsersLink: {
@@ -163,19 +168,16 @@ Opened enter(int dirFd, const std::string& dirText, const std::string& name, Fol
                     revision.starts_with('x') ? revision.substr(1) : revision;
                 if (digits.empty() || digits.size() > 20 ||
                     digits.find_first_not_of("0123456789") != std::string_view::npos) {
-                    return refused(Refusal::None, below(dirText, name));
+                    return refused(Refusal::NotFollowed, below(dirText, name));
                 }
-                return enter(dirFd, dirText, std::string(revision), Never, rules);
+                return enter(dirFd, dirText, std::string(revision), Never, false, rules);
             }
             if (errno != EINVAL) return outcome(unreachable(errno));
-            return enter(dirFd, dirText, name, Never, rules);
+            return enter(dirFd, dirText, name, Never, false, rules);
         }
         case Never:
             break;
     }
-    // Where nothing is followed, nothing mounted is entered either: what lies behind it belongs
-    // to another folder, however it is named here.
-    if (isMountPoint(dirFd, name.c_str())) return refused(Refusal::None, below(dirText, name));
     return trusted(UniqueFd(::openat(dirFd, name.c_str(), kPathFlags | O_NOFOLLOW)),
                    below(dirText, name), rules.ids);
 }

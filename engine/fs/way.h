@@ -31,9 +31,11 @@ enum class Reach {
     Failed,   // there but out of reach: permissions, I/O errors
 };
 
-// Why something on the way was refused.
+// Why something on the way was refused: the rule that refused it.
 enum class Refusal {
-    None,
+    NotFollowed,     // a link its position does not follow (or a loop, or a name never taken)
+    MountPoint,      // something mounted where its position enters no mount point
+    LandsOnBase,     // a link that lands on the home, above it, or on a base folder
     OthersOwn,       // another user's folder or link (or root's, where only the user's will do)
     OthersMayWrite,  // a folder others may change, or a link anyone could have made
 };
@@ -41,7 +43,7 @@ enum class Refusal {
 struct Opened {
     Reach reach = Reach::Absent;
     UniqueFd fd;  // an O_PATH descriptor of the folder
-    Refusal why = Refusal::None;
+    Refusal why = Refusal::NotFollowed;
     std::string where;  // the folder or link refused, as text
     int error = 0;      // what failed, when it failed
 };
@@ -67,10 +69,10 @@ enum class Follow : std::uint8_t {
     Any,        // macOS folders outside the caches folder: the path as the system resolves it
 };
 
-// Enters `name` in the trusted folder `dirFd` (text `dirText`) by the rule `follow`; a name that
-// is "." or "..", or holds a "/", is refused.
+// Enters `name` in the trusted folder `dirFd` (text `dirText`) by the rule `follow`, and a mount
+// point there only with `entersMounts`; a name that is "." or "..", or holds a "/", is refused.
 Opened enter(int dirFd, const std::string& dirText, const std::string& name, Follow follow,
-             const WayRules& rules);
+             bool entersMounts, const WayRules& rules);
 
 // `at`, when reached, if it is the user's own folder; else refused as another user's.
 Opened usersOwn(Opened at, const std::string& text, const UserIds& ids);
