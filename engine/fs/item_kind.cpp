@@ -13,21 +13,20 @@ namespace sweepkin {
 Classified classify(int parentFd, const std::string& name, const UserIds& ids) {
     Classified out;
     if (::fstatat(parentFd, name.c_str(), &out.st, AT_SYMLINK_NOFOLLOW) != 0) return out;
-    if (S_ISLNK(out.st.st_mode)) {
-        struct stat named;  // a link to nothing counts as nothing
-        if (::fstatat(parentFd, name.c_str(), &named, 0) == 0) out.kind = ItemKind::Link;
-        return out;
-    }
     if (isMountPoint(parentFd, name.c_str())) {
         out.kind = ItemKind::Mount;
-    } else if (!ownedByUserOrRoot(out.st, ids)) {
+        return out;
+    }
+    const UniqueFd fd(S_ISDIR(out.st.st_mode)
+                          ? ::openat(parentFd, name.c_str(), O_PATH | O_CLOEXEC | O_NOFOLLOW)
+                          : -1);
+    struct stat named;  // a link to nothing counts as nothing
+    if (whoseEntry(fd.get(), out.st, ids) != Whose::Users) {
         out.kind = ItemKind::Others;
-    } else if (!S_ISDIR(out.st.st_mode)) {
-        out.kind = ItemKind::File;
+    } else if (S_ISLNK(out.st.st_mode)) {
+        if (::fstatat(parentFd, name.c_str(), &named, 0) == 0) out.kind = ItemKind::Link;
     } else {
-        const UniqueFd fd(::openat(parentFd, name.c_str(), O_PATH | O_CLOEXEC | O_NOFOLLOW));
-        out.kind =
-            fd && !othersMayRename(fd.get(), out.st, ids) ? ItemKind::Folder : ItemKind::Others;
+        out.kind = S_ISDIR(out.st.st_mode) ? ItemKind::Folder : ItemKind::File;
     }
     return out;
 }

@@ -148,6 +148,13 @@ bool othersMayRename(int fd, const struct stat& st, const UserIds& ids) {
     return (st.st_mode & S_ISVTX) == 0 && othersMayWrite(fd, st, ids);
 }
 
+Whose whoseEntry(int fd, const struct stat& st, const UserIds& ids) {
+    if (!ownedByUserOrRoot(st, ids)) return Whose::OthersOwn;
+    if (S_ISDIR(st.st_mode) && (fd < 0 || othersMayRename(fd, st, ids)))
+        return Whose::OthersMayChange;
+    return Whose::Users;
+}
+
 bool othersMayAdd(int fd, const struct stat& st, const UserIds& ids) {
     return othersMayWrite(fd, st, ids);
 }

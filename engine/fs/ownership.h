@@ -38,6 +38,19 @@ bool isUser(uid_t owner, const UserIds& ids);
 bool isRoot(uid_t owner, const UserIds& ids);
 bool ownedByUserOrRoot(const struct stat& st, const UserIds& ids);
 
+// Whose an entry is, by the one owner rule.
+enum class Whose {
+    Users,            // the user's, or root's (root's are the user's to try)
+    OthersOwn,        // another user's
+    OthersMayChange,  // a folder others may change (or one that could not be opened to tell)
+};
+
+// The one owner rule for every kind of entry (file, folder, link, fifo, socket, device), at an
+// item and inside a cache folder alike: another user's entry, or a folder others may change, is
+// neither counted nor removed, nor is a folder on the way to one taken. `fd` is the entry opened
+// (O_PATH will do) when it is a folder, else unused; `st` its own status, not a link's target.
+Whose whoseEntry(int fd, const struct stat& st, const UserIds& ids);
+
 // Someone else may rename or remove entries in the folder `fd` (whose status is `st`): it is
 // writable by others, by a group that is not the user's private group, or an ACL entry lets
 // another user or group write; in a sticky folder only each entry's owner may, so it is safe.

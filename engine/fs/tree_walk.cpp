@@ -370,19 +370,17 @@ void Walker::handle(const dirent64* entry) {
         return;
     }
 
-    struct stat st {};
-    if (type == DT_REG) {
-        if (!haveStat && ::statx(dirFd, name, AT_SYMLINK_NOFOLLOW, kStatxMask, &sx) != 0) return;
-        if (!sameMount(identityOf(sx), shared_.root)) {
-            // A file mounted here from elsewhere is not the cache's: neither counted nor removed.
-            if (removing()) fail(Failure::Mounted);
-            return;
-        }
-        st = asStat(sx);
-        if (!ownedByUserOrRoot(st, shared_.ids)) {
-            if (removing()) fail(Failure::OthersFiles);
-            return;
-        }
+    // Every kind of entry by the same rules: a fifo, socket, device or link too.
+    if (!haveStat && ::statx(dirFd, name, AT_SYMLINK_NOFOLLOW, kStatxMask, &sx) != 0) return;
+    if (!sameMount(identityOf(sx), shared_.root)) {
+        // A file mounted here from elsewhere is not the cache's: neither counted nor removed.
+        if (removing()) fail(Failure::Mounted);
+        return;
+    }
+    const struct stat st = asStat(sx);
+    if (whoseEntry(-1, st, shared_.ids) != Whose::Users) {
+        if (removing()) fail(Failure::OthersFiles);
+        return;
     }
     // A name counts once it went (or, measuring, is met); which one frees the bytes of a file
     // with several names is the tally's to say.
@@ -443,13 +441,10 @@ void Walker::descend(const char* name) {
         if (removing()) fail(Failure::Mounted);
         return;
     }
-    if (othersMayRename(child.get(), st, shared_.ids)) {
+    if (const Whose whose = whoseEntry(child.get(), st, shared_.ids); whose != Whose::Users) {
         // Another user may move anything of theirs in here at any moment.
-        if (removing()) fail(Failure::Shared);
-        return;
-    }
-    if (!ownedByUserOrRoot(st, shared_.ids)) {
-        if (removing()) fail(Failure::OthersFiles);
+        if (removing())
+            fail(whose == Whose::OthersMayChange ? Failure::Shared : Failure::OthersFiles);
         return;
     }
     // Read-only on purpose: emptied all the same, once its owner may change it again.

@@ -54,8 +54,14 @@ Opened trusted(UniqueFd fd, const std::string& text, const UserIds& ids) {
     if (::fstat(fd.get(), &st) != 0) return outcome(Reach::Failed);
     if (S_ISLNK(st.st_mode)) return refused(Refusal::NotFollowed, text);
     if (!S_ISDIR(st.st_mode)) return outcome(Reach::Absent);
-    if (!ownedByUserOrRoot(st, ids)) return refused(Refusal::OthersOwn, text);
-    if (othersMayRename(fd.get(), st, ids)) return refused(Refusal::OthersMayWrite, text);
+    switch (whoseEntry(fd.get(), st, ids)) {
+        case Whose::OthersOwn:
+            return refused(Refusal::OthersOwn, text);
+        case Whose::OthersMayChange:
+            return refused(Refusal::OthersMayWrite, text);
+        case Whose::Users:
+            break;
+    }
     return outcome(Reach::Reached, std::move(fd));
 }
 

@@ -73,7 +73,7 @@ const std::vector<LinkRow> kLinkRows = {
     {{SnapCommon, "spotify", ".cache/s", {""}}, {"home/snap->n", "home/n/spotify/common/.cache/s/f=1"}, "r---"},
     // An application's folder in the cache or config home, unless it is the item; nothing below.
     {{CacheHome, {}, "mozilla/firefox", {"*/cache2"}}, {"home/.cache/mozilla->../m", "home/m/firefox/p/cache2/f=1"}, "r---"},
-    {{CacheHome, {}, "spotify", {""}}, {"home/.cache/spotify->../s", "home/s/f=1"}, "llll"},
+    {{CacheHome, {}, "spotify", {""}}, {"home/.cache/spotify->../s", "home/s/f=1"}, "loll"},
     // Behind it, only an item named for a cache (its text no longer says where it is), and never
     // the home or a folder above it.
     {{CacheHome, {}, "BraveSoftware/Brave-Browser", {""}}, {"home/.cache/BraveSoftware->../b", "home/b/Brave-Browser/f=1"}, "----"},

@@ -292,6 +292,55 @@ TEST_F(AdversarialTree, MountsAndOtherUsersFilesInsideACacheFolderAreLeftAlone) 
                 exists(app + "/sub/others/f"));
 }
 
+// One owner rule for every kind of entry, as an item and inside a cache folder alike: another
+// user's (uid 1), or a folder others may change, is neither counted nor removed; inside, the
+// rest goes and the path fails with the reason.
+struct OwnerRow {
+    const char* kind;
+    mode_t type;         // S_IFLNK: a link to the decoy
+    bool othersOwn;      // else the user's own, writable by all (a folder) or by nobody else
+    std::string inside;  // measured, freed, failed and why, with one user's file beside it
+    std::string asItem;
+};
+const OwnerRow kOwnerRows[] = {
+    {"fifo", S_IFIFO, true, "100 100 1 another user's files inside", "0 0 0"},
+    {"socket", S_IFSOCK, true, "100 100 1 another user's files inside", "0 0 0"},
+    {"device", S_IFCHR, true, "100 100 1 another user's files inside", "0 0 0"},
+    {"link", S_IFLNK, true, "100 100 1 another user's files inside", "0 0 0"},
+    {"file", S_IFREG, true, "100 100 1 another user's files inside", "0 0 0"},
+    {"folder", S_IFDIR, true, "100 100 1 another user's files inside", "0 0 0"},
+    {"shared folder", S_IFDIR, false, "100 100 1 other users may change a folder inside", "0 0 0"},
+    {"own fifo", S_IFIFO, false, "100 100 0", "0 0 0"},
+};
+
+TEST_F(AdversarialTree, OtherUsersEntriesOfEveryKindAreLeftAlone) {
+    if (::geteuid() != 0) GTEST_SKIP() << "another user's entries need root to make";
+    for (const OwnerRow& row : kOwnerRows) {
+        SCOPED_TRACE(row.kind);
+        for (const bool asItem : {false, true}) {
+            const std::string app = caches_ + "/app", entry = asItem ? app + "-x" : app + "/x";
+            makeTree(app, {"mine.bin=100"});
+            const int made = row.type == S_IFLNK ? ::symlink(decoy_.c_str(), entry.c_str())
+                             : row.type == S_IFDIR
+                                 ? ::mkdir(entry.c_str(), 0755)
+                                 : ::mknod(entry.c_str(), row.type | 0644, ::makedev(1, 5));
+            ASSERT_EQ(made, 0);
+            if (row.type == S_IFREG) ASSERT_EQ(::truncate(entry.c_str(), 0), 0);
+            ASSERT_EQ(row.othersOwn         ? ::lchown(entry.c_str(), 1, 1)
+                      : row.type == S_IFDIR ? ::chmod(entry.c_str(), 0777)
+                                            : 0,
+                      0);
+            const std::string path = asItem ? entry : app;
+            EXPECT_EQ(runInChild([&] { return measureThenDelete(path, {path}); }),
+                      asItem ? row.asItem : row.inside);
+            EXPECT_EQ(exists(entry), row.othersOwn || row.type == S_IFDIR);
+            removeTree(app);
+            if (row.type == S_IFDIR) removeTree(entry);
+            ::unlink(entry.c_str());
+        }
+    }
+}
+
 // A folder is replaced by a link to the decoy just before the removal opens it (on its first
 // visit, or its second once the files are gone), as another process racing the clean could do.
 // The folder moved away must survive as well.
