@@ -8,17 +8,14 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "engine/fs/owner_rights.h"
 #include "engine/fs/ownership.h"
 #include "engine/fs/unique_fd.h"
+#include "engine/fs/walk_handoff.h"
 
 namespace sweepkin {
 
@@ -28,18 +25,11 @@ constexpr std::size_t kBufferSize = 32 * 1024;
 // Descriptors a walker keeps open besides its root; deeper ancestors are closed and re-opened
 // on the way back up. With two walkers and a full queue the whole walk stays below ~30.
 constexpr std::size_t kOpenWindow = 6;
-constexpr std::size_t kQueueCapacity = 8;
-// Small folders are not worth a thread: the helper starts once this much listing was read.
-constexpr std::uint64_t kListingBytesBeforeHelper = 64 * 1024;
 
 constexpr int kDirFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-struct Identity {
-    dev_t dev = 0;
-    ino_t ino = 0;
-    std::uint64_t mountId = 0;
-    bool hasMountId = false;
-};
+using Identity = WalkIdentity;
+using Task = WalkTask;
 
 constexpr unsigned kStatxMask = STATX_TYPE | STATX_MODE | STATX_UID | STATX_GID | STATX_INO |
                                 STATX_SIZE | STATX_BLOCKS | STATX_MNT_ID;
@@ -88,29 +78,15 @@ bool isDotOrDotDot(const char* name) {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
-// One unit of work: a whole folder, or a batch of entries already listed from a large folder.
-struct Task {
-    UniqueFd dir;
-    Identity id;
-    std::vector<char> batch;  // listing bytes (getdents64 records); empty for a whole folder
-    std::size_t batchLength = 0;
-};
-
 class Walker;
 
 // State shared by the walkers of one walk.
 class Shared {
+    LinkTally ownLinks_;  // when the caller keeps no tally of its own
+
   public:
     Shared(WalkMode mode, const Identity& root, int maxThreads, const DescendHook* hook,
-           LinkTally* links)
-        : mode(mode),
-          root(root),
-          hook(hook),
-          links(links != nullptr ? *links : ownLinks_),
-          parallel_(maxThreads > 1) {}
-    ~Shared() {
-        if (helper_.joinable()) helper_.join();
-    }
+           LinkTally* links);
 
     const WalkMode mode;
     const Identity root;
@@ -119,35 +95,7 @@ class Shared {
     LinkTally& links;
     std::atomic<std::int64_t> bytes{0};
     std::atomic<Failure> failure{Failure::None};
-
-    void noteListed(std::size_t n) {
-        if (parallel_) listed_.fetch_add(n, std::memory_order_relaxed);
-    }
-
-    // Hands a subfolder to the other walker when the queue has room. On refusal the task is
-    // left untouched.
-    bool offerFolder(Task& task) { return offer(task, false); }
-    // Hands a batch of a large folder's entries over, but only to a walker that is idle.
-    bool offerBatch(Task& task) { return offer(task, true); }
-
-    // The calling thread's own first task is done; keep helping until the walk is finished.
-    void finishMainTask(Walker& walker);
-
-  private:
-    LinkTally ownLinks_;
-    bool offer(Task& task, bool onlyWhenIdle);
-    void workLoop(Walker& walker);
-    void helperMain();
-
-    const bool parallel_;
-    std::atomic<std::uint64_t> listed_{0};
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::vector<Task> queue_;
-    int busy_ = 1;  // the caller's thread starts busy with the root
-    int waiting_ = 0;
-    bool helperStarted_ = false;
-    std::thread helper_;
+    WalkHandOff handOff;  // last: its helper thread is joined before the rest goes
 };
 
 // Walks tasks depth-first with a bounded number of open descriptors.
@@ -196,64 +144,16 @@ class Walker {
     Failure failure_ = Failure::None;
 };
 
-bool Shared::offer(Task& task, bool onlyWhenIdle) {
-    if (!parallel_) return false;
-    std::lock_guard lock(mutex_);
-    if (queue_.size() >= kQueueCapacity) return false;
-    if (!helperStarted_) {
-        if (listed_.load(std::memory_order_relaxed) < kListingBytesBeforeHelper) return false;
-        helperStarted_ = true;
-        try {
-            helper_ = std::thread([this] { helperMain(); });
-        } catch (const std::system_error&) {
-            return false;  // no second thread to be had: the walk stays on this one
-        }
-    } else if (onlyWhenIdle && (waiting_ == 0 || !queue_.empty())) {
-        return false;
-    }
-    queue_.push_back(std::move(task));
-    wake_.notify_one();
-    return true;
-}
-
-void Shared::workLoop(Walker& walker) {
-    for (;;) {
-        Task task;
-        {
-            std::unique_lock lock(mutex_);
-            ++waiting_;
-            wake_.wait(lock, [this] { return !queue_.empty() || busy_ == 0; });
-            --waiting_;
-            if (queue_.empty()) {
-                wake_.notify_all();
-                return;
-            }
-            task = std::move(queue_.back());
-            queue_.pop_back();
-            ++busy_;
-        }
-        walker.run(task);
-        {
-            std::lock_guard lock(mutex_);
-            if (--busy_ == 0 && queue_.empty()) wake_.notify_all();
-        }
-    }
-}
-
-void Shared::helperMain() {
-    Walker walker(*this);
-    workLoop(walker);
-}
-
-void Shared::finishMainTask(Walker& walker) {
-    {
-        std::lock_guard lock(mutex_);
-        if (--busy_ == 0 && queue_.empty()) wake_.notify_all();
-    }
-    if (!parallel_) return;
-    workLoop(walker);
-    if (helper_.joinable()) helper_.join();
-}
+Shared::Shared(WalkMode mode, const Identity& root, int maxThreads, const DescendHook* hook,
+               LinkTally* links)
+    : mode(mode),
+      root(root),
+      hook(hook),
+      links(links != nullptr ? *links : ownLinks_),
+      handOff(maxThreads > 1, [this] {
+          Walker walker(*this);
+          handOff.workLoop([&](Task& task) { walker.run(task); });
+      }) {}
 
 void Walker::run(Task& task) {
     Frame root;
@@ -333,7 +233,7 @@ const dirent64* Walker::next(Frame& frame) {
         }
         frame.pos = 0;
         frame.length = static_cast<std::size_t>(n);
-        shared_.noteListed(frame.length);
+        shared_.handOff.noteListed(frame.length);
 
         // A large flat folder only keeps two threads busy when its listing is split up.
         if (shared_.mode != WalkMode::RemoveAll && frame.length > kBufferSize / 2) {
@@ -343,7 +243,7 @@ const dirent64* Walker::next(Frame& frame) {
                 batch.id = {frame.dev, frame.ino, 0, false};
                 batch.batch = std::move(frame.buffer);
                 batch.batchLength = frame.length;
-                if (shared_.offerBatch(batch)) {
+                if (shared_.handOff.offerBatch(batch)) {
                     frame.buffer = takeBuffer();
                     frame.length = 0;
                     continue;
@@ -454,7 +354,7 @@ void Walker::descend(const char* name) {
         Task task;
         task.dir = std::move(child);
         task.id = id;
-        if (shared_.offerFolder(task)) return;
+        if (shared_.handOff.offerFolder(task)) return;
         child = std::move(task.dir);
     }
 
@@ -597,7 +497,7 @@ WalkResult walkTree(int dirFd, WalkMode mode, int maxThreads, const DescendHook*
     {
         Walker walker(shared);
         walker.run(task);
-        shared.finishMainTask(walker);
+        shared.handOff.finishMainTask([&](Task& next) { walker.run(next); });
     }
     const Failure failure = shared.failure.load();
     return {shared.bytes.load(), failure != Failure::None, failure};
