@@ -8,6 +8,7 @@
 #include "engine/catalogue/pattern.h"
 #include "engine/fs/base_dirs.h"
 #include "engine/fs/home.h"
+#include "engine/fs/link_policy.h"
 #include "engine/fs/resolver.h"
 #include "engine/fs/safety_guard.h"
 #include "engine/fs/sizes.h"
@@ -26,14 +27,31 @@ struct GuardCase {
     bool mustAllow;
 };
 
-std::string targetLine(const AppTarget& target, Resolver& resolver) {
-    const std::vector<Item> items = resolver.items(target.locations);
-    if (items.empty()) return "  · " + target.name + ": not installed / no cache";
-
-    const std::int64_t total = pathsSize(items);
-    return "  · " + target.name + ": " + formatBytes(total) + "  [" +
-           (total >= kListThreshold ? "WOULD LIST" : "hidden (<1 MB)") + "]  — " +
-           std::to_string(items.size()) + " folder(s)";
+// The target's line, then one line for each folder or item left alone on its way and the rule
+// that refused it.
+std::string targetLines(const AppTarget& target, Resolver& resolver) {
+    const std::size_t known = resolver.refusals().size();
+    std::vector<Stayed> stayed;
+    const std::vector<Item> items = resolver.items(target.locations, &stayed);
+    std::string text;
+    if (items.empty()) {
+        text = "  · " + target.name + ": not installed / no cache";
+    } else {
+        const std::int64_t total = pathsSize(items);
+        text = "  · " + target.name + ": " + formatBytes(total) + "  [" +
+               (total >= kListThreshold ? "WOULD LIST" : "hidden (<1 MB)") + "]  — " +
+               std::to_string(items.size()) + " folder(s)";
+    }
+    for (std::size_t i = known; i < resolver.refusals().size(); ++i) {
+        const Refused& refused = resolver.refusals()[i];
+        text += "\n      left alone: " + abbreviateTilde(refused.path) + " (" +
+                std::string(refusalText(refused.why)) + ")";
+    }
+    for (const Stayed& item : stayed) {
+        if (item.why == Failure::NotCache)
+            text += "\n      left alone: " + abbreviateTilde(item.path) + " (not a cache)";
+    }
+    return text;
 }
 
 std::vector<GuardCase> guardCases(const ProcessValues& values) {
@@ -163,7 +181,7 @@ bool runSelfTest(std::FILE* out, const CachePathPredicate& isSafe) {
     printLine(out, "Caches found (only those > 1 MB are shown in the panel):");
     Resolver resolver;
     for (const AppTarget& target : values.cacheTargets) {
-        printLine(out, targetLine(target, resolver));
+        printLine(out, targetLines(target, resolver));
     }
 
     printLine(out, "");

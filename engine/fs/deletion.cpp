@@ -6,7 +6,6 @@
 
 #include <cerrno>
 
-#include "engine/fs/safety_guard.h"
 #include "engine/fs/unique_fd.h"
 
 namespace sweepkin {
@@ -90,7 +89,8 @@ DeleteResult deleteCachePaths(const std::vector<Item>& items, const DeletionHook
     // One tally for all the items: a file's names may lie in two of them.
     LinkTally links;
     for (const Item& item : items) {
-        if (!isSafeCachePath(item.path)) continue;
+        // The resolver admitted it; the text is checked again here all the same.
+        if (!item.passesGuard()) continue;
         const Failure failure = removeItem(item, hook, links, result.freed);
         if (failure != Failure::None) {
             result.anyFailed = true;
@@ -123,6 +123,8 @@ std::string failureText(Failure failure) {
             return "other users may change a folder inside";
         case Failure::OthersFiles:
             return "another user's files inside";
+        case Failure::NotCache:
+            return "not a cache";
         case Failure::None:
         case Failure::Other:
             break;

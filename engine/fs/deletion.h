@@ -26,7 +26,8 @@ struct DeletionHooks {
     std::function<void(int parentFd, const char* name)> beforeDescend;
 };
 
-// Removes every item whose text passes isSafeCachePath, each as a whole; what its kind says is
+// Removes every item whose text passes the guard (checked again: the resolver admitted it), each
+// as a whole; what its kind says is
 // not to be removed (a mount point, another user's) stays, and counts as neither removed nor
 // failed.
 // A file with several names counts as freed once its last name went, and never while a name
@@ -35,7 +36,8 @@ struct DeletionHooks {
 DeleteResult deleteCachePaths(const std::vector<Item>& items, const DeletionHooks& hooks = {});
 
 // What the locations name now, removed as deleteCachePaths does; a folder on the way that is
-// there but cannot be entered counts as a failure too.
+// there but cannot be entered, and an item the resolver refused ("not a cache"), stay and count
+// as failures too.
 DeleteResult deleteLocations(Resolver& resolver, const std::vector<Location>& locations,
                              const DeletionHooks& hooks = {});
 

@@ -65,6 +65,7 @@ struct Resolver::Expansion {
     std::size_t own;  // how many parts name the application's own folder
     std::vector<Item>* out;
     std::vector<Stayed>* unreachable;
+    std::vector<Stayed>* refused;
     Reached* reached;
 };
 
@@ -72,7 +73,8 @@ Resolver::Resolver() : Resolver(currentPlaces()) {}
 
 Resolver::Resolver(Places places)
     : places_(std::move(places)),
-      rules_(std::make_shared<const WayRules>(wayRulesFor(places_.home))) {}
+      rules_(std::make_shared<const WayRules>(wayRulesFor(places_.home))),
+      guard_(std::make_shared<const GuardTexts>(GuardTexts{places_.home, places_.cacheHome})) {}
 
 Resolver::~Resolver() = default;
 
@@ -161,6 +163,7 @@ const Resolver::Root* Resolver::root(const Location& location) {
         at = enter(at.fd.get(), text, name, followOf(pass), entersMounts(pass), *rules_);
         text = below(text, name);
     }
+    if (at.reach == Reach::Refused) noteRefusal(at.where.empty() ? text : at.where, at.why);
     slot->text = text == "/" ? "" : text;
     slot->fd = std::make_shared<const UniqueFd>(std::move(at.fd));
     slot->opened = std::move(at);
@@ -186,12 +189,18 @@ bool Resolver::isRootFolder(int fd) {
 }
 
 void Resolver::expand(const Location& location, std::string_view item, std::vector<Item>& out,
-                      std::vector<Stayed>* unreachable, Reached* reached) {
+                      std::vector<Stayed>* unreachable, std::vector<Stayed>* refused,
+                      Reached* reached) {
     const Root* start = root(location);
     if (start == nullptr) return;
-    Expansion expansion{
-        start,  &policyOf(location.root), pathComponents(location.folder), 0, &out, unreachable,
-        reached};
+    Expansion expansion{start,
+                        &policyOf(location.root),
+                        pathComponents(location.folder),
+                        0,
+                        &out,
+                        unreachable,
+                        refused,
+                        reached};
     std::vector<std::string_view>& parts = expansion.parts;
     if (!start->leaf.empty()) parts.insert(parts.begin(), start->leaf);
     expansion.own = parts.size();
@@ -227,18 +236,22 @@ void Resolver::descend(const Expansion& expansion, std::size_t at, int fd, const
         std::string path = text + "/" + name;
         struct stat st;
         if (last) {
-            // A literal item counts when something is there (a link, when what it names is).
-            if (elsewhere && !nameSaysCache(name)) continue;
-            if (wildcard || ::fstatat(fd, name.c_str(), &st, 0) == 0) {
-                if (!way) {
-                    way = std::make_shared<const Way>(
-                        Way{expansion.root->fd, expansion.root->text, steps, rules_});
-                }
-                if (expansion.reached != nullptr &&
-                    ::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-                    expansion.reached->items.emplace_back(st.st_dev, st.st_ino);
-                }
-                expansion.out->push_back(Item{way, name, std::move(path)});
+            // An item counts when something is there (a link, when what it names is).
+            if (::fstatat(fd, name.c_str(), &st, 0) != 0) continue;
+            if (expansion.reached != nullptr &&
+                ::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+                expansion.reached->items.emplace_back(st.st_dev, st.st_ino);
+            }
+            if (!way) {
+                way = std::make_shared<const Way>(
+                    Way{expansion.root->fd, expansion.root->text, steps, rules_, guard_});
+            }
+            Item item{way, name, std::move(path)};
+            // The one verdict: measured, listed and removed alike, or none of them.
+            if (item.passesGuard() && (!elsewhere || nameSaysCache(name))) {
+                expansion.out->push_back(std::move(item));
+            } else if (expansion.refused != nullptr) {
+                expansion.refused->push_back({item.path, Failure::NotCache});
             }
             continue;
         }
@@ -248,8 +261,13 @@ void Resolver::descend(const Expansion& expansion, std::size_t at, int fd, const
         if (entered.reach == Reach::Failed && expansion.unreachable != nullptr) {
             expansion.unreachable->push_back({path, failureOf(entered.error)});
         }
-        if (entered.reach != Reach::Reached || ::fstat(entered.fd.get(), &st) != 0 ||
-            (jumps && (pass & kNotOntoBase) != 0 && isRootFolder(entered.fd.get()))) {
+        // A link among a "*"'s matches is simply not a folder it names (Chromium's lock links).
+        if (entered.reach == Reach::Refused && !(wildcard && entered.why == Refusal::NotFollowed)) {
+            noteRefusal(entered.where.empty() ? path : entered.where, entered.why);
+        }
+        if (entered.reach != Reach::Reached || ::fstat(entered.fd.get(), &st) != 0) continue;
+        if (jumps && (pass & kNotOntoBase) != 0 && isRootFolder(entered.fd.get())) {
+            noteRefusal(path, Refusal::LandsOnBase);
             continue;
         }
         if (expansion.reached != nullptr) {
@@ -267,11 +285,12 @@ void Resolver::descend(const Expansion& expansion, std::size_t at, int fd, const
 }
 
 std::vector<Item> Resolver::items(const std::vector<Location>& locations,
-                                  std::vector<Stayed>* unreachable) {
+                                  std::vector<Stayed>* stayed) {
     std::vector<Item> found;
+    std::vector<Stayed> refused;
     for (const Location& location : locations) {
         for (const std::string& item : location.items) {
-            expand(location, item, found, unreachable, nullptr);
+            expand(location, item, found, stayed, stayed != nullptr ? &refused : nullptr, nullptr);
         }
     }
     std::unordered_set<std::string> seen;
@@ -279,14 +298,30 @@ std::vector<Item> Resolver::items(const std::vector<Location>& locations,
     for (Item& item : found) {
         if (seen.insert(item.path).second) out.push_back(std::move(item));
     }
+    // Refused where one location names it and admitted where another does, it goes.
+    for (Stayed& item : refused) {
+        if (seen.insert(item.path).second) stayed->push_back(std::move(item));
+    }
     return out;
+}
+
+void Resolver::noteRefusal(const std::string& path, Refusal why) {
+    if (std::none_of(refusals_.begin(), refusals_.end(),
+                     [&](const Refused& known) { return known.path == path; })) {
+        refusals_.push_back({path, why});
+    }
+}
+
+bool Item::passesGuard() const {
+    return isSafeCachePath(path, way->guard->home, way->guard->cacheHome);
 }
 
 Reached Resolver::reached(const std::vector<Location>& locations) {
     Reached out;
     std::vector<Item> found;
     for (const Location& location : locations) {
-        for (const std::string& item : location.items) expand(location, item, found, nullptr, &out);
+        for (const std::string& item : location.items)
+            expand(location, item, found, nullptr, nullptr, &out);
     }
     return out;
 }

@@ -39,6 +39,12 @@ struct Stayed {
     Failure why = Failure::Other;
 };
 
+// The texts the guard judges an item's path against: the home and the cache home the resolver
+// was given.
+struct GuardTexts {
+    std::string home, cacheHome;
+};
+
 // How the folder that holds an item is reached again: from a root the resolver keeps open, down
 // the same names by the same rules, each folder on the way the one (device and inode) that was
 // found. Items keep no descriptor of their own, so a "*" with thousands of matches holds none.
@@ -52,6 +58,7 @@ struct Way {
     std::string rootText;
     std::vector<Step> steps;
     std::shared_ptr<const WayRules> rules;
+    std::shared_ptr<const GuardTexts> guard;
 };
 
 // One entry a location names, found by the resolver: how to reach what holds it, its name, its
@@ -66,6 +73,8 @@ struct Item {
     // one found (ESTALE).
     UniqueFd openParent() const;
     const UserIds& ids() const { return way->rules->ids; }
+    // Its text passes isSafeCachePath against the resolver's home and cache home.
+    bool passesGuard() const;
 };
 
 // What the locations reach on disk: every folder their items are reached through, each with its
@@ -73,6 +82,12 @@ struct Item {
 struct Reached {
     std::vector<FolderID> ways;
     std::vector<FolderID> items;
+};
+
+// A folder or link on the way that was not taken, and the rule that refused it.
+struct Refused {
+    std::string path;
+    Refusal why;
 };
 
 // Reaches the items of locations. The roots are opened once, on first use, and kept: make one
@@ -85,13 +100,18 @@ class Resolver {
     Resolver(const Resolver&) = delete;
     Resolver& operator=(const Resolver&) = delete;
 
-    // Every item the locations name that exists now, each text once, in first-seen order. A
-    // folder on the way that is there but cannot be entered (no search permission, say) hides
-    // what is behind it; with `unreachable`, it is noted there.
+    // Every item the locations name that exists now and is admitted, each text once, in
+    // first-seen order. One verdict per item: its text passes the guard and, behind a link or
+    // mount point where the policy says so, its name says "cache". With `stayed`, what is not
+    // given is noted there: a folder on the way that is there but cannot be entered (no search
+    // permission, say), with why; an item refused, as "not a cache".
     std::vector<Item> items(const std::vector<Location>& locations,
-                            std::vector<Stayed>* unreachable = nullptr);
+                            std::vector<Stayed>* stayed = nullptr);
 
     Reached reached(const std::vector<Location>& locations);
+
+    // What was refused on the ways to the items reached so far, each once, in first-seen order.
+    const std::vector<Refused>& refusals() const { return refusals_; }
 
     // The home as reached: why it was refused, when it was.
     const Opened& home();
@@ -107,17 +127,20 @@ class Resolver {
     const Root* root(const Location& location);
     struct Expansion;
     void expand(const Location& location, std::string_view item, std::vector<Item>& out,
-                std::vector<Stayed>* unreachable, Reached* reached);
+                std::vector<Stayed>* unreachable, std::vector<Stayed>* refused, Reached* reached);
     void descend(const Expansion& expansion, std::size_t at, int fd, const std::string& text,
                  bool elsewhere, std::vector<Way::Step>& steps);
+    void noteRefusal(const std::string& path, Refusal why);
     // The folder `fd` is the home, one of its ancestors, or one of the folders roots hang from.
     bool isRootFolder(int fd);
 
     Places places_;
     std::shared_ptr<const WayRules> rules_;
+    std::shared_ptr<const GuardTexts> guard_;
     std::optional<Opened> home_;
     std::optional<std::vector<FolderID>> rootFolders_;
     std::map<std::pair<int, std::string>, std::unique_ptr<Root>> roots_;
+    std::vector<Refused> refusals_;
 };
 
 // ~/.var/app is a mount holding nothing but Sweepkin's own folder: a Flatpak sandbox, which

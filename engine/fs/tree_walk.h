@@ -27,6 +27,7 @@ enum class Failure : std::uint8_t {
     Mounted,      // something is mounted inside
     Shared,       // a folder inside that other users may change
     OthersFiles,  // another user's files or folders inside
+    NotCache,     // refused by the guard, or behind a link and not named for a cache
     Other,
 };
 

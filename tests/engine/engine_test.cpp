@@ -59,7 +59,9 @@ TEST(Resolver, WhatALocationNames) {
         if (exists(entry.path() / "Cache")) inListingOrder.push_back(entry.path() / "Cache");
     }
     ASSERT_EQ(inListingOrder.size(), 3u);
-    Resolver resolver(Places{tmp.path()});
+    // The guard admits what lies strictly inside the cache home: here all of the scratch home,
+    // so that only the expansion decides.
+    Resolver resolver(Places{tmp.path(), tmp.path()});
     const auto texts = [&](const std::vector<Location>& locations) {
         Paths out;
         for (const Item& item : resolver.items(locations)) out.push_back(item.path);
@@ -71,7 +73,7 @@ TEST(Resolver, WhatALocationNames) {
     const std::pair<Location, Paths> cases[] = {
         {{Home, {}, "plain", {""}}, {tmp / "plain"}}, {{Home, {}, "dangling", {""}}, {}},
         {{Home, {}, "missing", {""}}, {}},
-        {{Home, {}, "c", {"*"}}, {tmp / "c/.hidden", tmp / "c/dangling", tmp / "c/file"}},
+        {{Home, {}, "c", {"*"}}, {tmp / "c/.hidden", tmp / "c/file"}},  // a link to nothing: none
         {{Home, {}, "plain", {"*"}}, {}}, {{Home, {}, "G", {"*/Missing"}}, {}},
         {{Home, {}, "G", {"Default/.."}}, {}}, {{Home, {}, "G/..", {"plain"}}, {}},
         {{Home, {}, "p", {"*/Cache"}}, {tmp / "p/new\nline \xff/Cache"}}};
@@ -284,23 +286,28 @@ TEST(FormatBytes, DecimalUnitsAndPrintfRounding) {
 // an item inside another once; free space is what the user may use.
 TEST(MeasureTest, SizesCountWhatTheDiskHoldsButNotLinks) {
     ScratchDir tmp;
-    makeTree(tmp.path(), {"empty/", "file=123", "c/ten=10", "c/sub/.hidden=20",
-                          "folder-link->" + tmp / "c", "file-link->" + tmp / "file"});
+    const std::string in = tmp / "Library/Caches";  // where the guard admits every name
+    makeTree(in, {"empty/", "file=123", "c/ten=10", "c/sub/.hidden=20", "folder-link->" + in + "/c",
+                  "file-link->" + in + "/file"});
     // Files of 4 TB that hold nothing count nothing: no clean would give those bytes back.
-    for (const char* name : {"sparse/a", "sparse/b"}) {
-        writeFile(tmp / name, 0);
-        ASSERT_EQ(::truncate((tmp / name).c_str(), std::int64_t{1} << 42), 0);
+    for (const char* name : {"/sparse/a", "/sparse/b"}) {
+        writeFile(in + name, 0);
+        ASSERT_EQ(::truncate((in + name).c_str(), std::int64_t{1} << 42), 0);
     }
     ::setenv("HOME", tmp.path().c_str(), 1);
+    const auto inCaches = [](std::vector<std::string> names) {
+        for (std::string& name : names) name = "Library/Caches/" + name;
+        return homeItems(names);
+    };
     const std::vector<Item> items =
-        homeItems({"c", "file", "empty", "folder-link", "file-link", "sparse", "missing"});
+        inCaches({"c", "file", "empty", "folder-link", "file-link", "sparse", "missing"});
     ASSERT_EQ(items.size(), 6u);
     const std::int64_t sizes[][2] = {{30, 30}, {123, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}};
     for (std::size_t i = 0; i < items.size(); ++i) {
         EXPECT_EQ(itemSize(items[i]), sizes[i][0]) << items[i].path;
         EXPECT_EQ(directorySize(items[i]), sizes[i][1]) << items[i].path;
     }
-    EXPECT_EQ(pathsSize(homeItems({"c/sub", "c", "file", "folder-link", "c"})), 153);
+    EXPECT_EQ(pathsSize(inCaches({"c/sub", "c", "file", "folder-link", "c"})), 153);
     struct statvfs vfs;
     ASSERT_EQ(::statvfs(tmp.path().c_str(), &vfs), 0);
     EXPECT_NEAR(freeDiskSpace(), static_cast<double>(vfs.f_bavail * vfs.f_frsize), 64e6);

@@ -52,6 +52,7 @@ class AdversarialTree : public ::testing::Test {
                            "Profile/Cache/data=3000", "a/b/c/deep.txt=40"});
         }
         makeDirs(caches_);
+        makeDirs(home_ + "/.cache");
         ::setenv("HOME", home_.c_str(), 1);
         before_ = decoys();
     }
@@ -341,6 +342,22 @@ TEST_F(AdversarialTree, OtherUsersEntriesOfEveryKindAreLeftAlone) {
     }
 }
 
+// What the resolver refuses is neither measured nor removed, and the clean says it stayed: a
+// path the guard refuses, and behind the user's link at an application's folder, an item whose
+// name does not say "cache".
+TEST_F(AdversarialTree, RefusedItemsStayAsNotACache) {
+    const std::string notes = documents_ + "/notes.txt";
+    EXPECT_EQ(measureThenDelete(notes, {notes}), "0 0 1 not a cache");
+    ASSERT_EQ(::symlink(decoy_.c_str(), (home_ + "/.cache/app").c_str()), 0);
+    Resolver resolver;
+    const Location behind{RootKind::CacheHome, {}, "app", {"Profile"}};
+    EXPECT_EQ(pathsSize(resolver.items({behind})), 0);
+    const DeleteResult result = deleteLocations(resolver, {behind});
+    ASSERT_EQ(result.stayed.size(), 1u);
+    EXPECT_EQ(result.stayed[0].path, home_ + "/.cache/app/Profile");
+    EXPECT_EQ(failureText(result.stayed[0].why), "not a cache");
+}
+
 // A folder is replaced by a link to the decoy just before the removal opens it (on its first
 // visit, or its second once the files are gone), as another process racing the clean could do.
 // The folder moved away must survive as well.
@@ -349,7 +366,7 @@ TEST_F(AdversarialTree, FolderSwappedForALinkDuringTheRemoval) {
         {"app", 1, 1230}, {"level1", 1, 230}, {"level2", 1, 30}, {"level1", 2, 0}};
     for (const auto& [swapped, visit, moved] : cases) {
         SCOPED_TRACE(swapped + std::to_string(visit));
-        const std::string app = caches_ + "/app", movedTo = home_ + "/moved-away";
+        const std::string app = caches_ + "/app", movedTo = home_ + "/moved-away-cache";
         makeTree(app, {"top.bin=1000", "level1/one.bin=200", "level1/level2/two.bin=30"});
         std::atomic<int> visits{0};
         DeletionHooks hooks;
