@@ -2,12 +2,12 @@
 // Descriptor-based walks below one open folder, shared by measuring and deletion.
 //
 // A walk never follows a symbolic link, never enters another mounted file system (nor counts or
-// removes a file mounted there), never enters a folder that other users may change, leaves another
-// user's files and folders alone (root's are the user's to try), keeps only a
-// handful of descriptors open however deep the tree is (ancestors are re-opened through ".."
+// removes an entry mounted there), never enters a folder that other users may change, leaves
+// another user's entries of every kind alone (whoseEntry; root's are the user's to try), keeps
+// only a handful of descriptors open however deep the tree is (ancestors are re-opened through ".."
 // and checked against the device and inode remembered on the way down), consumes entries as it
 // reads them and, where the tree is large enough to be worth it, shares the work with one helper
-// thread through a small bounded queue.
+// thread through a small bounded queue (walk_handoff.h).
 
 #include <sys/stat.h>
 
