@@ -13,6 +13,7 @@
 #include <filesystem>
 
 #include "engine/fs/deletion.h"
+#include "engine/fs/link_policy.h"
 #include "engine/fs/sizes.h"
 #include "tests/support/tree.h"
 
@@ -356,6 +357,17 @@ TEST_F(AdversarialTree, RefusedItemsStayAsNotACache) {
     ASSERT_EQ(result.stayed.size(), 1u);
     EXPECT_EQ(result.stayed[0].path, home_ + "/.cache/app/Profile");
     EXPECT_EQ(failureText(result.stayed[0].why), "not a cache");
+    // Folders left alone on the way say which rule refused them.
+    ASSERT_EQ(::symlink(home_.c_str(), (home_ + "/.cache/home-link").c_str()), 0);
+    makeDirs(home_ + "/.cache/shared/p/Cache");
+    ASSERT_EQ(::chmod((home_ + "/.cache/shared/p").c_str(), 0777), 0);
+    resolver.items({{RootKind::CacheHome, {}, "home-link", {"Cache"}},
+                    {RootKind::CacheHome, {}, "shared", {"p/Cache"}}});
+    ASSERT_EQ(resolver.refusals().size(), 2u);
+    EXPECT_EQ(resolver.refusals()[0].path, home_ + "/.cache/home-link");
+    EXPECT_EQ(refusalText(resolver.refusals()[0].why), "lands on a base folder");
+    EXPECT_EQ(resolver.refusals()[1].path, home_ + "/.cache/shared/p");
+    EXPECT_EQ(refusalText(resolver.refusals()[1].why), "others may change");
 }
 
 // A folder is replaced by a link to the decoy just before the removal opens it (on its first
