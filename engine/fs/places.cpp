@@ -40,7 +40,8 @@ void leaveOutOverlappingTools(Places& places) {
         if (folder.empty() || !startupBaseDirVariables().tools.contains(variable)) continue;
         // The folder itself and every real folder it lies in, when it is there.
         std::vector<FolderID> chain;
-        for (const Item& item : resolver.items({{RootKind::ToolFolder, variable, {}, {""}}})) {
+        for (const Item& item :
+             resolver.reachedItems({{RootKind::ToolFolder, variable, {}, {""}}})) {
             const UniqueFd parent = item.openParent();
             struct stat st;
             if (parent &&

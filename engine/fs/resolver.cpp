@@ -67,6 +67,7 @@ struct Resolver::Expansion {
     std::vector<Stayed>* unreachable;
     std::vector<Stayed>* refused;
     Reached* reached;
+    bool judged;  // the verdict decides which items are given
 };
 
 Resolver::Resolver() : Resolver(currentPlaces()) {}
@@ -190,7 +191,7 @@ bool Resolver::isRootFolder(int fd) {
 
 void Resolver::expand(const Location& location, std::string_view item, std::vector<Item>& out,
                       std::vector<Stayed>* unreachable, std::vector<Stayed>* refused,
-                      Reached* reached) {
+                      Reached* reached, bool judged) {
     const Root* start = root(location);
     if (start == nullptr) return;
     Expansion expansion{start,
@@ -200,7 +201,8 @@ void Resolver::expand(const Location& location, std::string_view item, std::vect
                         &out,
                         unreachable,
                         refused,
-                        reached};
+                        reached,
+                        judged};
     std::vector<std::string_view>& parts = expansion.parts;
     if (!start->leaf.empty()) parts.insert(parts.begin(), start->leaf);
     expansion.own = parts.size();
@@ -248,7 +250,7 @@ void Resolver::descend(const Expansion& expansion, std::size_t at, int fd, const
             }
             Item item{way, name, std::move(path)};
             // The one verdict: measured, listed and removed alike, or none of them.
-            if (item.passesGuard() && (!elsewhere || nameSaysCache(name))) {
+            if (!expansion.judged || (item.passesGuard() && (!elsewhere || nameSaysCache(name)))) {
                 expansion.out->push_back(std::move(item));
             } else if (expansion.refused != nullptr) {
                 expansion.refused->push_back({item.path, Failure::NotCache});
@@ -310,6 +312,18 @@ void Resolver::noteRefusal(const std::string& path, Refusal why) {
                      [&](const Refused& known) { return known.path == path; })) {
         refusals_.push_back({path, why});
     }
+}
+
+std::vector<Item> Resolver::reachedItems(const std::vector<Location>& locations) {
+    std::vector<Item> found;
+    for (const Location& location : locations) {
+        for (const std::string& item : location.items) {
+            expand(location, item, found, nullptr, nullptr, nullptr, false);
+        }
+    }
+    std::unordered_set<std::string> seen;
+    std::erase_if(found, [&](const Item& item) { return !seen.insert(item.path).second; });
+    return found;
 }
 
 bool Item::passesGuard() const {

@@ -108,6 +108,10 @@ class Resolver {
     std::vector<Item> items(const std::vector<Location>& locations,
                             std::vector<Stayed>* stayed = nullptr);
 
+    // The same items as reached, without the verdict: where an application's or a tool's folders
+    // are (the application's own folder is no cache), never what to measure or remove.
+    std::vector<Item> reachedItems(const std::vector<Location>& locations);
+
     Reached reached(const std::vector<Location>& locations);
 
     // What was refused on the ways to the items reached so far, each once, in first-seen order.
@@ -127,7 +131,8 @@ class Resolver {
     const Root* root(const Location& location);
     struct Expansion;
     void expand(const Location& location, std::string_view item, std::vector<Item>& out,
-                std::vector<Stayed>* unreachable, std::vector<Stayed>* refused, Reached* reached);
+                std::vector<Stayed>* unreachable, std::vector<Stayed>* refused, Reached* reached,
+                bool judged = true);
     void descend(const Expansion& expansion, std::size_t at, int fd, const std::string& text,
                  bool elsewhere, std::vector<Way::Step>& steps);
     void noteRefusal(const std::string& path, Refusal why);

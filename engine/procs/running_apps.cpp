@@ -51,7 +51,7 @@ std::vector<std::string> heldFolders(Resolver& resolver, const AppTarget& target
         if (location.folder.empty()) continue;
         Location own = location;
         own.items = {""};
-        for (const Item& item : resolver.items({own})) {
+        for (const Item& item : resolver.reachedItems({own})) {
             addOnce(folders, item.path);
             addOnce(folders, kernelPath(item));
         }
@@ -59,7 +59,7 @@ std::vector<std::string> heldFolders(Resolver& resolver, const AppTarget& target
         // in it; reached through the user's link, it is where the application really writes.
         const bool below = std::none_of(location.items.begin(), location.items.end(),
                                         [](const std::string& i) { return i.empty(); });
-        for (const Item& item : resolver.items({location})) {
+        for (const Item& item : resolver.reachedItems({location})) {
             addOnce(folders, item.path);
             addOnce(folders, kernelPath(item));
             if (below) addOnce(folders, kernelPath(item.openParent().get()));
