@@ -39,7 +39,7 @@ void addOnce(std::vector<std::string>& folders, std::string folder) {
 std::vector<std::string> heldFolders(Resolver& resolver, const AppTarget& target) {
     std::vector<std::string> folders;
     if (!target.bundleID) {
-        for (const Item& item : resolver.items(target.locations)) {
+        for (const Item& item : resolver.reachedItems(target.locations)) {
             addOnce(folders, item.path);
             addOnce(folders, kernelPath(item));
         }
