@@ -19,11 +19,12 @@ namespace sweepkin {
 
 namespace {
 
-// A tool's folder goes whole. Moved by its variable onto another entry's folders (at, above or
-// below them), it would take what they keep beside their caches and count their caches twice:
-// then the tool has no folder. Compared by what the folders are on disk (a link of the user's
-// or a file system that ignores case can make two texts one folder), and by text with the other
-// entries' "*" components too, for the folders that are not there yet.
+// A tool's folder goes whole. Moved by its variable onto another entry's folders (at or above
+// them, or anywhere in the application's own folder that holds them), it would take what they
+// keep beside their caches and count their caches twice: then the tool has no folder. Compared by
+// what the folders are on disk (a link of the user's or a file system that ignores case can make
+// two texts one folder), and by text with the other entries' "*" components too, for the folders
+// that are not there yet.
 void leaveOutOverlappingTools(Places& places) {
     Resolver resolver(places);
     const auto overlap = [](std::string_view pattern, std::string_view folder) {
@@ -63,10 +64,15 @@ void leaveOutOverlappingTools(Places& places) {
         const auto onDisk = [&](const Location& location) {
             for (const auto& [at, what] : reached) {
                 if (*at != location) continue;
-                // At or above a folder on their way or one of their items, or inside an item.
+                // At or above a folder on their way or one of their items, or inside the
+                // application's own folder that holds their items (beside them: an IDE's local
+                // history, a test runner's browser profiles).
+                const auto inside = [&](const std::vector<FolderID>& ids) {
+                    return std::any_of(ids.begin(), ids.end(),
+                                       [&](const FolderID& id) { return has(chain, id); });
+                };
                 return has(what.ways, chain.front()) || has(what.items, chain.front()) ||
-                       std::any_of(what.items.begin(), what.items.end(),
-                                   [&](const FolderID& id) { return has(chain, id); });
+                       inside(what.owns) || inside(what.items);
             }
             return false;
         };
@@ -74,7 +80,9 @@ void leaveOutOverlappingTools(Places& places) {
             for (const Location& location : target.locations) {
                 if (location.root == RootKind::ToolFolder && location.app == variable) continue;
                 bool same = !chain.empty() && onDisk(location);
-                for (const std::string& pattern : resolver.patterns(location)) {
+                Location own = location;
+                own.items = {""};
+                for (const std::string& pattern : resolver.patterns(own)) {
                     same = same || overlap(pattern, folder);
                 }
                 if (same) dropped.push_back(variable);

@@ -189,6 +189,21 @@ bool Resolver::isRootFolder(int fd) {
                rootFolders_->end();
 }
 
+bool Resolver::holdsRootFolder(const FolderID& id) {
+    if (!rootChains_) {
+        rootChains_.emplace();
+        for (const std::string& folder :
+             {homePrefix(places_.home), places_.cacheHome, places_.configHome, places_.dataHome}) {
+            const UniqueFd fd(folder.empty() ? -1
+                                             : ::open(folder.c_str(), kPathFlags | O_DIRECTORY));
+            if (!fd) continue;
+            const std::vector<FolderID> chain = folderChain(fd.get());
+            rootChains_->insert(rootChains_->end(), chain.begin(), chain.end());
+        }
+    }
+    return std::find(rootChains_->begin(), rootChains_->end(), id) != rootChains_->end();
+}
+
 void Resolver::expand(const Location& location, std::string_view item, std::vector<Item>& out,
                       std::vector<Stayed>* unreachable, std::vector<Stayed>* refused,
                       Reached* reached, bool judged) {
@@ -240,6 +255,14 @@ void Resolver::descend(const Expansion& expansion, std::size_t at, int fd, const
         if (last) {
             // An item counts when something is there (a link, when what it names is).
             if (::fstatat(fd, name.c_str(), &st, 0) != 0) continue;
+            // Never a folder that is or holds one the roots hang from (a cache home set to a
+            // tool's caches folder): it holds every other row's folders, and what they keep
+            // beside their caches.
+            struct stat own {};
+            if (expansion.judged && ::fstatat(fd, name.c_str(), &own, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISDIR(own.st_mode) && holdsRootFolder({own.st_dev, own.st_ino})) {
+                continue;
+            }
             if (expansion.reached != nullptr &&
                 ::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
                 expansion.reached->items.emplace_back(st.st_dev, st.st_ino);
@@ -271,6 +294,9 @@ void Resolver::descend(const Expansion& expansion, std::size_t at, int fd, const
         if (jumps && (pass & kNotOntoBase) != 0 && isRootFolder(entered.fd.get())) {
             noteRefusal(path, Refusal::LandsOnBase);
             continue;
+        }
+        if (expansion.reached != nullptr && at + 1 == expansion.own) {
+            expansion.reached->owns.emplace_back(st.st_dev, st.st_ino);
         }
         if (expansion.reached != nullptr) {
             const std::vector<FolderID> chain =

@@ -78,9 +78,11 @@ struct Item {
 };
 
 // What the locations reach on disk: every folder their items are reached through, each with its
-// real ancestors, and the items themselves, by device and inode.
+// real ancestors, the application's own folders the items lie in, and the items themselves, by
+// device and inode.
 struct Reached {
     std::vector<FolderID> ways;
+    std::vector<FolderID> owns;
     std::vector<FolderID> items;
 };
 
@@ -138,12 +140,15 @@ class Resolver {
     void noteRefusal(const std::string& path, Refusal why);
     // The folder `fd` is the home, one of its ancestors, or one of the folders roots hang from.
     bool isRootFolder(int fd);
+    // The folder `id` is the home, the cache, config or data home, or one of their ancestors.
+    bool holdsRootFolder(const FolderID& id);
 
     Places places_;
     std::shared_ptr<const WayRules> rules_;
     std::shared_ptr<const GuardTexts> guard_;
     std::optional<Opened> home_;
     std::optional<std::vector<FolderID>> rootFolders_;
+    std::optional<std::vector<FolderID>> rootChains_;
     std::map<std::pair<int, std::string>, std::unique_ptr<Root>> roots_;
     std::vector<Refused> refusals_;
 };

@@ -596,6 +596,18 @@ TEST_F(CliTest, LinksAndValuesLeadingOutOfTheCachesTakeNothingElse) {
          {"home/.cache/cc/3"}},
         {{"home/hf-cache/token=9", "home/hf-cache/hub/models--a/blobs/b=9"},
          {"HF_HOME=" + me + "/hf-cache", "HF_HUB_CACHE=" + me + "/hf-cache"}},
+        // Beside another row's items in its application's folder: an IDE's local history, the
+        // test runner's browser profiles.
+        {{"home/.cache/JetBrains/IU2024.1/LocalHistory/c=9", "home/.cache/JetBrains/IU2024.1/caches/x=9"},
+         {"CYPRESS_CACHE_FOLDER=" + me + "/.cache/JetBrains/IU2024.1/LocalHistory"},
+         {"home/.cache/JetBrains/IU2024.1/caches"}},
+        {{"home/.cache/ms-playwright/daemon/a/ud-1/Cookies=9"},
+         {"PUPPETEER_CACHE_DIR=" + me + "/.cache/ms-playwright/daemon"}},
+        // A cache home that is a row's item: that item would hold every other row's folder.
+        {{"home/.gradle/caches/huggingface/token=9", "home/.gradle/caches/huggingface/hub/b=9"},
+         {"XDG_CACHE_HOME=" + me + "/.gradle/caches"}, {"home/.gradle/caches/huggingface/hub"}},
+        {{"home/go/pkg/mod/cache/x/ms-playwright/daemon/p=9"},
+         {"XDG_CACHE_HOME=" + me + "/go/pkg/mod/cache/x"}},
         // Another user's folder holding the cache home, by value or by the user's own link to a
         // shared folder; a folder on the way others may change; a home in a shared folder.
         {{"up/cache/spotify/f=9", "home/.cache/spotify/f=9"},
