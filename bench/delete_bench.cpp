@@ -7,12 +7,13 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "bench/bench_args.h"
 #include "engine/fs/deletion.h"
+#include "engine/fs/home.h"
+#include "engine/fs/resolver.h"
 #include "engine/fs/tree_walk.h"
 #include "engine/fs/unique_fd.h"
 
@@ -24,16 +25,18 @@ int main(int argc, char** argv) {
     const std::vector<std::string> paths(argv + first, argv + argc);
     sweepkin::DeleteResult result;
     if (threads == 0) {
-        // Each path as an item of the folder that holds it, as the resolver would reach it.
-        std::vector<sweepkin::Item> items;
+        // Each path as an item below the home, reached by the resolver as a clean reaches it.
+        const std::string home = sweepkin::homePrefix(sweepkin::homeDirectory());
+        std::vector<sweepkin::Location> locations;
         for (const std::string& path : paths) {
-            const std::size_t slash = path.rfind('/');
-            if (slash == std::string::npos) continue;
-            const std::string parent = slash == 0 ? "/" : path.substr(0, slash);
-            auto fd = std::make_shared<const sweepkin::UniqueFd>(
-                ::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-            items.push_back({fd, path.substr(slash + 1), path});
+            if (!path.starts_with(home + "/")) {
+                std::fprintf(stderr, "delete_bench: %s is not below HOME\n", path.c_str());
+                return 2;
+            }
+            locations.push_back({sweepkin::RootKind::Home, {}, path.substr(home.size() + 1), {""}});
         }
+        sweepkin::Resolver resolver;
+        const std::vector<sweepkin::Item> items = resolver.items(locations);
         result = sweepkin::deleteCachePaths(items);
     } else {
         for (const std::string& path : paths) {
