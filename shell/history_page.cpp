@@ -125,14 +125,9 @@ QSize HistoryPage::sizeHint() const {
 
 void HistoryPage::applyAppearance() {
     const bool dark = isDarkAppearance();
-    const auto color = [](QLabel* label, const QColor& c) {
-        QPalette palette = label->palette();
-        palette.setColor(QPalette::WindowText, c);
-        label->setPalette(palette);
-    };
-    for (QLabel* label : {title_, grewHeading_}) color(label, Palette::ink.resolve(dark));
-    for (QLabel* label : std::as_const(grew_)) color(label, Palette::ink.resolve(dark));
-    for (QLabel* label : {fillsIn_, freed_}) color(label, secondaryTextColor(dark));
+    for (QLabel* label : {title_, grewHeading_}) setTextColor(label, Palette::ink.resolve(dark));
+    for (QLabel* label : std::as_const(grew_)) setTextColor(label, Palette::ink.resolve(dark));
+    for (QLabel* label : {fillsIn_, freed_}) setTextColor(label, secondaryTextColor(dark));
     update();
 }
 

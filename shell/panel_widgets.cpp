@@ -1,14 +1,14 @@
 #include "shell/panel_widgets.h"
 
 #include <QApplication>
-#include <QHBoxLayout>
-#include <QLabel>
-#include <QVBoxLayout>
 #include <QFontMetricsF>
+#include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QVBoxLayout>
 
 #include "shell/icons.h"
 #include "shell/palette.h"
@@ -422,6 +422,12 @@ void SegmentedChoice::keyPressEvent(QKeyEvent* event) {
         default:
             QWidget::keyPressEvent(event);
     }
+}
+
+void setTextColor(QLabel* label, const QColor& color) {
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, color);
+    label->setPalette(palette);
 }
 
 QVBoxLayout* subPageLayout(QWidget* page, const QString& title, IconButton*& back,

@@ -157,6 +157,9 @@ class SegmentedChoice : public QWidget {
 // Paints a page of the panel: its background, and a soft shadow under each of its cards.
 void paintPanelPage(QWidget* page, std::initializer_list<const QWidget*> cards);
 
+// Gives a label's text the colour `color` (its palette's WindowText).
+void setTextColor(QLabel* label, const QColor& color);
+
 // The frame of a page that stands in for the panel (settings, history): the panel's width, its
 // margins, and a header with a back button and the page's title. Returns the page's column.
 QVBoxLayout* subPageLayout(QWidget* page, const QString& title, IconButton*& back,

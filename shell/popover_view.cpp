@@ -27,12 +27,6 @@ QLabel* makeLabel(const QFont& font, QWidget* parent) {
     return label;
 }
 
-void setTextColor(QLabel* label, const QColor& color) {
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, color);
-    label->setPalette(palette);
-}
-
 }  // namespace
 
 PopoverView::PopoverView(UIModel* model, AppActions actions, QWidget* parent)

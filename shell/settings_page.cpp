@@ -112,14 +112,9 @@ QSize SettingsPage::sizeHint() const {
 
 void SettingsPage::applyAppearance() {
     const bool dark = isDarkAppearance();
-    const auto color = [](QLabel* label, const QColor& c) {
-        QPalette palette = label->palette();
-        palette.setColor(QPalette::WindowText, c);
-        label->setPalette(palette);
-    };
-    color(title_, Palette::ink.resolve(dark));
-    for (QLabel* label : std::as_const(headings_)) color(label, Palette::ink.resolve(dark));
-    for (QLabel* label : std::as_const(notes_)) color(label, secondaryTextColor(dark));
+    setTextColor(title_, Palette::ink.resolve(dark));
+    for (QLabel* label : std::as_const(headings_)) setTextColor(label, Palette::ink.resolve(dark));
+    for (QLabel* label : std::as_const(notes_)) setTextColor(label, secondaryTextColor(dark));
     update();
 }
 
