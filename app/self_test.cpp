@@ -22,11 +22,6 @@ namespace {
 // A target at or above this many bytes gets a panel row; the dry run says so with "WOULD LIST".
 constexpr std::int64_t kListThreshold = 1'000'000;
 
-struct GuardCase {
-    std::string path;  // absolute, tilde expanded
-    bool mustAllow;
-};
-
 // The target's line, then one line for each folder or item left alone on its way and the rule
 // that refused it.
 std::string targetLines(const AppTarget& target, Resolver& resolver) {
@@ -54,7 +49,9 @@ std::string targetLines(const AppTarget& target, Resolver& resolver) {
     return text;
 }
 
-std::vector<GuardCase> guardCases(const ProcessValues& values) {
+}  // namespace
+
+std::vector<GuardCase> selfTestGuardCases(const ProcessValues& values, bool foldersInUse) {
     std::vector<GuardCase> cases{{values.cloudKitCachePath, true}};
     for (const char* path : {
              "~/Library/Caches/com.apple.Safari",
@@ -80,7 +77,7 @@ std::vector<GuardCase> guardCases(const ProcessValues& values) {
     }
     // The live home folder, not a stored text: the guard must never admit the whole home.
     cases.push_back({homeDirectory(), false});
-    if (kLinuxLocations) {
+    if (foldersInUse) {
         // The folders this system really uses: one cache folder per Linux application (none
         // under a cache home that was left out), then profile data beside them.
         const std::string& cache = values.baseDirs.cacheHome;
@@ -136,6 +133,8 @@ std::vector<GuardCase> guardCases(const ProcessValues& values) {
     return cases;
 }
 
+namespace {
+
 // What a tool keeps beside its caches inside the cache home, where the guard admits everything:
 // no row may name it, nor a folder it lies in.
 std::vector<std::string> keptCases(const ProcessValues& values) {
@@ -187,7 +186,7 @@ bool runSelfTest(std::FILE* out, const CachePathPredicate& isSafe) {
     printLine(out, "");
     printLine(out, "SAFETY GUARD (isSafeCachePath) — must ALLOW caches, must REFUSE data:");
     bool allPassed = true;
-    for (const GuardCase& check : guardCases(values)) {
+    for (const GuardCase& check : selfTestGuardCases(values)) {
         const bool passed = isSafe(check.path) == check.mustAllow;
         allPassed = allPassed && passed;
         printLine(out, std::string("  ") + (passed ? "PASS" : "FAIL ✗") +

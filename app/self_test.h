@@ -4,9 +4,25 @@
 
 #include <cstdio>
 #include <functional>
+#include <string>
 #include <string_view>
+#include <vector>
+
+#include "engine/platform.h"
+#include "engine/process_values.h"
 
 namespace sweepkin {
+
+// One path the guard must allow, or must refuse.
+struct GuardCase {
+    std::string path;  // absolute, tilde expanded
+    bool mustAllow;
+};
+
+// The self-test's guard checks, in the order it prints them: the sixteen fixed ones (the same on
+// every system), then with `foldersInUse` those for the folders this system uses.
+std::vector<GuardCase> selfTestGuardCases(const ProcessValues& values,
+                                          bool foldersInUse = kLinuxLocations);
 
 using CachePathPredicate = std::function<bool(std::string_view path)>;
 
