@@ -10,7 +10,12 @@
 #include <set>
 #include <sstream>
 
+#include "app/self_test.h"
 #include "engine/catalogue/catalogue.h"
+#include "engine/catalogue/pattern.h"
+#include "engine/fs/home.h"
+#include "engine/fs/resolver.h"
+#include "engine/fs/safety_guard.h"
 #include "engine/fs/sizes.h"
 #include "ops/cleanup_report.h"
 #include "tests/support/tree.h"
@@ -22,19 +27,6 @@ using namespace std::string_literals;
 
 const std::string kReport = ".local/state/Sweepkin/last_cleanup_report.md";
 const std::string kCloudKit = "Library/Caches/CloudKit";
-const std::string kChrome = "~/Library/Application Support/Google/Chrome/Default";
-// clang-format off
-const std::vector<std::string> kMustAllow = {
-    "~/Library/Caches/CloudKit", "~/Library/Caches/com.apple.Safari",
-    "~/Library/Containers/com.apple.Safari/Data/Library/Caches", kChrome + "/Cache",
-    "~/Library/Application Support/Code/GPUCache",
-    "~/Library/Application Support/Slack/Service Worker/CacheStorage"};
-const std::vector<std::string> kMustRefuse = {
-    kChrome, kChrome + "/Cookies", kChrome + "/History", kChrome + "/Login Data",
-    kChrome + "/Bookmarks", kChrome + "/Local Storage",
-    "~/Library/Application Support/Claude/claude-code-sessions", "~/Library/Safari/History.db",
-    "~/Documents", "~"};
-// clang-format on
 
 std::string localNow() {
     char text[32];
@@ -43,7 +35,8 @@ std::string localNow() {
 }
 
 // The self-test output expected beside `out`, the program's: `found` targets with their text, the
-// others none, `failing` guard lines. The Linux guard lines are the program's own list, copied
+// others none, `failing` guard lines. The fixed guard lines are the self-test's own table (which
+// the guard is checked against in process); the Linux ones are copied
 // from `out` as long as each passes unless failing and the cache and config homes in use show.
 std::string selfTestOutput(const std::string& out,
                            const std::map<std::string, std::string>& found = {},
@@ -63,8 +56,9 @@ std::string selfTestOutput(const std::string& out,
         text += std::string("  ") + (failing.contains(path) ? "FAIL ✗" : "PASS") + "  " + word +
                 std::string(8 - word.size(), ' ') + path + "\n";
     };
-    for (const std::string& path : kMustAllow) line(path, "allow");
-    for (const std::string& path : kMustRefuse) line(path, "refuse");
+    for (const GuardCase& check : selfTestGuardCases(processValues(), false)) {
+        line(abbreviateTilde(check.path), check.mustAllow ? "allow" : "refuse");
+    }
     const std::string end = "\n  PASS  license text bundled\n";
     const std::string kept = "CATALOGUE — no row may name what a tool keeps beside its caches:";
     std::istringstream linux(
@@ -83,6 +77,15 @@ std::string selfTestOutput(const std::string& out,
     }
     return text + (cacheShown && configShown ? "" : "(not the homes in use)\n") + end + "\n" +
            (failing.empty() ? "✓ ALL SAFETY CHECKS PASSED\n" : "✗ SAFETY CHECKS FAILED\n");
+}
+
+// Every guard check of the self-test, the folders in use included, holds for the real guard.
+TEST(SelfTestGuardCases, HoldForTheGuard) {
+    const std::vector<GuardCase> cases = selfTestGuardCases(processValues());
+    EXPECT_GT(cases.size(), selfTestGuardCases(processValues(), false).size());
+    for (const GuardCase& check : cases) {
+        EXPECT_EQ(isSafeCachePath(check.path), check.mustAllow) << check.path;
+    }
 }
 
 class CliTest : public ::testing::Test {
@@ -272,118 +275,51 @@ TEST_F(CliTest, ClearPrintsAndReportsWhatItDid) {
 
 // A Linux home with every catalogue location among files never to be touched: the dry run finds
 // each row's folders, and removing every target takes exactly those, all else byte-identical.
+// Each row's items are made from its locations as the resolver names them ("*" a sample name, a
+// snap's "current" a link to its revision), with data beside each item and in every folder above
+// it; the developer tools' items also as the tools lay them out.
 TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
     // The XDG cache ("C/") and config ("F/") folders and the variables that put them there; a
     // cache home that is the home, or inside the config home through a link, is not used.
     const std::tuple<std::string, std::string, std::vector<std::string>> rows[] = {
-        {"home/.cache/", "home/.config/", {}},
-        {"xdg/cache/",
-         "xdg/config/",
+        {"home/.cache", "home/.config", {}},
+        {"xdg/cache",
+         "xdg/config",
          {"XDG_CACHE_HOME=" + (tmp_ / "xdg/cache/"), "XDG_CONFIG_HOME=" + (tmp_ / "xdg/config")}},
-        {"home/.cache/", "home/.config/", {"XDG_CACHE_HOME=" + home_, "XDG_CONFIG_HOME=/"}},
-        {"home/.cache/", "home/.config/", {"XDG_CACHE_HOME=" + (tmp_ / "config-alias/new")}}};
-    // Cache folders with a 250,000-byte file (at the path after ':'); snaps' "current" link here.
-    const std::string chrome = "F/google-chrome/", flatChrome = "~/.var/app/com.google.Chrome/";
-    const std::string flatEdge = "~/.var/app/com.microsoft.Edge/", fox = "/mozilla/firefox/p.esr/";
-    const std::string flatChromium = "~/.var/app/org.chromium.Chromium/";
+        {"home/.cache", "home/.config", {"XDG_CACHE_HOME=" + home_, "XDG_CONFIG_HOME=/"}},
+        {"home/.cache", "home/.config", {"XDG_CACHE_HOME=" + (tmp_ / "config-alias/new")}}};
     const std::string bazel = "C/bazel/_bazel_u", bazelBase = "/3ac04e2824251474938f003c9a4e3e52";
     const std::string bazelOut = bazelBase + "/execroot/__main__/bazel-out/k8-fastbuild";
     const std::string jb = "/JetBrains/IntelliJIdea2024.2/", pw = "C/ms-playwright/";
+    // Items as the tools lay them out, with a 250,000-byte file at the path after ':' (Bazel,
+    // Gradle, Cargo, ccache, Go ran here; the rest from their sources).
     // clang-format off
-    const std::vector<std::string> caches = {
-        "C/google-chrome:Default/Cache/data_0", "C/google-chrome-beta:Profile 1/Code Cache/js/i",
-        chrome + "GrShaderCache", chrome + "GraphiteDawnCache",
-        chrome + "GPUPersistentCache:GPUCache/data",  // "*/GPUCache" names it too
-        chrome + "ShaderCache", chrome + "Default/GPUCache", chrome + "Guest Profile/GPUCache",
-        chrome + "Default/Service Worker/CacheStorage", chrome + "Default/DawnGraphiteCache",
-        "F/google-chrome-unstable/Profile 2/DawnWebGPUCache",
-        flatChrome + "cache/google-chrome:D/Cache/f",
-        flatChrome + "config/google-chrome/Default/GPUCache", "F/Claude/Cache",
-        "F/Claude/Code Cache", "F/Claude/GPUCache", "F/Claude/DawnGraphiteCache",
-        "F/Claude/DawnWebGPUCache", "C/spotify:Data/ab",
-        "~/.var/app/com.spotify.Client/cache/spotify", "~/snap/spotify/common/.cache/spotify",
-        "F/Slack/Cache", "F/Slack/Code Cache", "F/Slack/GPUCache",
-        "F/Slack/Service Worker/CacheStorage", "~/.var/app/com.slack.Slack/config/Slack/Cache",
-        "~/snap/slack/123/.config/Slack/GPUCache", "C/microsoft-edge:Default/Cache/f",
-        "F/microsoft-edge/Default/GPUCache", flatEdge + "cache/microsoft-edge-beta",
-        flatEdge + "config/microsoft-edge/Profile 1/Code Cache",
-        "F/microsoft-edge-dev/Default/DawnWebGPUCache", "F/Code/Cache",
-        "F/Code/CachedData", "F/Code/Code Cache", "F/Code/GPUCache",
-        "~/.var/app/com.visualstudio.code/config/Code/CachedData",
-        "~/snap/code/7/.config/Code/Cache", "C" + fox + "cache2:entries/E1",
-        "C" + fox + "startupCache", "C" + fox + "thumbnails",
-        "~/.var/app/org.mozilla.firefox/cache" + fox + "cache2",
-        "~/snap/firefox/common/.cache" + fox + "startupCache", "C/chromium:Default/Cache/f",
-        "F/chromium/GrShaderCache", "F/chromium/Default/GPUCache",
-        "F/chromium/Default/DawnGraphiteCache", flatChromium + "cache/chromium",
-        flatChromium + "config/chromium/Default/Service Worker/CacheStorage",
-        "~/snap/chromium/common/.cache/chromium",
-        "~/snap/chromium/common/chromium/Default/Code Cache",
-        "C/BraveSoftware/Brave-Browser:Default/Cache/f", "F/BraveSoftware/Brave-Browser/Default/Cache",
-        "~/.var/app/com.brave.Browser/config/BraveSoftware/Brave-Browser/ShaderCache",
-        "C/BraveSoftware/Brave-Browser-Nightly", "F/BraveSoftware/Brave-Browser-Beta/Default/GPUCache",
-        "C/vivaldi", "F/vivaldi/Default/Code Cache", "~/.var/app/com.vivaldi.Vivaldi/cache/vivaldi",
-        "~/snap/vivaldi/common/.cache/vivaldi", "~/snap/vivaldi/5/.config/vivaldi/Default/Cache",
-        "C/opera", "F/opera/GrShaderCache", "~/.var/app/com.opera.Opera/config/opera/Default/GPUCache",
-        "C/epiphany/WebKitCache", "C/epiphany/CacheStorage", "C/epiphany/icondatabase",
-        "C/epiphany/thumbnails", "~/.var/app/org.gnome.Epiphany/cache/epiphany/WebKitCache",
-        "C/thunderbird/a.default-default/cache2", "C/thunderbird/a.default-default/startupCache",
-        "~/.var/app/org.mozilla.Thunderbird/cache/thunderbird/b.default/cache2",
-        "~/snap/thunderbird/common/.cache/thunderbird/c.default/startupCache",
-        "F/discord/Cache", "F/discord/DawnCache", "~/.var/app/com.discordapp.Discord/config/discord/GPUCache",
-        "~/snap/discord/42/.config/discord/Code Cache", "F/Signal/Cache",
-        "~/.var/app/org.signal.Signal/config/Signal/GPUCache", "~/snap/signal-desktop/9/.config/Signal/Cache",
-        "F/Element/Cache", "~/.var/app/im.riot.Riot/config/Element/Code Cache", "F/obsidian/GPUCache",
-        "~/.var/app/md.obsidian.Obsidian/config/obsidian/DawnWebGPUCache", "C/thumbnails:normal/a.png",
-        "C/mesa_shader_cache:ab/cd", "C/mesa_shader_cache_db",
-        "~/.local/share/Steam/steamapps/shadercache:257510/fozpipelinesv6/x",
-        "~/.steam/debian-installation/steamapps/shadercache",
-        "~/.var/app/com.valvesoftware.Steam/.local/share/Steam/steamapps/shadercache",
-        "~/snap/steam/common/.local/share/Steam/steamapps/shadercache", "C/go-build:00/a-d",
-        "~/.npm/_cacache:content-v2/x", "C/yarn:v6/npm-a/x", "C/pip:http/a/b",
-        "F/Code/CachedExtensionVSIXs:ms-python.python-2024.1.0", "~/.cache/nvidia/GLCache:1a/2b",
-        "~/.nv/GLCache", "~/snap/brave/common/.cache/BraveSoftware/Brave-Browser:Default/Cache/f",
-        // As the tools lay them out (Bazel, Gradle, Cargo, ccache, Go ran here; the rest from
-        // their sources).
+    const std::vector<std::string> layouts = {
         bazel + ":" + bazelOut.substr(1) + "/bin/hello.txt", "C/bazel/_bazel_u2:cache/repos/v1/x",
         "~/.gradle/caches:modules-2/files-2.1/org.example/lib/1.0/ab/lib-1.0.jar",
         "~/.cargo/registry/cache:index.crates.io-6f17d22bba15001f/serde-1.0.0.crate",
-        "C/ccache/9:5/9221gktp3524n6qqg77drrljfm0hg9cR", "C/ccache/0:b/9dub0eb54clr631jodofii9atf26ep4M",
-        "C/ccache/tmp:.cleaned", "C/JetBrains/IntelliJIdea2024.2/caches:content.dat",
-        "C/JetBrains/IntelliJIdea2024.2/index:stubs/stubs.dat", "C/JetBrains/PyCharm2024.2/caches",
+        "C/ccache/9:5/9221gktp3524n6qqg77drrljfm0hg9cR", "C/ccache/tmp:.cleaned",
+        "C/JetBrains/PyCharm2024.2/caches:content.dat", "C" + jb + "index:stubs/stubs.dat",
         "C/huggingface/hub:models--gpt2/blobs/e7a", "C/huggingface/datasets:glue/default/0.0.0/x.arrow",
         "C/huggingface/xet:https___cas_serv-tGqkUaZf_CBPHQ6h/shard_cache/x.mdb",
-        "C/ms-playwright/chromium-1255:chrome-linux/chrome", "C/ms-playwright/chromium_headless_shell-1255",
-        "C/ms-playwright/ffmpeg-1011:ffmpeg-linux", "C/Cypress:15.3.0/Cypress/Cypress",
-        "~/go/pkg/mod/cache:download/example.com/lib/@v/v1.0.0.zip", "C/uv:archive-v0/AbCd/numpy/__init__.py",
-        "~/miniconda3/pkgs/cache:497deca9.json", "~/miniforge3/pkgs/cache", "~/.conda/pkgs/cache"};
-    // clang-format on
-    // Data beside and above every cache folder stays, as do a macOS folder's data, ~/.cache when
-    // not in use, the applications' data beside their caches, and a name only like a channel's.
-    // clang-format off
-    std::vector<std::string> kept = {
-        "~/.cache/spotify/not-the-cache-in-use", kChrome + "/Cookies", "F/mozilla/firefox/profiles.ini",
-        "C" + fox + "safebrowsing/google4/x", "F" + fox + "storage/default/https+++a/cache/f",
-        "~/.mozilla/firefox/old.default/cache2/f", "F/google-chrome-extension-src/lib/GPUCache/f",
-        "C/epiphany/hsts-storage.sqlite", "C/epiphany/adblock/compiled", "~/.local/share/epiphany/cookies.sqlite",
-        "C/thunderbird/a.default-default/safebrowsing/x", "~/.thunderbird/a.default-default/prefs.js",
-        "~/snap/thunderbird/common/.thunderbird/c.default/prefs.js",
-        "F/discord/0.0.50/modules/m", "F/discord/settings.json", "F/Signal/attachments.noindex/a",
-        "F/Signal/sql/db.sqlite", "F/Signal/config.json", "F/Element/IndexedDB/x", "F/Element/sessionData/x",
-        "F/obsidian/obsidian.json", "C/gstreamer-1.0/registry.bin", "C/mesa_shader_cache_sf/x",
-        "~/.local/share/Steam/steamapps/common/Game/x", "~/.local/share/Steam/steamapps/compatdata/1/pfx",
-        "~/.local/share/Steam/userdata/1/x", "~/go/pkg/mod/x", "~/.npm/_logs/x.log", "F/yarn/global/x",
-        "~/.local/lib/python3.11/site-packages/x", "F/Code/User/settings.json",
-        "~/.vscode/extensions/ms-python.python-2024.1.0/package.json", "~/.nv/ComputeCache/x",
-        "~/.cache/nvidia/other", "~/bz/hello.c", "~/bz/WORKSPACE", "~/.bazelrc", "~/bazel-install/A-server.jar",
+        "C/ms-playwright/chromium-1255:chrome-linux/chrome", "C/ms-playwright/ffmpeg-1011:ffmpeg-linux",
+        "C/Cypress:15.3.0/Cypress/Cypress", "~/go/pkg/mod/cache:download/example.com/lib/@v/v1.0.0.zip",
+        "~/miniconda3/pkgs/cache:497deca9.json"};
+    // What stays beside them and elsewhere: what the tools keep beside their caches, a folder of
+    // no row's in the cache home, names only like an item's or a channel's.
+    const std::vector<std::string> kept = {
+        "C/gstreamer-1.0/registry.bin", "C/mesa_shader_cache_sf/x",
+        "F/google-chrome-extension-src/lib/GPUCache/f", "~/go/pkg/mod/x", "~/.npm/_logs/x.log",
+        "F/yarn/global/x", "~/.local/lib/python3.11/site-packages/x", "~/.nv/ComputeCache/x",
+        "~/bz/hello.c", "~/bz/WORKSPACE", "~/.bazelrc", "~/bazel-install/A-server.jar",
         "~/.gradle/gradle.properties", "~/.gradle/init.gradle", "~/.gradle/init.d/mirror.gradle",
         "~/.gradle/wrapper/dists/gradle-8.5-bin/h/gradle-8.5/bin/gradle", "~/.gradle/daemon/8.5/registry.bin",
         "~/.gradle/jdks/jdk-17/bin/java", "~/.cargo/bin/ripgrep", "~/.cargo/credentials.toml",
         "~/.cargo/config.toml", "~/.cargo/registry/index/index.crates.io-6f17d22bba15001f/config.json",
         "~/.cargo/registry/src/index.crates.io-6f17d22bba15001f/serde-1.0.0/src/lib.rs",
         "~/.cargo/git/db/dep-0123456789abcdef/objects/pack/p.pack", "F/ccache/ccache.conf",
-        "~/.ccache/ccache.conf", "C" + jb + "LocalHistory/changes.storageData", "C" + jb + "log/idea.log",
-        "F" + jb + "options/other.xml", "~/.local/share" + jb + "someplugin/lib/p.jar",
+        "~/.ccache/ccache.conf", "C/ccache/ccache.conf", "C" + jb + "LocalHistory/changes.storageData",
+        "C" + jb + "log/idea.log", "F" + jb + "options/other.xml", "~/.local/share" + jb + "someplugin/lib/p.jar",
         "C/huggingface/token", "C/huggingface/stored_tokens", "C/huggingface/assets/x",
         "C/huggingface/modules/x", pw + ".links/ab", pw + ".settings/trace-viewer.json",
         pw + "daemon/ab12/ud-default-chromium/Default/Cookies", pw + "b/x", pw + "__dirlock",
@@ -395,84 +331,120 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
         "~/miniconda3/pkgs/numpy-1.26.4-py312h1/info/index.json", "~/miniconda3/pkgs/urls.txt",
         "~/miniconda3/envs/ml/lib/x.so", "~/.condarc", "~/.conda/environments.txt"};
     // clang-format on
-    for (const std::string& entry : caches) {
-        const std::string folder = entry.substr(0, entry.find(':'));
-        for (const char* data : {"/../Cookies", "/../Local Storage/leveldb/LOG",
-                                 "/../../Preferences", "/../../../Local State"}) {
-            kept.push_back(folder + data);
-        }
-    }
-    std::set<std::string> startUnticked;
-    for (const AppTarget& target : buildCacheTargets()) {
-        if (target.startsUnticked) startUnticked.insert(target.id);
-    }
+    const std::vector<AppTarget> targets = buildCacheTargets();
+    const std::regex snapCurrent("(/snap/[^/]+)/current/");
+    const auto sample = [&](std::string pattern) {
+        for (std::size_t at; (at = pattern.find('*')) != std::string::npos;)
+            pattern.replace(at, 1, "p1");
+        return std::regex_replace(pattern, snapCurrent, "$1/1/");
+    };
     for (const auto& [cacheDir, configDir, env] : rows) {
         SCOPED_TRACE(::testing::PrintToString(env));
         resetHome();
         extraEnv_ = env;
-        const std::map<char, std::string> roots = {
-            {'C', cacheDir}, {'F', configDir}, {'~', "home/"}};
-        const auto at = [&](const std::string& path) { return roots.at(path[0]) + path.substr(2); };
-        makeTree(tmp_.path(),
-                 {"home/snap/slack/current->123", "home/snap/code/current->7",
-                  "home/snap/discord/current->42", "home/snap/signal-desktop/current->9",
-                  "home/snap/vivaldi/current->5", "config-alias->home/.config"});
-        // Links in Bazel's output base to the installation and to the sources, the workspace's
-        // links into it, a model's snapshot linking to its blob: each goes, or stays, as a link.
-        makeTree(
-            tmp_.path(),
-            {at(bazel) + bazelBase + "/install->" + home("bazel-install"),
-             at(bazel) + bazelBase + "/execroot/__main__/hello.c->" + home("bz/hello.c"),
-             "home/bz/bazel-out->" + tmp_ / at(bazel) + bazelOut,
-             at("C/huggingface/hub") + "/models--gpt2/snapshots/r1/config.json->../../blobs/e7a"});
-        for (const std::string& path : kept) {
-            // Where the cache folder in use is elsewhere, ~/.cache is only another folder.
-            if (!path.starts_with("~/.cache/") || cacheDir != "home/.cache/") {
-                writeText(tmp_ / at(path), "keep " + path + "\n");
+        const std::string cache = tmp_ / cacheDir, config = tmp_ / configDir;
+        const std::map<char, std::string> roots = {{'C', cache}, {'F', config}, {'~', home_}};
+        const auto at = [&](const std::string& path) { return roots.at(path[0]) + path.substr(1); };
+        // Each row's item patterns, as the program's resolver names them here.
+        Places places{home_, cache, config, home(".local/share"), {}};
+        for (const AppTarget& target : targets) {
+            for (const ToolVariable& tool : target.tools) {
+                const std::string& base = tool.defaultRoot == RootKind::Home ? home_ : cache;
+                if (!tool.defaultFolder.empty())
+                    places.tools[tool.name] = base + "/" + tool.defaultFolder;
             }
         }
-        for (const std::string& entry : caches) {
+        const Resolver resolver(places);
+        std::vector<std::vector<std::string>> patterns(targets.size());
+        for (std::size_t row = 0; row < targets.size(); ++row) {
+            for (const Location& location : targets[row].locations) {
+                for (const std::string& pattern : resolver.patterns(location)) {
+                    patterns[row].push_back(std::regex_replace(pattern, snapCurrent, "$1/1/"));
+                    std::smatch m;
+                    if (std::regex_search(pattern, m, snapCurrent))
+                        makeTree("/", {home_ + m.str(1) + "/current->1"});
+                }
+            }
+        }
+        // The row one of whose items is `path` or holds it; -1 for none.
+        const auto rowOf = [&](const std::string& path) {
+            const std::vector<std::string_view> parts = pathComponents(path);
+            for (std::size_t row = 0; row < targets.size(); ++row) {
+                for (const std::string& pattern : patterns[row]) {
+                    const std::vector<std::string_view> named = pathComponents(pattern);
+                    std::size_t i = 0;
+                    while (i < named.size() && i < parts.size() && wildcardMatch(named[i], parts[i]))
+                        ++i;
+                    if (i == named.size()) return static_cast<int>(row);
+                }
+            }
+            return -1;
+        };
+        std::vector<std::string> files = layouts;  // an item and its file, or an item alone
+        std::set<std::string> stays(kept.begin(), kept.end());
+        for (const std::vector<std::string>& named : patterns) {
+            for (const std::string& pattern : named) {
+                const std::string item = sample(pattern);
+                files.push_back(item);
+                for (std::string above = item; above.size() > tmp_.path().size();) {
+                    above = std::filesystem::path(above).parent_path();
+                    stays.insert(above + "/Preferences");
+                }
+                // Where the cache folder in use is elsewhere, ~/.cache is only another folder.
+                if (item.starts_with(cache + "/") && cache != home(".cache"))
+                    stays.insert(home(".cache") + item.substr(cache.size()) + "/f");
+            }
+        }
+        makeTree(tmp_.path(), {"config-alias->home/.config"});
+        // Links in Bazel's output base to the installation and to the sources, the workspace's
+        // links into it, a model's snapshot linking to its blob: each goes, or stays, as a link.
+        makeTree("/", {at(bazel) + bazelBase + "/install->" + home("bazel-install"),
+                       at(bazel) + bazelBase + "/execroot/__main__/hello.c->" + home("bz/hello.c"),
+                       home("bz/bazel-out->") + at(bazel) + bazelOut,
+                       cache + "/huggingface/hub/models--gpt2/snapshots/r1/config.json->"
+                               "../../blobs/e7a"});
+        std::set<std::string> items;
+        std::vector<std::int64_t> bytes(targets.size());
+        std::vector<int> folders(targets.size());
+        for (const std::string& entry : files) {
             const std::size_t colon = entry.find(':');
-            const std::string file = colon == std::string::npos ? "f" : entry.substr(colon + 1);
-            writeFile(tmp_ / at(entry.substr(0, colon)) + "/" + file, 250000);
+            const std::string item = entry.starts_with('/') ? entry : at(entry.substr(0, colon));
+            const int row = rowOf(item);
+            ASSERT_GE(row, 0) << item;
+            if (!isSafeCachePath(item, home_, cache)) {  // the guard keeps it
+                writeText(item + "/f", "keep\n");
+                continue;
+            }
+            folders[row] += items.insert(item).second;
+            bytes[row] += writeFile(item + "/" + (colon == std::string::npos ? "f" : entry.substr(colon + 1)), 250000);
+        }
+        for (const std::string& path : stays) {
+            const std::string file = path.starts_with('/') ? path : at(path);
+            if (rowOf(file) < 0) writeText(file, "keep " + path + "\n");
         }
         const Fingerprint before = fingerprint(tmp_.path());
         Fingerprint expected = fingerprint(tmp_.path(), false);  // folders' own times change
         const RunResult selfTest = sweepkin({"--selftest"});
         EXPECT_EQ(selfTest.status, 0);
-        // Folders per row (250,000 bytes each); Chrome's GPUPersistentCache/GPUCache is one more.
-        // clang-format off
-        const std::map<std::string, int> found = {
-            {"Google Chrome", 13}, {"Claude (desktop app)", 5}, {"Spotify", 3}, {"Slack", 6},
-            {"Microsoft Edge", 5}, {"Visual Studio Code", 7}, {"Mozilla Firefox", 5},
-            {"Chromium", 8}, {"Brave", 6}, {"Vivaldi", 5}, {"Opera", 3}, {"GNOME Web", 5},
-            {"Thunderbird", 4}, {"Discord", 4}, {"Signal", 3}, {"Element", 2}, {"Obsidian", 2},
-            {"File thumbnails", 1}, {"Graphics shader caches", 4}, {"Steam shader caches", 4},
-            {"Go build cache", 1}, {"npm", 1}, {"Yarn", 1}, {"pip", 1}, {"Bazel", 2}, {"Gradle", 1},
-            {"Cargo", 1}, {"ccache", 3}, {"JetBrains IDEs", 3}, {"Hugging Face", 3},
-            {"Playwright browsers", 3}, {"Cypress", 1}, {"Go modules", 1}, {"uv", 1}, {"conda", 3}};
-        // clang-format on
         std::map<std::string, std::string> lines;
         std::string freed;
-        for (const AppTarget& target : buildCacheTargets()) {
-            const auto folders = found.find(target.name);
-            const std::int64_t bytes = folders == found.end() ? 0 : 250'000LL * folders->second;
-            if (bytes > 0) {
-                lines[target.name] =
-                    formatBytes(bytes) + "  [" +
-                    (bytes >= 1'000'000 ? "WOULD LIST" : "hidden (<1 MB)") + "]  — " +
-                    std::to_string(folders->second + (folders->second == 13)) + " folder(s)";
+        for (std::size_t row = 0; row < targets.size(); ++row) {
+            const std::string& name = targets[row].name;
+            if (bytes[row] > 0) {
+                lines[name] = formatBytes(bytes[row]) + "  [" +
+                              (bytes[row] >= 1'000'000 ? "WOULD LIST" : "hidden (<1 MB)") +
+                              "]  — " + std::to_string(folders[row]) + " folder(s)";
             }
-            freed +=
-                target.name + " " + std::to_string(bytes) + " " + std::to_string(bytes) + " 0\n";
+            freed += name + " " + std::to_string(bytes[row]) + " " + std::to_string(bytes[row]) +
+                     " 0\n";
         }
         EXPECT_EQ(selfTest.out,
                   selfTestOutput(selfTest.out, lines, {},
-                                 cacheDir == "home/.cache/" ? "~/.cache" : tmp_ / "xdg/cache",
-                                 configDir == "home/.config/" ? "~/.config" : tmp_ / "xdg/config"));
+                                 cacheDir == "home/.cache" ? "~/.cache" : tmp_ / "xdg/cache",
+                                 configDir == "home/.config" ? "~/.config" : tmp_ / "xdg/config"));
         // What a script reads from the listing: each row's bytes are the dry run's, its paths
         // exactly the folders that a clean then removes, and its tick the first-seen one.
-        std::set<std::string> listed, cacheFolders;
+        std::set<std::string> listed;
         std::map<std::string, std::int64_t> listedBytes;
         std::string commas;
         std::istringstream json(sweepkin({"--list", "--json"}).out);
@@ -485,9 +457,14 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
                         line == "  \"schema\": 1," || line == "  \"rows\": [")
                 << line;
             if (m.empty()) continue;
+            const auto target = std::find_if(targets.begin(), targets.end(),
+                                             [&](const AppTarget& t) { return t.id == m[1]; });
+            ASSERT_NE(target, targets.end()) << line;
+            EXPECT_EQ(m[2], target->name);
+            EXPECT_EQ(std::stoll(m[3]), bytes[target - targets.begin()]) << line;
             listedBytes[m[2]] = std::stoll(m[3]);
             commas += m[6];  // every row but the last ends with one
-            EXPECT_EQ(m[4] == "true", !startUnticked.contains(m[1])) << m[1];
+            EXPECT_EQ(m[4] == "true", !target->startsUnticked) << m[1];
             const std::string paths = m[5];
             const std::regex quoted("\"([^\"]*)\"");
             for (auto it = std::sregex_iterator(paths.begin(), paths.end(), quoted);
@@ -497,27 +474,21 @@ TEST_F(CliTest, LinuxHomeIsFoundAndCleanedWithoutTouchingAnythingElse) {
                 listed.insert(std::filesystem::canonical(item.parent_path()) / item.filename());
             }
         }
-        for (const auto& [name, folders] : found) EXPECT_EQ(listedBytes[name], 250'000LL * folders);
-        EXPECT_EQ(listedBytes.size(), std::size(found));
-        EXPECT_EQ(commas, std::string(std::size(found) - 1, ','));
-        for (const std::string& entry : caches) {
-            cacheFolders.insert(tmp_ / at(entry.substr(0, entry.find(':'))));
-        }
+        const auto rowsFound = std::count_if(bytes.begin(), bytes.end(), [](auto b) { return b > 0; });
+        EXPECT_EQ(listedBytes.size(), rowsFound);
+        EXPECT_EQ(commas, std::string(rowsFound - 1, ','));
         for (const std::string& path : listed) {
-            const auto holder = cacheFolders.upper_bound(path);
-            EXPECT_TRUE(cacheFolders.contains(path) || (holder != cacheFolders.begin() &&
-                                                        path.starts_with(*std::prev(holder) + "/")))
+            const auto holder = items.upper_bound(path);
+            EXPECT_TRUE(items.contains(path) ||
+                        (holder != items.begin() && path.starts_with(*std::prev(holder) + "/")))
                 << path;
         }
-        for (const std::string& folder : cacheFolders)
-            EXPECT_TRUE(listed.contains(folder)) << folder;
+        for (const std::string& folder : items) EXPECT_TRUE(listed.contains(folder)) << folder;
         EXPECT_EQ(fingerprint(tmp_.path()), before) << "the dry run changed something";
         EXPECT_EQ(sweepkin({"--every-target"}, {SWEEPKIN_DELETION_DRIVER}).out, freed);
-        for (const std::string& path : listed) EXPECT_FALSE(exists(path)) << path;
-        for (const std::string& entry : caches) {
-            const std::string folder = at(entry.substr(0, entry.find(':')));
-            EXPECT_FALSE(exists(tmp_ / folder)) << folder;
-            forget(expected, folder);
+        for (const std::string& folder : items) {
+            EXPECT_FALSE(exists(folder)) << folder;
+            forget(expected, folder.substr(tmp_.path().size() + 1));
         }
         EXPECT_EQ(fingerprint(tmp_.path(), false), expected);
     }

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QTest>
 #include <filesystem>
+#include <set>
 #include <thread>
 
 #include "engine/catalogue/catalogue.h"
@@ -33,60 +34,58 @@ const QString kSandboxed =
        ln -s usr/bin bin && ln -s usr/lib lib && ln -s usr/lib64 lib64 && cp "$2" app/chrome &&
        printf '[Application]\nname=%s\n' "$3" >.flatpak-info && exec chroot . /app/chrome quit app)";
 
-// Stand-ins for the built-in rules (and for the folders held), and the application whose closing
-// asks each to quit. "chrome"
-// is the executable of Chrome and of Chromium's snap and Flatpak: only the path or the sandbox's
-// app id tells them apart. "claude" is also a terminal program. A Firefox child runs Firefox's
-// executable; like a Chromium helper's, its command line is rewritten into one argument.
+// This test's own application: its rule also knows a sandbox's app id, its folders are in the
+// scratch home's config and cache homes.
+const std::string kFakeFlatpak = "test.sweepkin.FakeChrome";
+const ProcessRules kSandboxRules{{kFake, {.names = {kName}, .flatpakIDs = {kFakeFlatpak}}}};
+const AppTarget kFakeTarget{"fake", "Fake", kFake,
+                            {{RootKind::ConfigHome, {}, "fakeapp", {"Cache", "GPUCache"}},
+                             {RootKind::CacheHome, {}, "fakeapp", {""}}}};
+
+// A stand-in process, and the application whose closing asks it to quit ("" for none).
 struct StandIn {
-    const char* spec;     // "path [argument]" below the scratch folder, or "flatpak:<app id>"
-    const char* owner;    // the application whose closing asks it to quit; "" for none
+    std::string spec;     // "path [argument]" below the scratch folder, or "flatpak:<app id>"
+    std::string owner;    // the application whose closing asks it to quit; "" for none
     const char* cwd{};    // its working folder, below the scratch folder
     const char* opens{};  // a file below the scratch folder that it holds open
 };
-const StandIn kStandIns[] = {
-    {"opt/google/chrome/chrome", "com.google.Chrome"},
-    {"flatpak:com.google.Chrome", "com.google.Chrome"},
-    {"snap/chromium/123/usr/lib/chromium-browser/chrome", "org.chromium.Chromium"},
-    {"usr/lib/chromium/chromium", "org.chromium.Chromium"},
-    {"usr/lib/chromium/chromium --type=gpu-process --headless", ""},
-    {"flatpak:org.chromium.Chromium", "org.chromium.Chromium"},
-    {"elsewhere/chrome", ""},
-    {"usr/lib/firefox-esr/firefox-esr", "org.mozilla.firefox"},
-    {"usr/lib/firefox-esr/firefox-esr -contentproc -isForBrowser", ""},
-    {"bin/claude", ""},
-    {"bin/claude-desktop", "com.anthropic.claudefordesktop"},
-    // Chromium's other browsers and the Electron applications, by full path; Thunderbird's
-    // children, GNOME Web's shared WebKit helpers; Steam in the home ("h").
-    {"opt/brave.com/brave/brave", "com.brave.Browser"},
-    {"opt/brave.com/brave/brave --type=renderer", ""},
-    {"opt/brave.com/brave-nightly/brave", "com.brave.Browser"},
-    {"opt/vivaldi/vivaldi-bin", "com.vivaldi.Vivaldi"},
-    {"snap/vivaldi/3/opt/vivaldi/vivaldi-bin", "com.vivaldi.Vivaldi"},
-    {"usr/lib/x86_64-linux-gnu/opera/opera", "com.opera.Opera"},
-    {"usr/bin/epiphany", "org.gnome.Epiphany"},
-    {"usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/WebKitWebProcess", ""},
-    {"usr/lib/thunderbird/thunderbird-bin", "org.mozilla.Thunderbird"},
-    {"snap/thunderbird/8/usr/lib/thunderbird/thunderbird-bin", "org.mozilla.Thunderbird"},
-    {"usr/lib/thunderbird/thunderbird-bin -contentproc", ""},
-    {"snap/discord/42/usr/share/discord/Discord", "com.discordapp.Discord"},
-    {"opt/Signal/signal-desktop", "org.signal.Signal"},
-    {"opt/Element/element-desktop", "im.riot.Riot"},
-    {"opt/Obsidian/obsidian", "md.obsidian.Obsidian"},
-    {"h/.local/share/Steam/ubuntu12_32/steam", "com.valvesoftware.Steam"},
-    // Where no rule looks, told by what they hold: Obsidian's AppImage (mounted below /tmp) with a
-    // file of a cache open, Discord's tarball in ~/Applications working in its own folder. Not a
-    // helper holding a cache on its own, nor a shell in the cache home, which holds Chrome's
-    // folder; a main process whose helper child holds the cache is.
-    {"tmp/.mount_ObsidiXb12/obsidian", "md.obsidian.Obsidian", {}, "h/.config/obsidian/GPUCache/0"},
-    {"h/Applications/Discord2/Discord --spawn-helper",
-     "com.discordapp.Discord",
-     {},
-     "h/.config/discord/GPUCache/2"},
-    {"h/Applications/Discord/Discord", "com.discordapp.Discord", "h/.config/discord"},
-    {"h/Applications/Discord/Discord --type=gpu-process", "", {}, "h/.config/discord/Cache/1"},
+// A helper process runs the application's executable with arguments that say so. Where no rule
+// looks, processes are told by what they hold: an AppImage (mounted below /tmp) with a file of a
+// cache open, a tarball's executable working in its own folder, a main process whose helper
+// child holds the cache. Not a helper holding a cache on its own, nor a shell in the cache home,
+// which holds the application's folder.
+const StandIn kFakeStandIns[] = {
+    {kName, kFake},
+    {kName + " --type=gpu-process", ""},
+    {"flatpak:" + kFakeFlatpak, kFake},
+    {"flatpak:test.sweepkin.Other", ""},
+    {"tmp/.mount_FakeXb12/fake", kFake, {}, "h/.config/fakeapp/GPUCache/0"},
+    {"h/Applications/Fake2/fake --spawn-helper", kFake, {}, "h/.config/fakeapp/GPUCache/2"},
+    {"h/Applications/Fake/fake", kFake, "h/.config/fakeapp"},
+    {"h/Applications/Fake/fake --type=gpu-process", "", {}, "h/.config/fakeapp/Cache/1"},
     {"usr/bin/bash", "", "h/.cache"},
 };
+
+// For every built-in rule: a process its every name, path ("*" a revision, "~" the scratch
+// home "h") and sandbox id matches, which belongs to its application, and the first of those
+// as a helper, which belongs to none. Flatpak stand-ins last.
+std::vector<StandIn> builtInStandIns() {
+    std::vector<StandIn> out, sandboxed;
+    for (const auto& [id, rule] : processRulesOf(buildCacheTargets())) {
+        std::vector<std::string> paths = rule.paths;
+        for (const std::string& name : rule.names) paths.push_back("usr/bin/" + name);
+        for (std::string& path : paths) {
+            if (path.starts_with("~/")) path = "h" + path.substr(1);
+            if (path.starts_with('/')) path.erase(0, 1);
+            for (std::size_t at; (at = path.find('*')) != std::string::npos;) path[at] = '7';
+            out.push_back({path, id});
+        }
+        if (!paths.empty()) out.push_back({paths.front() + " --type=renderer", ""});
+        for (const std::string& app : rule.flatpakIDs) sandboxed.push_back({"flatpak:" + app, id});
+    }
+    out.insert(out.end(), sandboxed.begin(), sandboxed.end());
+    return out;
+}
 
 bool has(const std::vector<AppInstance>& listed, QProcess* p) {
     return std::any_of(listed.begin(), listed.end(),
@@ -154,7 +153,7 @@ class TestCloseApp : public QObject {
     }
     // Run by kSandboxed when its spec is "flatpak:<app id>".
     QProcess* launchStandIn(const StandIn& standIn) {
-        const QString spec = standIn.spec;
+        const QString spec = QString::fromStdString(standIn.spec);
         if (!spec.startsWith("flatpak:")) {
             return launch(spec.section(' ', 0, 0).toStdString(), "quit", spec.section(' ', 1),
                           false, standIn.cwd, standIn.opens);
@@ -165,6 +164,25 @@ class TestCloseApp : public QObject {
         p.start("unshare", {"--map-root-user", "--mount", "sh", "-c", kSandboxed, "sh", root,
                             QUIT_HELPER_PATH, spec.mid(8)});
         return p.waitForReadyRead(10'000) ? &p : nullptr;
+    }
+
+    // Every stand-in started, or none: the test is skipped where there are no user namespaces
+    // for a sandboxed stand-in, failed where another does not start.
+    std::vector<QProcess*> launchAll(const std::vector<StandIn>& standIns) {
+        std::vector<QProcess*> started;
+        for (const StandIn& standIn : standIns) {
+            started.push_back(launchStandIn(standIn));
+            if (!started.back() && standIn.spec.starts_with("flatpak:")) {
+                QTest::qSkip("no user namespaces here for a sandboxed stand-in", __FILE__,
+                             __LINE__);
+                return {};
+            }
+            if (!started.back()) {
+                QTest::qFail(standIn.spec.c_str(), __FILE__, __LINE__);
+                return {};
+            }
+        }
+        return started;
     }
 
   private slots:
@@ -215,43 +233,44 @@ class TestCloseApp : public QObject {
         QVERIFY(has(ProcRunningApps(kFakeRules).instances(kFake), app));
     }
 
-    // The built-in rules, with their paths below the scratch folder, on the stand-ins above.
-    void closesOnlyItsOwnApp_data() {
-        QTest::addColumn<QString>("app");
-        for (const char* app :
-             {"com.google.Chrome", "org.chromium.Chromium", "org.mozilla.firefox",
-              "com.anthropic.claudefordesktop", "com.brave.Browser", "org.gnome.Epiphany",
-              "org.mozilla.Thunderbird", "com.discordapp.Discord", "com.valvesoftware.Steam",
-              "md.obsidian.Obsidian"}) {
-            QTest::newRow(app) << QString(app);
+    // Every stand-in is listed for its own application alone, with the paths below the scratch
+    // folder.
+    void builtInRulesListOnlyTheirOwn() {
+        const std::vector<StandIn> standIns = builtInStandIns();
+        const std::vector<QProcess*> started = launchAll(standIns);
+        if (started.empty()) return;
+        ::setenv("HOME", "/h", 1);
+        ProcRunningApps apps(processRulesOf(buildCacheTargets()), dir_.path());
+        std::set<std::string> ids;
+        for (const StandIn& standIn : standIns) ids.insert(standIn.owner);
+        for (const std::string& id : ids) {
+            const std::vector<AppInstance> listed = id.empty() ? std::vector<AppInstance>{}
+                                                               : apps.instances(id);
+            for (std::size_t i = 0; i < started.size(); ++i) {
+                const bool own = standIns[i].owner == id;
+                QVERIFY2(id.empty() || has(listed, started[i]) == own,
+                         (id + ": " + standIns[i].spec).c_str());
+            }
         }
     }
 
+    // Closing this test's application asks its own processes alone, the ones found by the
+    // folders they hold included.
     void closesOnlyItsOwnApp() {
-        QFETCH(QString, app);
-        std::vector<QProcess*> started;
-        fixtures::makeDirs(dir_ / "h/.cache/google-chrome");
-        for (const StandIn& standIn : kStandIns) {
-            started.push_back(launchStandIn(standIn));
-            if (!started.back() && QString(standIn.spec).startsWith("flatpak:")) {
-                QSKIP("no user namespaces here for a sandboxed stand-in");
-            }
-            QVERIFY(started.back());
-        }
+        fixtures::makeDirs(dir_ / "h/.cache/fakeapp");
+        const std::vector<QProcess*> started = launchAll({std::begin(kFakeStandIns),
+                                                          std::end(kFakeStandIns)});
+        if (started.empty()) return;
         ::setenv("HOME", "/h", 1);
         // The application's folders in the scratch home, as a clean finds them.
         const std::string home = dir_ / "h";
         Resolver resolver(
             Places{home, home + "/.cache", home + "/.config", home + "/.local/share"});
-        const auto targets = buildCacheTargets();
-        const auto target = std::find_if(targets.begin(), targets.end(), [&](const AppTarget& t) {
-            return t.bundleID == app.toStdString();
-        });
-        QVERIFY(target != targets.end());
-        Closing c(started, {app.toStdString(), heldFolders(resolver, *target)}, {}, dir_.path());
+        Closing c(started, {kFake, heldFolders(resolver, kFakeTarget)}, kSandboxRules,
+                  dir_.path());
         for (std::size_t i = 0; i < started.size(); ++i) {
-            const bool asked = app == kStandIns[i].owner;
-            QVERIFY2(has(c.asked, started[i]) == asked, kStandIns[i].spec);
+            const bool asked = kFakeStandIns[i].owner == kFake;
+            QVERIFY2(has(c.asked, started[i]) == asked, kFakeStandIns[i].spec.c_str());
             QVERIFY(asked ? quitNormally(started[i]) : stillRunning(started[i]));
         }
     }
