@@ -1,7 +1,7 @@
 // Which links and folders the resolver takes, by kind of root and position, and by who could have
 // made them: the user, another user, root, or the user with a hard link of theirs in a sticky
 // folder. Rows that need another user's or root's entries run as root, which builds the tree and
-// then becomes an ordinary user (65534) for the look; without root they are skipped.
+// then becomes the other account for the look; without root they are skipped.
 
 #include <fcntl.h>
 #include <grp.h>
@@ -25,85 +25,94 @@ namespace {
 using enum RootKind;
 
 enum Maker { User, OtherUser, Root, HardLinked };
+const char* const kMade[] = {"made by the user", "made by another user", "made by root",
+                             "made by the user, hard-linked elsewhere"};
 
-// "r" when the location's item is reached and is what lies behind the link, "l" when the item
-// is the link itself, "o" when it is not to be touched (another user's, say), "-" when nothing
-// is reached.
+// What a look finds at the location's item: nothing, the folder (behind any link), the link
+// itself, an entry not to be touched (another user's, say).
+enum class Seen { none, reached, itself, others };
+using enum Seen;
+const char* const kSeen[] = {"nothing", "the folder", "the link itself", "not to be touched"};
+
 std::string look(const std::string& scratch, const Location& location, const std::string& home) {
-    const std::string h = scratch + "/" + home;
-    Resolver resolver(Places{h, h + "/.cache", h + "/.config", h + "/.local/share"});
-    const std::vector<Item> items = resolver.items({location});
-    if (items.empty()) return "-";
-    // By ItemKind: Missing, Link, Mount, Others, File, Folder.
+    const std::vector<Item> items = Resolver(homePlaces(scratch + "/" + home)).items({location});
+    if (items.empty()) return kSeen[int(none)];
     const UniqueFd parent = items[0].openParent();
-    return {"?l?o?r"[static_cast<int>(classify(parent.get(), items[0].name, items[0].ids()).kind)]};
+    switch (classify(parent.get(), items[0].name, items[0].ids()).kind) {
+        case ItemKind::Folder: return kSeen[int(reached)];
+        case ItemKind::Link: return kSeen[int(itself)];
+        case ItemKind::Others: return kSeen[int(others)];
+        default: return "something else";
+    }
 }
 
 // Builds `tree` in a fresh scratch folder, lets `prepare` change it (false: it could not), then
-// looks as the user: as itself, or as `user` (65534 unless told) after root gave it the home.
+// looks as the user: as itself, or as `user` (the other account unless told) after root gave it
+// the home.
 std::string lookAs(const std::vector<std::string>& tree, const Location& location,
                    const std::function<bool(const std::string& scratch)>& prepare,
-                   const std::string& home = "home", uid_t uid = 65534, gid_t gid = 65534) {
+                   const std::string& home = "home", uid_t uid = kOtherUid, gid_t gid = kOtherGid) {
     ScratchDir scratch(Reach::anyUser);
     ::chmod(scratch.path().c_str(), 0755);
     makeTree(scratch.path(), tree);
     return runInChild([&] {
-        if (::geteuid() == 0) giveToNobody(scratch / "home", uid, gid);
+        if (::geteuid() == 0) giveTreeToAnother(scratch / "home", uid, gid);
         if (!prepare(scratch.path())) return std::string("cannot prepare");
         if (::geteuid() == 0 && !dropPrivileges(uid, gid)) return std::string("cannot drop");
         return look(scratch.path(), location, home);
     });
 }
 
-// The first entry of the tree is the link whose maker changes; one outcome per maker: the user,
-// another user, root, the user with a hard link of theirs made elsewhere.
+// The first entry of the tree is the link whose maker changes; what the look finds for each maker
+// (nothing unless told).
 struct LinkRow {
-    Location location;
+    const char* name;
+    Location at;
     std::vector<std::string> tree;  // "home/…" is the home
-    std::string expect;
     std::string home = "home";
+    Seen user = none, other = none, root = none, hardLink = none;
 };
 
 // clang-format off
-const std::vector<LinkRow> kLinkRows = {
+const Location kSnap{SnapCurrent, "app", ".config/App", {"Cache"}}, kFlatpak{FlatpakCache, "org.a.B", "s", {""}};
+const LinkRow kLinkRows[] = {
     // The roots' own ways: the home, the cache home, ~/.var/app, ~/snap.
-    {{Home, {}, "Cache", {""}}, {"alias->home", "home/Cache/f=1"}, "r-r-", "alias"},
-    {{CacheHome, {}, "spotify", {""}}, {"home/.cache->c", "home/c/spotify/f=1"}, "r---"},
-    {{FlatpakCache, "org.a.B", "s", {""}}, {"home/.var/app->v", "home/.var/v/org.a.B/cache/s/f=1"}, "r---"},
-    {{SnapCommon, "spotify", ".cache/s", {""}}, {"home/snap->n", "home/n/spotify/common/.cache/s/f=1"}, "r---"},
+    {.name = "the home", .at = {Home, {}, "Cache", {""}}, .tree = {"alias->home", "home/Cache/f=1"}, .home = "alias", .user = reached, .root = reached},
+    {.name = "the cache home", .at = {CacheHome, {}, "player", {""}}, .tree = {"home/.cache->c", "home/c/player/f=1"}, .user = reached},
+    {.name = "~/.var/app", .at = kFlatpak, .tree = {"home/.var/app->v", "home/.var/v/org.a.B/cache/s/f=1"}, .user = reached},
+    {.name = "~/snap", .at = {SnapCommon, "player", ".cache/s", {""}}, .tree = {"home/snap->n", "home/n/player/common/.cache/s/f=1"}, .user = reached},
     // An application's folder in the cache or config home, unless it is the item; nothing below.
-    {{CacheHome, {}, "mozilla/firefox", {"*/cache2"}}, {"home/.cache/mozilla->../m", "home/m/firefox/p/cache2/f=1"}, "r---"},
-    {{CacheHome, {}, "spotify", {""}}, {"home/.cache/spotify->../s", "home/s/f=1"}, "loll"},
+    {.name = "an application's folder", .at = {CacheHome, {}, "vendor/app", {"*/cache2"}}, .tree = {"home/.cache/vendor->../m", "home/m/app/p/cache2/f=1"}, .user = reached},
+    {.name = "the item", .at = {CacheHome, {}, "player", {""}}, .tree = {"home/.cache/player->../s", "home/s/f=1"}, .user = itself, .other = others, .root = itself, .hardLink = itself},
     // Behind it, only an item named for a cache (its text no longer says where it is), and never
     // the home or a folder above it.
-    {{CacheHome, {}, "BraveSoftware/Brave-Browser", {""}}, {"home/.cache/BraveSoftware->../b", "home/b/Brave-Browser/f=1"}, "----"},
-    {{CacheHome, {}, "thunderbird", {"*/cache2"}}, {"home/.cache/thunderbird->..", "home/Documents/cache2/f=1"}, "----"},
-    {{CacheHome, {}, "mozilla/firefox", {"*/cache2"}}, {"home/.cache/mozilla/firefox->../f", "home/.cache/f/p/cache2/f=1"}, "----"},
-    {{ConfigHome, {}, "google-chrome", {"*/Cache"}}, {"home/.config/google-chrome/Default->../../p", "home/p/Cache/f=1"}, "----"},
-    {{DataHome, {}, "Steam/steamapps", {"shadercache"}}, {"home/.local/share/Steam->../../s", "home/s/steamapps/shadercache/f=1"}, "----"},
+    {.name = "to an item not named for a cache", .at = {CacheHome, {}, "Vendor/Browser", {""}}, .tree = {"home/.cache/Vendor->../b", "home/b/Browser/f=1"}},
+    {.name = "to the home", .at = {CacheHome, {}, "mail", {"*/cache2"}}, .tree = {"home/.cache/mail->..", "home/Documents/cache2/f=1"}},
+    {.name = "below an application's folder", .at = {CacheHome, {}, "vendor/app", {"*/cache2"}}, .tree = {"home/.cache/vendor/app->../f", "home/.cache/f/p/cache2/f=1"}},
+    {.name = "below a config folder", .at = {ConfigHome, {}, "browser", {"*/Cache"}}, .tree = {"home/.config/browser/Default->../../p", "home/p/Cache/f=1"}},
+    {.name = "in the data home", .at = {DataHome, {}, "Game/library", {"shadercache"}}, .tree = {"home/.local/share/Game->../../s", "home/s/library/shadercache/f=1"}},
     // Nothing a sandbox could have made, even on the user's own way into it.
-    {{ConfigHome, {}, "google-chrome", {"*/Cache"}}, {"home/.var/app/org.a.B->../../x", "home/.config/google-chrome->../.var/app/org.a.B/config/google-chrome", "home/x/config/google-chrome/Default/Cache/f=1"}, "----"},
-    {{FlatpakCache, "org.a.B", "s", {""}}, {"home/.var/app/org.a.B->x", "home/.var/app/x/cache/s/f=1"}, "----"},
-    {{FlatpakCache, "org.a.B", "s", {""}}, {"home/.var/app/org.a.B/cache->c", "home/.var/app/org.a.B/c/s/f=1"}, "----"},
+    {.name = "a sandbox's folder on the way", .at = {ConfigHome, {}, "browser", {"*/Cache"}}, .tree = {"home/.var/app/org.a.B->../../x", "home/.config/browser->../.var/app/org.a.B/config/browser", "home/x/config/browser/Default/Cache/f=1"}},
+    {.name = "a sandbox's folder", .at = kFlatpak, .tree = {"home/.var/app/org.a.B->x", "home/.var/app/x/cache/s/f=1"}},
+    {.name = "a sandbox's cache folder", .at = kFlatpak, .tree = {"home/.var/app/org.a.B/cache->c", "home/.var/app/org.a.B/c/s/f=1"}},
     // A snap's "current" to a revision beside it, whoever made it; nowhere else.
-    {{SnapCurrent, "slack", ".config/Slack", {"Cache"}}, {"home/snap/slack/current->1", "home/snap/slack/1/.config/Slack/Cache/f=1"}, "rrrr"},
-    {{SnapCurrent, "slack", ".config/Slack", {"Cache"}}, {"home/snap/slack/current->../x", "home/snap/x/.config/Slack/Cache/f=1"}, "----"},
-    {{SnapCurrent, "slack", ".config/Slack", {"Cache"}}, {"home/snap/slack/current->x2", "home/snap/slack/x2/.config/Slack/Cache/f=1"}, "rrrr"},
-    {{SnapCurrent, "slack", ".config/Slack", {"Cache"}}, {"home/snap/slack/current->common", "home/snap/slack/common/.config/Slack/Cache/f=1"}, "----"},
-    {{SnapCurrent, "slack", ".config/Slack", {"Cache"}}, {"home/snap/slack/current->..", "home/snap/.config/Slack/Cache/f=1"}, "----"},
+    {.name = "current to a revision", .at = kSnap, .tree = {"home/snap/app/current->1", "home/snap/app/1/.config/App/Cache/f=1"}, .user = reached, .other = reached, .root = reached, .hardLink = reached},
+    {.name = "current to another snap", .at = kSnap, .tree = {"home/snap/app/current->../x", "home/snap/x/.config/App/Cache/f=1"}},
+    {.name = "current to a local revision", .at = kSnap, .tree = {"home/snap/app/current->x2", "home/snap/app/x2/.config/App/Cache/f=1"}, .user = reached, .other = reached, .root = reached, .hardLink = reached},
+    {.name = "current to common", .at = kSnap, .tree = {"home/snap/app/current->common", "home/snap/app/common/.config/App/Cache/f=1"}},
+    {.name = "current to ~/snap", .at = kSnap, .tree = {"home/snap/app/current->..", "home/snap/.config/App/Cache/f=1"}},
     // Nothing on the way to ~/Library on Linux.
-    {{LibraryCaches, {}, "CloudKit", {""}}, {"home/Library->Documents", "home/Documents/Caches/CloudKit/f=1"}, "----"},
+    {.name = "~/Library", .at = {LibraryCaches, {}, "app", {""}}, .tree = {"home/Library->Documents", "home/Documents/Caches/app/f=1"}},
 };
 // clang-format on
 
 void runLinkRows(bool needsRoot) {
-    const Maker makers[] = {User, OtherUser, Root, HardLinked};
     for (const LinkRow& row : kLinkRows) {
-        for (const Maker maker : makers) {
+        const Seen expected[] = {row.user, row.other, row.root, row.hardLink};
+        for (const Maker maker : {User, OtherUser, Root, HardLinked}) {
             if ((maker == OtherUser || maker == Root) != needsRoot) continue;
-            SCOPED_TRACE(row.tree.front() + ", maker " + std::to_string(maker));
             const std::string got = lookAs(
-                row.tree, row.location,
+                row.tree, row.at,
                 [&](const std::string& at) {
                     const std::string link =
                         at + "/" + row.tree.front().substr(0, row.tree.front().find("->"));
@@ -119,7 +128,8 @@ void runLinkRows(bool needsRoot) {
                     return true;
                 },
                 row.home);
-            EXPECT_EQ(got, row.expect.substr(maker, 1));
+            EXPECT_EQ(got, kSeen[int(expected[maker])])
+                << "a link through " << row.name << ", " << kMade[maker];
         }
     }
 }
@@ -157,7 +167,7 @@ bool listInOwnGroup(const std::string& scratch, const std::string& name) {
 // Folders on the way and the item itself: another user's, or one that others may change, hides
 // what lies behind it; a sticky one does not.
 TEST(LinkRule, FoldersOthersOwnOrMayChange) {
-    const Location spotify{CacheHome, {}, "spotify", {""}};
+    const Location player{CacheHome, {}, "player", {""}};
     // A folder writable by the user's private group (of the user's name, nobody else in it); as
     // root, the test looks as a system account that has one, such as "bin".
     const auto ownGroup = [](const passwd* pw) {
@@ -166,36 +176,38 @@ TEST(LinkRule, FoldersOthersOwnOrMayChange) {
     };
     const passwd* me = ::getpwuid(::geteuid());
     for (::setpwent(); ::geteuid() == 0 && (me = ::getpwent()) != nullptr;) {
-        if (me->pw_uid > 1 && me->pw_uid != 65534 && ownGroup(me)) break;
+        if (me->pw_uid > 1 && me->pw_uid != kOtherUid && ownGroup(me)) break;
     }
     const bool privateGroup = ownGroup(me);
-    const uid_t uid = ::geteuid() != 0 ? ::geteuid() : privateGroup ? me->pw_uid : 65534;
-    const gid_t gid = ::geteuid() != 0 ? ::getegid() : privateGroup ? me->pw_gid : 65534;
+    const uid_t uid = ::geteuid() != 0 ? ::geteuid() : privateGroup ? me->pw_uid : kOtherUid;
+    const gid_t gid = ::geteuid() != 0 ? ::getegid() : privateGroup ? me->pw_gid : kOtherGid;
     const std::string name = privateGroup ? me->pw_name : "";
     ::endpwent();
-    const std::vector<std::string> tree = {"home/.cache/spotify/f=1"};
+    const std::vector<std::string> tree = {"home/.cache/player/f=1"};
+    constexpr uid_t same = -1;  // as chown takes it: unchanged
     struct Row {
         std::string folder;
         mode_t mode;
-        uid_t owner;  // `same`: unchanged
-        gid_t group;  // `same`: unchanged; 100 is a group the user shares
-        const char* expect;
+        uid_t owner = same;
+        gid_t group = same;  // 100 is a group the user shares
         bool listed = false;  // the user listed in their own group (a mount namespace, as root)
+        Seen expect = none;
     };
-    constexpr uid_t same = -1;  // as chown takes it
+    const Seen groupWritable = privateGroup ? reached : none;
     // clang-format off
     const Row rows[] = {
-        {"home/.cache", 0777, same, same, "-"}, {"home/.cache", 01777, same, same, "r"},
-        {"home/.cache/spotify", 0777, same, same, "o"}, {"home", 0755, 1, same, "-"},
-        {"home", 0755, 0, same, "-"}, {"home/.cache/spotify", 0755, 1, same, "o"},
-        {"home/.cache", 0775, same, 100, "-"}, {"home/.cache", 0775, same, same, privateGroup ? "r" : "-"},
-        {"home/.cache", 0775, same, same, privateGroup ? "r" : "-", true}};
+        {.folder = "home/.cache", .mode = 0777}, {.folder = "home/.cache", .mode = 01777, .expect = reached},
+        {.folder = "home/.cache/player", .mode = 0777, .expect = others},
+        {.folder = "home", .mode = 0755, .owner = 1}, {.folder = "home", .mode = 0755, .owner = 0},
+        {.folder = "home/.cache/player", .mode = 0755, .owner = 1, .expect = others},
+        {.folder = "home/.cache", .mode = 0775, .group = 100},
+        {.folder = "home/.cache", .mode = 0775, .expect = groupWritable},
+        {.folder = "home/.cache", .mode = 0775, .listed = true, .expect = groupWritable}};
     // clang-format on
     for (const Row& row : rows) {
         if ((row.owner != same || row.group != same || row.listed) && ::geteuid() != 0) continue;
-        SCOPED_TRACE(row.folder + " " + std::to_string(row.mode) + (row.listed ? " listed" : ""));
         const std::string got = lookAs(
-            tree, spotify,
+            tree, player,
             [&](const std::string& at) {
                 const std::string folder = at + "/" + row.folder;
                 return ::chmod(folder.c_str(), row.mode) == 0 &&
@@ -204,18 +216,20 @@ TEST(LinkRule, FoldersOthersOwnOrMayChange) {
             },
             "home", uid, gid);
         if (row.listed && got == "cannot prepare") continue;  // no private mounts here
-        EXPECT_EQ(got, row.expect);
+        EXPECT_EQ(got, kSeen[int(row.expect)])
+            << row.folder << " mode " << std::oct << row.mode << std::dec << " owner "
+            << int(row.owner) << " group " << int(row.group) << (row.listed ? " listed" : "");
     }
     // The user's own ACL lets another user write to the home, shown only as group bits.
     ScratchDir probe;
     if (!grantWrite(probe.path(), 4242)) GTEST_SKIP() << "no ACLs on this file system";
-    for (const uid_t writer :
-         {uid_t{4242}, uid}) {  // an ACL entry for the user alone changes nothing
+    for (const uid_t writer : {uid_t{4242}, uid}) {  // an entry for the user alone changes nothing
         EXPECT_EQ(lookAs(
-                      tree, spotify,
+                      tree, player,
                       [&](const std::string& at) { return grantWrite(at + "/home", writer); },
                       "home", uid, gid),
-                  writer == uid ? "r" : "-");
+                  kSeen[int(writer == uid ? reached : none)])
+            << "an ACL entry for " << writer;
     }
 }
 

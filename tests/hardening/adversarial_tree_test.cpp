@@ -53,7 +53,7 @@ class AdversarialTree : public ::testing::Test {
                            "Profile/Cache/data=3000", "a/b/c/deep.txt=40"});
         }
         makeDirs(caches_);
-        makeDirs(home_ + "/.cache");
+        makeDirs(cacheHome_);
         ::setenv("HOME", home_.c_str(), 1);
         before_ = decoys();
     }
@@ -65,7 +65,7 @@ class AdversarialTree : public ::testing::Test {
     ScratchDir scratch_{Reach::anyUser};
     const std::string root_ = scratch_.path(), home_ = root_ + "/home",
                       caches_ = home_ + "/Library/Caches", decoy_ = root_ + "/decoy",
-                      documents_ = home_ + "/Documents";
+                      documents_ = home_ + "/Documents", cacheHome_ = homePlaces(home_).cacheHome;
     std::pair<Fingerprint, Fingerprint> before_;
 };
 
@@ -226,7 +226,7 @@ TEST_F(AdversarialTree, ReadOnlyAndUnreadableFoldersAsAnOrdinaryUser) {
     for (const std::string& file : {lib + "/lib.go", lib + "/sub/x", out + "/sub/f.txt"}) {
         ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
     }
-    giveToNobody(root_);  // decoys included: only the program's care keeps them intact
+    giveTreeToAnother(root_);  // decoys included: only the program's care keeps them intact
     const std::pair<std::string, mode_t> modes[] = {{locked + "/sealed", 0},
                                                     {locked + "/helper", 0044},
                                                     {caches_ + "/empty-sealed", 0},
@@ -349,24 +349,24 @@ TEST_F(AdversarialTree, OtherUsersEntriesOfEveryKindAreLeftAlone) {
 TEST_F(AdversarialTree, RefusedItemsStayAsNotACache) {
     const std::string notes = documents_ + "/notes.txt";
     EXPECT_EQ(measureThenDelete(notes, {notes}), "0 0 1 not a cache");
-    ASSERT_EQ(::symlink(decoy_.c_str(), (home_ + "/.cache/app").c_str()), 0);
+    ASSERT_EQ(::symlink(decoy_.c_str(), (cacheHome_ + "/app").c_str()), 0);
     Resolver resolver;
     const Location behind{RootKind::CacheHome, {}, "app", {"Profile"}};
     EXPECT_EQ(pathsSize(resolver.items({behind})), 0);
     const DeleteResult result = deleteLocations(resolver, {behind});
     ASSERT_EQ(result.stayed.size(), 1u);
-    EXPECT_EQ(result.stayed[0].path, home_ + "/.cache/app/Profile");
+    EXPECT_EQ(result.stayed[0].path, cacheHome_ + "/app/Profile");
     EXPECT_EQ(failureText(result.stayed[0].why), "not a cache");
     // Folders left alone on the way say which rule refused them.
-    ASSERT_EQ(::symlink(home_.c_str(), (home_ + "/.cache/home-link").c_str()), 0);
-    makeDirs(home_ + "/.cache/shared/p/Cache");
-    ASSERT_EQ(::chmod((home_ + "/.cache/shared/p").c_str(), 0777), 0);
+    ASSERT_EQ(::symlink(home_.c_str(), (cacheHome_ + "/home-link").c_str()), 0);
+    makeDirs(cacheHome_ + "/shared/p/Cache");
+    ASSERT_EQ(::chmod((cacheHome_ + "/shared/p").c_str(), 0777), 0);
     resolver.items({{RootKind::CacheHome, {}, "home-link", {"Cache"}},
                     {RootKind::CacheHome, {}, "shared", {"p/Cache"}}});
     ASSERT_EQ(resolver.refusals().size(), 2u);
-    EXPECT_EQ(resolver.refusals()[0].path, home_ + "/.cache/home-link");
+    EXPECT_EQ(resolver.refusals()[0].path, cacheHome_ + "/home-link");
     EXPECT_EQ(refusalText(resolver.refusals()[0].why), "lands on a base folder");
-    EXPECT_EQ(resolver.refusals()[1].path, home_ + "/.cache/shared/p");
+    EXPECT_EQ(resolver.refusals()[1].path, cacheHome_ + "/shared/p");
     EXPECT_EQ(refusalText(resolver.refusals()[1].why), "others may change");
 }
 

@@ -4,13 +4,23 @@
 #include <QFile>
 #include <QList>
 #include <QProcess>
+#include <QTest>
 #include <QUrl>
 #include <deque>
 
 #include "ops/desktop.h"
 #include "ops/watch.h"
+#include "tests/support/tree.h"
 
 namespace sweepkin::testing {
+
+// Names the case of a table when a comparison in its scope fails (Qt's checks name only the line).
+struct CaseTrace {
+    QString name;
+    ~CaseTrace() {
+        if (QTest::currentTestFailed()) qWarning("in the case: %s", qPrintable(name));
+    }
+};
 
 // Answers alerts from a script (button indexes, in order) and records everything asked of it.
 class ScriptedDesktop : public Desktop {
@@ -47,7 +57,8 @@ class PickingNotices : public Notices {
 inline bool startApp(QProcess& p, const QString& path, const QString& mode = "quit",
                      const QString& extra = "app", bool asNobody = false) {
     if (!QFile::exists(path) && !QFile::copy(QUIT_HELPER_PATH, path)) return false;
-    const QStringList asUser{"--reuid=65534", "--regid=65534", "--clear-groups", path};
+    const QStringList asUser{QString("--reuid=%1").arg(fixtures::kOtherUid),
+                             QString("--regid=%1").arg(fixtures::kOtherGid), "--clear-groups", path};
     p.start(asNobody ? "setpriv" : path,
             (asNobody ? asUser : QStringList()) + QStringList{mode, extra});
     return p.waitForReadyRead(10'000);

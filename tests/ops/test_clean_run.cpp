@@ -214,24 +214,31 @@ class TestCleanRun : public QObject {
     // measures.
     void watchTurns() {
         const QDateTime start = QDateTime::currentDateTime();  // a clean stores the real time
-        const QString growth =
-            "5 MB of caches could be cleaned: Slack 2 MB, Google Chrome 1 MB, "
-            "Safari 1 MB\nGrew most: Slack +1 MB → panel||watch watch";
-        const QString cleaned =
-            "Sweepkin freed 2 MB: Cleaned: Slack 2 MB\nSkipped: Google Chrome — running, Gradle — "
-            "in use → report| Cleaned 1 target(s), freed 2 MB (automatic; skipped Google Chrome "
-            "— running). Gradle — in use, skipped.\n|watch clean scan";
+        struct Outcome {
+            int scans = 0, rows = 0;  // the rows then
+            bool slackGone = false;
+            QString notices = {}, log = {}, history = {};  // notices with their actions; records
+        };
+        const Outcome grew{.scans = 2, .rows = 4,
+                           .notices = "5 MB of caches could be cleaned: Slack 2 MB, Google Chrome "
+                                      "1 MB, Safari 1 MB\nGrew most: Slack +1 MB → panel",
+                           .history = "watch watch"};
+        const Outcome cleaned{
+            .scans = 2, .rows = 3, .slackGone = true,
+            .notices = "Sweepkin freed 2 MB: Cleaned: Slack 2 MB\nSkipped: Google Chrome — running, "
+                       "Gradle — in use → report",
+            .log = " Cleaned 1 target(s), freed 2 MB (automatic; skipped Google Chrome — running). "
+                   "Gradle — in use, skipped.\n",
+            .history = "watch clean scan"};
         const struct {
             int minutes, autoCleanDays, lastCleanDaysAgo;  // -1: never cleaned
             QString off;  // "battery", "panel open", "panel opens" (while it measures), "watch off"
-            QString outcome;  // scans | rows then | gone | each notice and its action | log |
-                              // the history's records
+            Outcome outcome;
         } cases[] = {
-            {10, 7, -1, "", "2|3|slack|" + cleaned},    {11, 7, 7, "", "2|3|slack|" + cleaned},
-            {11, 7, 6, "", "2|4||" + growth},           {9, 7, -1, "", "2|4||" + growth},
-            {11, 0, -1, "", "2|4||" + growth},          {11, 7, -1, "battery", "2|0||||"},
-            {11, 7, -1, "panel open", "0|0||||"},       {11, 7, -1, "watch off", "0|0||||"},
-            {11, 7, -1, "panel opens", "1|4||||watch"},
+            {10, 7, -1, "", cleaned},   {11, 7, 7, "", cleaned}, {11, 7, 6, "", grew},
+            {9, 7, -1, "", grew},       {11, 0, -1, "", grew},   {11, 7, -1, "battery", {.scans = 2}},
+            {11, 7, -1, "panel open", {}}, {11, 7, -1, "watch off", {}},
+            {11, 7, -1, "panel opens", {.scans = 1, .rows = 4, .history = "watch"}},
         };
         for (const auto& c : cases) {
             World w;
@@ -284,12 +291,16 @@ class TestCleanRun : public QObject {
             const std::string log = exists(w.at("state/Sweepkin.log"))
                                         ? readText(w.at("state/Sweepkin.log")).substr(21)
                                         : "";
-            QCOMPARE(QString::number(w.scanner.scanGeneration()) + "|" +
-                         QString::number(w.model.rows().size()) + "|" +
-                         (exists(w.at("slack/Cache")) ? "" : "slack") + "|" +
-                         notices.sent.join(" / ") + picked + "|" + QString::fromStdString(log) +
-                         "|" + kinds(w.history.readNow()),
-                     c.outcome);
+            const testing::CaseTrace trace(QString("%1 minutes in, cleaning every %2 days, last %3 "
+                                                   "days ago, %4")
+                                               .arg(c.minutes).arg(c.autoCleanDays)
+                                               .arg(c.lastCleanDaysAgo).arg(c.off));
+            QCOMPARE(w.scanner.scanGeneration(), c.outcome.scans);
+            QCOMPARE(w.model.rows().size(), c.outcome.rows);
+            QCOMPARE(!exists(w.at("slack/Cache")), c.outcome.slackGone);
+            QCOMPARE(notices.sent.join(" / ") + picked, c.outcome.notices);
+            QCOMPARE(QString::fromStdString(log), c.outcome.log);
+            QCOMPARE(kinds(w.history.readNow()), c.outcome.history);
             QVERIFY(testing::stillRunning(&chrome) && exists(w.at("chrome/Cache/x")));
             QVERIFY(testing::stillRunning(&daemon) && exists(w.at("gradle/caches/x")));
             QCOMPARE(w.settings.intValue(keys::ctCleans), 0);

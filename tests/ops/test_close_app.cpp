@@ -264,8 +264,7 @@ class TestCloseApp : public QObject {
         ::setenv("HOME", "/h", 1);
         // The application's folders in the scratch home, as a clean finds them.
         const std::string home = dir_ / "h";
-        Resolver resolver(
-            Places{home, home + "/.cache", home + "/.config", home + "/.local/share"});
+        Resolver resolver(fixtures::homePlaces(home));
         Closing c(started, {kFake, heldFolders(resolver, kFakeTarget)}, kSandboxRules,
                   dir_.path());
         for (std::size_t i = 0; i < started.size(); ++i) {

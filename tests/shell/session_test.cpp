@@ -13,6 +13,7 @@
 #include "shell/login.h"
 #include "shell/single_instance.h"
 #include "shell/xdg_autostart.h"
+#include "tests/support/tree.h"
 
 namespace sweepkin {
 namespace {
@@ -106,7 +107,7 @@ TEST(SingleInstance, FolderThatIsNotPrivatelyOursIsNotUsed) {
         {"a link to an open folder", [&] { make(real, 0770), QFile::link(real, rt); }, false},
         {"open to its group: made private", [&] { make(rt, 0770); }, true},
         {"owned by another user",
-         [&] { make(rt, 0700), (void)!::chown(QFile::encodeName(rt).constData(), 65534, 65534); },
+         [&] { make(rt, 0700), (void)fixtures::chownToAnother(QFile::encodeName(rt).toStdString()); },
          ::geteuid() != 0},
     };
     for (const auto& c : cases) {

@@ -114,7 +114,11 @@ bool dropPrivileges(uid_t user, gid_t group) {
            ::setresuid(user, user, user) == 0 && ::geteuid() == user;
 }
 
-void giveToNobody(const std::string& root, uid_t user, gid_t group) {
+bool chownToAnother(const std::string& path) {
+    return ::lchown(path.c_str(), kOtherUid, kOtherGid) == 0;
+}
+
+void giveTreeToAnother(const std::string& root, uid_t user, gid_t group) {
     if (::geteuid() == 0) {
         runShell("chown -hR " + std::to_string(user) + ":" + std::to_string(group) + " '" + root +
                  "'");
@@ -144,6 +148,10 @@ RunResult runProgram(const std::vector<std::string>& argv, const std::vector<std
     command += " timeout -s KILL 60";
     for (const std::string& argument : argv) command += " '" + argument + "'";
     return runShell(command, readerGoesAway);
+}
+
+Places homePlaces(const std::string& home) {
+    return {home, home + "/.cache", home + "/.config", home + "/.local/share"};
 }
 
 std::vector<Location> homeLocations(const std::vector<std::string>& relatives) {

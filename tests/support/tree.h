@@ -1,6 +1,8 @@
 #pragma once
 // Fixtures shared by the engine, command-line and hardening tests.
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -53,10 +55,20 @@ inline void forget(Fingerprint& print, const std::string& path) {
         print, [&](const auto& e) { return e.first == path || e.first.starts_with(path + "/"); });
 }
 
-// Root becomes "an ordinary user" (uid and gid 65534 unless told) for good; false when a step
-// fails. giveToNobody gives the tree to that user, when running as root.
-bool dropPrivileges(uid_t user = 65534, gid_t group = 65534);
-void giveToNobody(const std::string& root, uid_t user = 65534, gid_t group = 65534);
+// The other account: the one a test running as root becomes, or gives entries to so that they
+// are another user's. Nobody, which is also the kernel's overflow id.
+inline constexpr uid_t kOtherUid = 65534;
+inline constexpr gid_t kOtherGid = 65534;
+// Root becomes that account (or `user`) for good; false when a step fails.
+bool dropPrivileges(uid_t user = kOtherUid, gid_t group = kOtherGid);
+// Gives `path` itself (a link as the link) to the other account; false when that fails, as it
+// does for anyone but root. giveTreeToAnother gives everything below `root` too, when root.
+bool chownToAnother(const std::string& path);
+void giveTreeToAnother(const std::string& root, uid_t user = kOtherUid, gid_t group = kOtherGid);
+
+// Where a home's own folders lie when no XDG variable moves them: ~/.cache, ~/.config and
+// ~/.local/share below `home`.
+Places homePlaces(const std::string& home);
 
 // Runs `body` in a forked child killed after `timeoutSeconds`: what it returned, or its end.
 std::string runInChild(const std::function<std::string()>& body, unsigned timeoutSeconds = 60);
