@@ -600,7 +600,7 @@ TEST_F(CliTest, LinksAndValuesLeadingOutOfTheCachesTakeNothingElse) {
         makeTree(tmp_.path(), row.tree);
         if (!row.chmodAt.empty()) ::chmod((tmp_ / row.chmodAt).c_str(), row.mode);
         if (!row.others.empty()) {
-            ASSERT_EQ(::lchown((tmp_ / row.others).c_str(), 65534, 65534), 0);
+            ASSERT_TRUE(chownToAnother(tmp_ / row.others));
         }
         home_ = row.home == "/tmp" ? row.home : tmp_.path() + "/" + row.home;
         extraEnv_ = row.env;
@@ -632,7 +632,9 @@ TEST_F(CliTest, LinksAndValuesLeadingOutOfTheCachesTakeNothingElse) {
         {"unshare --user ",
          "Sweepkin: this user namespace does not map your own user, so your folders cannot be "
          "told from other users'; nothing is cleaned."},
-        {"unshare --map-user=65534 --map-group=65534 ", unmappedRoot},
+        {"unshare --map-user=" + std::to_string(kOtherUid) + " --map-group=" +
+             std::to_string(kOtherGid) + " ",
+         unmappedRoot},
         {root ? "unshare -m --propagation private sh -c \"mount -t tmpfs t $HOME/.var/app && mkdir "
                 "$HOME/.var/app/org.sweepkin.Sweepkin && exec \\\"\\$@\\\"\" - "
               : "",
@@ -682,10 +684,15 @@ TEST(CleanupReport, IsAlwaysTheOldOrTheNewOneUnderFaults) {
     });
     EXPECT_EQ(noRoom, "failed");
     EXPECT_TRUE(text() == textB && !leftovers());
-    // A writer killed between creating its temporary file and the rename left it behind: the
-    // next write clears it (its pid is beyond any the kernel hands out).
-    writeText(tmp / ".report.md.4194305-0-1.tmp", "half a report");
+    // A writer killed before its rename left its temporary file behind, an hour ago: the next
+    // write clears it, but not one as fresh as a running writer's.
+    writeText(tmp / "report.md.KilLed", "half a report");
+    std::filesystem::last_write_time(tmp / "report.md.KilLed",
+                                     std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+    writeText(tmp / "report.md.Runing", "a report being written");
     ASSERT_TRUE(writeCleanupReport(report, b, 4, 5, 6));
+    EXPECT_TRUE(exists(tmp / "report.md.Runing") && !exists(tmp / "report.md.KilLed"));
+    ::unlink((tmp / "report.md.Runing").c_str());
     EXPECT_TRUE(text() == textB && !leftovers()) << "temporary files of killed writers remain";
 }
 
