@@ -87,6 +87,15 @@ bool writeCleanupReport(const std::string& reportPath, const std::vector<std::st
     std::filesystem::create_directories(folder, error);
     removeStaleTemporaries(folder, name);
 
+    // A new report replaces whatever stands at its name, as a rename does: QSaveFile would write
+    // through a link there (into the file it names) and give up on a report made read-only.
+    struct stat st {};
+    if (::lstat(reportPath.c_str(), &st) == 0 &&
+        (S_ISLNK(st.st_mode) ||
+         (S_ISREG(st.st_mode) && ::faccessat(AT_FDCWD, reportPath.c_str(), W_OK, AT_EACCESS) != 0))) {
+        ::unlink(reportPath.c_str());
+    }
+
     const std::string text = reportText(lines, cleared, freeBefore, freeAfter);
     QSaveFile file(QFile::decodeName(reportPath.c_str()));
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return false;

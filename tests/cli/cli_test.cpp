@@ -694,6 +694,12 @@ TEST(CleanupReport, IsAlwaysTheOldOrTheNewOneUnderFaults) {
     EXPECT_TRUE(exists(tmp / "report.md.Runing") && !exists(tmp / "report.md.KilLed"));
     ::unlink((tmp / "report.md.Runing").c_str());
     EXPECT_TRUE(text() == textB && !leftovers()) << "temporary files of killed writers remain";
+    // A link at the report's name is replaced, never written through.
+    writeText(tmp / "mine.txt", "a document");
+    std::filesystem::remove(report);
+    std::filesystem::create_symlink("mine.txt", report);
+    ASSERT_TRUE(writeCleanupReport(report, b, 4, 5, 6));
+    EXPECT_TRUE(readText(tmp / "mine.txt") == "a document" && !std::filesystem::is_symlink(report));
 }
 
 }  // namespace
