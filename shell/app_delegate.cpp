@@ -141,8 +141,9 @@ bool AppDelegate::applicationDidFinishLaunching() {
         if (self) applyLoginSwitch(self->loginItem_, self->model_, on);
     };
     panel_ = std::make_unique<PanelWindow>(
-        new PopoverView(&model_, std::move(actions)), new SettingsPage(settings_),
-        new HistoryPage(history_.get(), values.cacheTargets, now));
+        new PopoverView(&model_, std::move(actions), QString::fromStdString(values.appVersion),
+                        values.cacheTargets),
+        new SettingsPage(settings_), new HistoryPage(history_.get(), values.cacheTargets, now));
     desktop_.setPanel(panel_.get());
     // What the user has in front of them in the panel is what a restart and a scheduled clean
     // go by: the ticks of its rows, and the rows that stayed in view long enough.

@@ -7,7 +7,7 @@
 #include "engine/fs/sizes.h"
 #include "ops/size_text.h"
 #include "shell/palette.h"
-#include "shell/panel_widgets.h"
+#include "shell/panel_style.h"
 
 namespace sweepkin {
 

@@ -11,8 +11,11 @@
 #include "ops/history_summary.h"
 #include "shell/history_chart.h"
 #include "shell/palette.h"
-#include "shell/panel_widgets.h"
-#include "shell/popover_view.h"
+#include "shell/panel_buttons.h"
+#include "shell/panel_decorations.h"
+#include "shell/panel_page.h"
+#include "shell/panel_style.h"
+#include "shell/panel_toggles.h"
 
 namespace sweepkin {
 
@@ -120,7 +123,7 @@ QStringList HistoryPage::visibleTexts() const {
 }
 
 QSize HistoryPage::sizeHint() const {
-    return QSize(PopoverView::kWidth, layout()->totalHeightForWidth(PopoverView::kWidth));
+    return QSize(kPanelWidth, layout()->totalHeightForWidth(kPanelWidth));
 }
 
 void HistoryPage::applyAppearance() {

@@ -8,8 +8,8 @@
 #include <QVBoxLayout>
 
 #include "shell/history_page.h"
+#include "shell/panel_buttons.h"
 #include "shell/panel_placement.h"
-#include "shell/panel_widgets.h"
 #include "shell/popover_view.h"
 #include "shell/settings_page.h"
 

@@ -1,44 +1,47 @@
 #include "shell/popover_view.h"
 
-#include <QApplication>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPainter>
-#include <QPainterPath>
 #include <QSaveFile>
-#include <QScrollArea>
 #include <QVBoxLayout>
 
-#include "engine/process_values.h"
 #include "ops/size_text.h"
 #include "shell/palette.h"
-#include "shell/panel_widgets.h"
+#include "shell/panel_buttons.h"
+#include "shell/panel_decorations.h"
+#include "shell/panel_page.h"
+#include "shell/panel_style.h"
+#include "shell/panel_toggles.h"
+#include "shell/row_list.h"
 #include "shell/test_dump.h"
 
 namespace sweepkin {
 
-namespace {
-
-QLabel* makeLabel(const QFont& font, QWidget* parent) {
-    auto* label = new QLabel(parent);
-    label->setFont(font);
-    label->setTextFormat(Qt::PlainText);
-    return label;
-}
-
-}  // namespace
-
-PopoverView::PopoverView(UIModel* model, AppActions actions, QWidget* parent)
-    : QWidget(parent), model_(model), actions_(std::move(actions)) {
-    setFixedWidth(kWidth);
+PopoverView::PopoverView(UIModel* model, AppActions actions, const QString& appVersion,
+                         const std::vector<AppTarget>& targets, QWidget* parent)
+    : QWidget(parent), model_(model), actions_(std::move(actions)), appVersion_(appVersion) {
+    setFixedWidth(kPanelWidth);
     setAutoFillBackground(false);
 
     auto* panel = new QVBoxLayout(this);
     panel->setContentsMargins(14, 14, 14, 14);
     panel->setSpacing(12);
+    panel->addWidget(makeHeader());
+    rowList_ = new RowList(model_, rowIconNames(targets), this);
+    panel->addWidget(rowList_);
+    panel->addLayout(makeActions());
+    panel->addWidget(new Divider(this));
+    panel->addLayout(makeFooterButtons());
+    panel->addLayout(makeFooterLines());
 
-    // Header card: icon, then title with badge, headline and free space.
+    connect(model_, &UIModel::objectWillChange, this, &PopoverView::scheduleRefresh);
+    applyAppearance();
+    refresh();
+}
+
+Card* PopoverView::makeHeader() {
+    // The icon, then the title with its badge, the headline and the free space.
     headerCard_ = new Card(this);
     auto* headerRow = new QHBoxLayout(headerCard_);
     headerRow->setContentsMargins(12, 12, 12, 12);
@@ -65,47 +68,11 @@ PopoverView::PopoverView(UIModel* model, AppActions actions, QWidget* parent)
     settingsProblem_->hide();
     headerText->addWidget(settingsProblem_);
     headerRow->addLayout(headerText, 1);
-    panel->addWidget(headerCard_);
+    return headerCard_;
+}
 
-    // List card: heading with the select-all button, then the rows or a placeholder.
-    listCard_ = new Card(this);
-    auto* listColumn = new QVBoxLayout(listCard_);
-    listColumn->setContentsMargins(12, 12, 12, 12);
-    listColumn->setSpacing(8);
-    auto* headingRow = new QHBoxLayout;
-    headingRow->setSpacing(6);
-    listHeading_ = makeLabel(caption2Font(QFont::DemiBold), listCard_);
-    listHeading_->setText(QStringLiteral("CHOOSE WHAT TO CLEAN"));
-    headingRow->addWidget(listHeading_);
-    headingRow->addStretch(1);
-    selectAllButton_ = new TextButton(listCard_);
-    connect(selectAllButton_, &QAbstractButton::clicked, this, &PopoverView::selectAll);
-    headingRow->addWidget(selectAllButton_);
-    listColumn->addLayout(headingRow);
-    emptyText_ = makeLabel(captionFont(), listCard_);
-    emptyText_->setWordWrap(true);
-    listColumn->addWidget(emptyText_);
-    // The rows scroll when a busy home has more than the screen holds.
-    rowsScroll_ = new QScrollArea(listCard_);
-    rowsScroll_->setFrameShape(QFrame::NoFrame);
-    rowsScroll_->setFocusPolicy(Qt::NoFocus);
-    rowsScroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    rowsScroll_->setWidgetResizable(true);
-    rowsScroll_->viewport()->setAutoFillBackground(false);
-    rowsBox_ = new QWidget;
-    rowsLayout_ = new QVBoxLayout(rowsBox_);
-    rowsLayout_->setContentsMargins(0, 0, 0, 0);
-    rowsLayout_->setSpacing(6);
-    rowsScroll_->setWidget(rowsBox_);
-    rowsBox_->setAutoFillBackground(false);  // setWidget turned it on: the card shows through
-    listColumn->addWidget(rowsScroll_);
-    // A row reached with Tab scrolls into view.
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
-        if (now != nullptr && rowsBox_->isAncestorOf(now)) rowsScroll_->ensureWidgetVisible(now);
-    });
-    panel->addWidget(listCard_);
-
-    // Action area: the clean button and the safety note under it.
+QLayout* PopoverView::makeActions() {
+    // The clean button and the safety note under it.
     auto* actionColumn = new QVBoxLayout;
     actionColumn->setSpacing(6);
     cleanButton_ = new CleanButton(this);
@@ -120,11 +87,11 @@ PopoverView::PopoverView(UIModel* model, AppActions actions, QWidget* parent)
         "Only cache folders are deleted — logins, history and bookmarks are never touched. "
         "Apps being cleaned are closed first."));
     actionColumn->addWidget(safetyNote_);
-    panel->addLayout(actionColumn);
+    return actionColumn;
+}
 
-    panel->addWidget(new Divider(this));
-
-    // Footer: the login switch and the icon buttons, Quit last.
+QLayout* PopoverView::makeFooterButtons() {
+    // The login switch and the icon buttons, Quit last.
     auto* footerRow = new QHBoxLayout;
     footerRow->setSpacing(4);
     loginSwitch_ = new SwitchToggle(QStringLiteral("Open at Login"), this);
@@ -150,8 +117,10 @@ PopoverView::PopoverView(UIModel* model, AppActions actions, QWidget* parent)
         if (actions_.quit) actions_.quit();
     });
     footerRow->addWidget(quitButton_);
-    panel->addLayout(footerRow);
+    return footerRow;
+}
 
+QLayout* PopoverView::makeFooterLines() {
     auto* footerLines = new QVBoxLayout;
     footerLines->setSpacing(2);
     versionLine_ = makeLabel(caption2Font(), this);
@@ -159,11 +128,7 @@ PopoverView::PopoverView(UIModel* model, AppActions actions, QWidget* parent)
     copyright_ = makeLabel(systemFont(7.5), this);
     copyright_->setText(QStringLiteral("© 2026 The Sweepkin developers"));
     footerLines->addWidget(copyright_);
-    panel->addLayout(footerLines);
-
-    connect(model_, &UIModel::objectWillChange, this, &PopoverView::scheduleRefresh);
-    applyAppearance();
-    refresh();
+    return footerLines;
 }
 
 void PopoverView::scheduleRefresh() {
@@ -175,11 +140,9 @@ void PopoverView::scheduleRefresh() {
 
 void PopoverView::refresh() {
     refreshPending_ = false;
-    const bool scanning = model_->scanning();
     const bool cleaning = model_->cleaning();
-    const QVector<CacheRow>& rows = model_->rows();
 
-    headline_->setText(scanning
+    headline_->setText(model_->scanning()
                            ? QStringLiteral("Measuring caches…")
                            : sizeText(model_->totalBytes()) + QStringLiteral(" of caches found"));
     fitHeadline();
@@ -187,18 +150,7 @@ void PopoverView::refresh() {
     settingsProblem_->setText(model_->settingsProblem());
     settingsProblem_->setVisible(!model_->settingsProblem().isEmpty());
 
-    selectAllButton_->setText(model_->allSelected() ? QStringLiteral("Select none")
-                                                    : QStringLiteral("Select all"));
-    selectAllButton_->updateGeometry();
-
-    if (rows.isEmpty()) {
-        emptyText_->setText(
-            scanning ? QStringLiteral("Looking for caches…")
-                     : QStringLiteral("No caches found — everything is already clean ✓"));
-    }
-    emptyText_->setVisible(rows.isEmpty());
-    syncRows();
-    rowsScroll_->setVisible(!rows.isEmpty());
+    rowList_->refresh(cleanButton_);
 
     const qint64 selectedBytes = model_->selectedBytes();
     cleanButton_->setText(cleaning ? QStringLiteral("Cleaning…")
@@ -208,18 +160,11 @@ void PopoverView::refresh() {
     cleanButton_->updateGeometry();
 
     loginSwitch_->setOn(model_->loginOn());
-    versionLine_->setText(QStringLiteral("Beta ") +
-                          QString::fromStdString(processValues().appVersion) +
+    versionLine_->setText(QStringLiteral("Beta ") + appVersion_ +
                           QStringLiteral(" · Last clean: ") + model_->lastCleanText());
 
-    // Rows come and go inside nested widgets; drop their cached sizes so the panel's preferred
-    // height is right even before the nested layouts have run.
-    rowsLayout_->invalidate();
-    sizeRows();
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{rowsBox_, emptyText_, headline_, listCard_, headerCard_}) {
-        w->updateGeometry();
-    }
+    layout()->invalidate();
+    for (QWidget* w : std::initializer_list<QWidget*>{headline_, headerCard_}) w->updateGeometry();
     layout()->activate();
     update();
     emit contentChanged();
@@ -228,7 +173,7 @@ void PopoverView::refresh() {
 
 void PopoverView::fitHeadline() {
     // Room beside the icon: the panel and card margins, the icon and the gap after it.
-    constexpr int kRoom = kWidth - 2 * 14 - 2 * 12 - 46 - 12;
+    constexpr int kRoom = kPanelWidth - 2 * 14 - 2 * 12 - 46 - 12;
     QFont font = title3Font();
     const qreal smallest = font.pointSizeF() * 0.75;
     while (QFontMetrics(font).horizontalAdvance(headline_->text()) > kRoom &&
@@ -238,115 +183,48 @@ void PopoverView::fitHeadline() {
     headline_->setFont(font);
 }
 
-void PopoverView::syncRows() {
-    const QVector<CacheRow>& rows = model_->rows();
-    bool sameOrder = rows.size() == tickRows_.size();
-    for (int i = 0; sameOrder && i < rows.size(); ++i) sameOrder = tickRows_[i]->id() == rows[i].id;
-
-    if (!sameOrder) {
-        // Rebuild the order, keeping the widget of every id that stays so focus is not lost.
-        QHash<QString, TickRow*> existing;
-        for (TickRow* row : tickRows_) {
-            rowsLayout_->removeWidget(row);
-            existing.insert(row->id(), row);
-        }
-        QVector<TickRow*> ordered;
-        ordered.reserve(rows.size());
-        for (const CacheRow& row : rows) {
-            TickRow* widget = existing.take(row.id);
-            if (!widget) {
-                widget = new TickRow(row.id, row.name, rowsBox_);
-                connect(widget, &QAbstractButton::clicked, this,
-                        [this, widget] { rowClicked(widget); });
-            }
-            rowsLayout_->addWidget(widget);
-            widget->show();
-            ordered.push_back(widget);
-        }
-        for (TickRow* gone : std::as_const(existing)) gone->deleteLater();
-        for (TickRow* gone : std::as_const(existing)) gone->hide();
-        tickRows_ = ordered;
-        // Rows are made after the buttons below them; Tab still goes from top to bottom.
-        QWidget* previous = selectAllButton_;
-        for (TickRow* row : std::as_const(tickRows_))
-            setTabOrder(std::exchange(previous, row), row);
-        setTabOrder(previous, cleanButton_);
-    }
-    for (int i = 0; i < rows.size(); ++i) {
-        const CacheRow& row = rows[i];
-        tickRows_[i]->setState(row.selected, row.size ? sizeText(*row.size) : QStringLiteral("…"));
-    }
-}
-
-void PopoverView::rowClicked(TickRow* row) {
-    // Look the row up by id at click time: the list may have been republished since.
-    const QVector<CacheRow>& rows = model_->rows();
-    for (int i = 0; i < rows.size(); ++i) {
-        if (rows[i].id == row->id()) {
-            model_->setRowSelected(i, !rows[i].selected);
-            return;
-        }
-    }
-}
-
 void PopoverView::selectAll() {
-    const bool target = !model_->allSelected();
-    const int count = model_->rows().size();
-    for (int i = 0; i < count; ++i) model_->setRowSelected(i, target);
+    rowList_->selectAll();
 }
 
-void PopoverView::sizeRows() {
-    rowsScroll_->setFixedHeight(std::min(rowsLayout_->sizeHint().height(), rowsLimit_));
-    // The cards keep the sizes they reported last.
-    listCard_->layout()->invalidate();
-    listCard_->updateGeometry();
+void PopoverView::resizeList(int limit) {
+    rowList_->limitHeight(limit);
     layout()->invalidate();
+    layout()->activate();
 }
 
 void PopoverView::fitHeight(int height) {
-    rowsLimit_ = QWIDGETSIZE_MAX;
-    sizeRows();
-    layout()->activate();
+    resizeList(QWIDGETSIZE_MAX);
     const int over = sizeHint().height() - height;
-    if (over > 0) {
-        // At least a few rows stay visible, whatever the screen.
-        rowsLimit_ = std::max(rowsLayout_->sizeHint().height() - over, 3 * 24);
-        sizeRows();
-        layout()->activate();
-    }
+    // At least a few rows stay visible, whatever the screen.
+    if (over > 0) resizeList(std::max(rowList_->rowsHeight() - over, 3 * 24));
 }
 
 QSize PopoverView::sizeHint() const {
     QLayout* l = layout();
-    if (!l) return QSize(kWidth, 200);
+    if (!l) return QSize(kPanelWidth, 200);
     const int height =
-        l->hasHeightForWidth() ? l->totalHeightForWidth(kWidth) : l->totalSizeHint().height();
-    return QSize(kWidth, height);
+        l->hasHeightForWidth() ? l->totalHeightForWidth(kPanelWidth) : l->totalSizeHint().height();
+    return QSize(kPanelWidth, height);
 }
 
 QStringList PopoverView::rowsInView() const {
-    QStringList ids;
-    if (!isVisible()) return ids;
-    const QRect area = rowsScroll_->viewport()->rect();
-    for (const TickRow* row : tickRows_) {
-        const int top = row->mapTo(rowsScroll_->viewport(), QPoint(0, 0)).y();
-        // The list scrolls only up and down: a row is in view when its whole height is.
-        if (row->isVisible() && top >= area.top() && top + row->height() - 1 <= area.bottom())
-            ids << row->id();
-    }
-    return ids;
+    return rowList_->rowsInView();
+}
+
+TextButton* PopoverView::selectAllButton() const {
+    return rowList_->selectAllButton();
+}
+
+QVector<TickRow*> PopoverView::tickRows() const {
+    return rowList_->tickRows();
 }
 
 QStringList PopoverView::visibleTexts() const {
     QStringList texts{titleLabel_->text(), QStringLiteral("BETA"), headline_->text(),
                       freeDisk_->text()};
     if (settingsProblem_->isVisibleTo(this)) texts << settingsProblem_->text();
-    texts << listHeading_->text() << selectAllButton_->text();
-    if (emptyText_->isVisibleTo(this)) texts << emptyText_->text();
-    for (const TickRow* row : tickRows_) {
-        texts << (row->ticked() ? QStringLiteral("[x] ") : QStringLiteral("[ ] ")) + row->name() +
-                     QStringLiteral(" — ") + row->sizeText();
-    }
+    texts << rowList_->visibleTexts();
     texts << cleanButton_->text() << safetyNote_->text()
           << QStringLiteral("Open at Login: ") +
                  (loginSwitch_->isOn() ? QStringLiteral("on") : QStringLiteral("off"))
@@ -377,10 +255,10 @@ void PopoverView::applyAppearance() {
     applyingAppearance_ = true;
     const bool dark = isDarkAppearance();
     const QColor secondary = secondaryTextColor(dark);
-    for (QLabel* label :
-         {titleLabel_, freeDisk_, listHeading_, emptyText_, safetyNote_, versionLine_}) {
+    for (QLabel* label : {titleLabel_, freeDisk_, safetyNote_, versionLine_}) {
         setTextColor(label, secondary);
     }
+    rowList_->applyAppearance(dark);
     QColor faint = secondary;
     faint.setAlphaF(0.75f);
     setTextColor(copyright_, faint);
@@ -414,7 +292,7 @@ bool PopoverView::event(QEvent* event) {
 }
 
 void PopoverView::paintEvent(QPaintEvent*) {
-    paintPanelPage(this, {headerCard_, listCard_});
+    paintPanelPage(this, {headerCard_, rowList_});
 }
 
 }  // namespace sweepkin

@@ -2,32 +2,32 @@
 // The panel: a pure function of the UI model that acts only by writing row ticks and calling the
 // application's actions.
 
-#include <QHash>
 #include <QVector>
 #include <QWidget>
+#include <vector>
 
+#include "engine/catalogue/app_target.h"
 #include "ops/ui_model.h"
 
 class QLabel;
-class QScrollArea;
-class QVBoxLayout;
+class QLayout;
 
 namespace sweepkin {
 
-class BetaBadge;
 class Card;
 class CleanButton;
+class IconButton;
+class RowList;
 class SwitchToggle;
 class TextButton;
 class TickRow;
-class IconButton;
 
 class PopoverView : public QWidget {
     Q_OBJECT
   public:
-    static constexpr int kWidth = 340;
-
-    PopoverView(UIModel* model, AppActions actions, QWidget* parent = nullptr);
+    // `appVersion` is shown in the footer; `targets` give the rows their icons.
+    PopoverView(UIModel* model, AppActions actions, const QString& appVersion,
+                const std::vector<AppTarget>& targets, QWidget* parent = nullptr);
 
     // Re-reads the model now. Model notifications schedule this once per event-loop turn.
     void refresh();
@@ -52,9 +52,9 @@ class PopoverView : public QWidget {
 
     // Parts that tests and the end-to-end dump look at.
     CleanButton* cleanButton() const { return cleanButton_; }
-    TextButton* selectAllButton() const { return selectAllButton_; }
+    TextButton* selectAllButton() const;
     SwitchToggle* loginSwitch() const { return loginSwitch_; }
-    QVector<TickRow*> tickRows() const { return tickRows_; }
+    QVector<TickRow*> tickRows() const;
     IconButton* settingsButton() const { return settingsButton_; }
     IconButton* historyButton() const { return historyButton_; }
     IconButton* reportButton() const { return reportButton_; }
@@ -74,32 +74,28 @@ class PopoverView : public QWidget {
     bool event(QEvent* event) override;
 
   private:
+    Card* makeHeader();
+    QLayout* makeActions();
+    QLayout* makeFooterButtons();
+    QLayout* makeFooterLines();
+
     void scheduleRefresh();
     void applyAppearance();
     void fitHeadline();
-    void syncRows();
-    void sizeRows();
-    void rowClicked(TickRow* row);
+    void resizeList(int limit);
 
     UIModel* model_;
     AppActions actions_;
+    QString appVersion_;
     bool refreshPending_ = false;
     bool applyingAppearance_ = false;
 
     Card* headerCard_ = nullptr;
-    Card* listCard_ = nullptr;
     QLabel* titleLabel_ = nullptr;
     QLabel* headline_ = nullptr;
     QLabel* freeDisk_ = nullptr;
     QLabel* settingsProblem_ = nullptr;
-    QLabel* listHeading_ = nullptr;
-    TextButton* selectAllButton_ = nullptr;
-    QLabel* emptyText_ = nullptr;
-    QWidget* rowsBox_ = nullptr;
-    QScrollArea* rowsScroll_ = nullptr;
-    int rowsLimit_ = QWIDGETSIZE_MAX;  // the list's most height before it scrolls
-    QVBoxLayout* rowsLayout_ = nullptr;
-    QVector<TickRow*> tickRows_;
+    RowList* rowList_ = nullptr;
     CleanButton* cleanButton_ = nullptr;
     QLabel* safetyNote_ = nullptr;
     SwitchToggle* loginSwitch_ = nullptr;

@@ -1,21 +1,19 @@
 #include "shell/row_icons.h"
 
-#include "engine/process_values.h"
-
 namespace sweepkin {
 
-QStringList rowIconNames(const QString& rowId) {
-    for (const AppTarget& target : processValues().cacheTargets) {
-        if (QString::fromStdString(target.id) != rowId) continue;
+RowIconNames rowIconNames(const std::vector<AppTarget>& targets) {
+    RowIconNames byId;
+    for (const AppTarget& target : targets) {
         QStringList names;
         for (const std::string& icon : target.icons) names << QString::fromStdString(icon);
-        return names;
+        if (!names.isEmpty()) byId.insert(QString::fromStdString(target.id), names);
     }
-    return {};
+    return byId;
 }
 
-QIcon rowIcon(const QString& rowId) {
-    for (const QString& name : rowIconNames(rowId)) {
+QIcon rowIcon(const QStringList& names) {
+    for (const QString& name : names) {
         if (QIcon::hasThemeIcon(name)) return QIcon::fromTheme(name);
     }
     return QIcon::fromTheme(QStringLiteral("folder"));

@@ -8,8 +8,11 @@
 #include "ops/settings.h"
 #include "ops/watch.h"
 #include "shell/palette.h"
-#include "shell/panel_widgets.h"
-#include "shell/popover_view.h"
+#include "shell/panel_buttons.h"
+#include "shell/panel_decorations.h"
+#include "shell/panel_page.h"
+#include "shell/panel_style.h"
+#include "shell/panel_toggles.h"
 
 namespace sweepkin {
 
@@ -107,7 +110,7 @@ void SettingsPage::refresh() {
 }
 
 QSize SettingsPage::sizeHint() const {
-    return QSize(PopoverView::kWidth, layout()->totalHeightForWidth(PopoverView::kWidth));
+    return QSize(kPanelWidth, layout()->totalHeightForWidth(kPanelWidth));
 }
 
 void SettingsPage::applyAppearance() {

@@ -18,8 +18,9 @@
 #include "shell/history_chart.h"
 #include "shell/history_page.h"
 #include "shell/palette.h"
+#include "shell/panel_buttons.h"
 #include "shell/panel_placement.h"
-#include "shell/panel_widgets.h"
+#include "shell/panel_toggles.h"
 #include "shell/panel_window.h"
 #include "shell/popover_view.h"
 #include "shell/settings_page.h"
@@ -30,6 +31,8 @@ inline void PrintTo(const QString& s, std::ostream* os) {
 
 namespace sweepkin {
 namespace {
+
+const QString kVersion = "4.0";
 
 CacheRow row(const char* id, std::optional<qint64> size, bool selected = true) {
     return CacheRow{QString::fromUtf8(id).toLower(), QString::fromUtf8(id), size, selected};
@@ -42,7 +45,9 @@ struct Panel {
     QVector<bool> loginRequests;
     PopoverView view{&model,
                      AppActions{[this] { ++cleans; }, [this] { ++reports; }, [this] { ++quits; },
-                                [this](bool on) { loginRequests.push_back(on); }}};
+                                [this](bool on) { loginRequests.push_back(on); }},
+                     kVersion,
+                     {}};
 
     explicit Panel(const QVector<CacheRow>& rows = {}) { setRows(rows); }
     void settle() { QCoreApplication::processEvents(); }
@@ -163,7 +168,7 @@ TEST(Panel, ButtonsCallTheirActionsAndTheLoginSwitchShowsOnlyTheModel) {
 
 TEST(PanelWindow, FitsThePanelAndACloseCountsAsShownForAMoment) {
     Panel p({row("A", 2'000'000), row("B", 3'000'000)});
-    PanelWindow window(new PopoverView(&p.model, AppActions{}));
+    PanelWindow window(new PopoverView(&p.model, AppActions{}, kVersion, {}));
     window.showNear(QRect(600, 0, 24, 24));
     EXPECT_EQ(window.size(), window.view()->sizeHint());
     window.close();
@@ -179,9 +184,10 @@ TEST(PanelWindow, KeyboardOrderAndTheSettingsPage) {
     QTemporaryDir dir;
     SettingsStore settings(dir.path() + "/settings.ini");
     UIModel model;
-    PanelWindow window(new PopoverView(&model, AppActions{}), new SettingsPage(settings));
+    PanelWindow window(new PopoverView(&model, AppActions{}, kVersion, {}),
+                       new SettingsPage(settings));
     model.setRows({row("Google Chrome", 2'000'000'000), row("Thunderbird", 900'000'000),
-                   row("GNOME Web", 300'000'000),
+                   row("Pebble Reader", 300'000'000),
                    row("Steam shader caches", 3'100'000'000, false)});
     model.setFreeDiskText("84.99 GB");
     window.showNear(QRect(600, 0, 24, 24));
@@ -198,7 +204,7 @@ TEST(PanelWindow, KeyboardOrderAndTheSettingsPage) {
     };
     PopoverView* view = window.view();
     EXPECT_EQ(tabStops(view->selectAllButton()),
-              (QStringList{"Select all", "Google Chrome", "Thunderbird", "GNOME Web",
+              (QStringList{"Select all", "Google Chrome", "Thunderbird", "Pebble Reader",
                            "Steam shader caches", "Clean Selected (3.20 GB)", "Open at Login",
                            "History", "Settings", "Show last cleanup report", "Quit Sweepkin"}));
     expectPictures(*view, "icons");
@@ -244,7 +250,8 @@ TEST(PanelWindow, RowsInViewAreTheOnesOnScreen) {
     QTemporaryDir dir;
     SettingsStore settings(dir.path() + "/settings.ini");
     UIModel model;
-    PanelWindow window(new PopoverView(&model, AppActions{}), new SettingsPage(settings));
+    PanelWindow window(new PopoverView(&model, AppActions{}, kVersion, {}),
+                       new SettingsPage(settings));
     QVector<CacheRow> rows;
     for (const char* name : {"A", "B", "C", "D", "E", "F", "G", "H"}) rows << row(name, 2'000'000);
     model.setRows(rows);
@@ -290,7 +297,7 @@ TEST(HistoryPage, ShowsAHomesGrowthOverWeeks) {
     QDateTime clock(QDate(2026, 5, 1), QTime(12, 0), Qt::UTC);
     recordMeasurements(scanner, model, store, [&clock] { return clock; });
     UIModel panelModel;
-    PanelWindow window(new PopoverView(&panelModel, AppActions{}), nullptr,
+    PanelWindow window(new PopoverView(&panelModel, AppActions{}, kVersion, {}), nullptr,
                        new HistoryPage(&store, targets, [&clock] { return clock; }));
     HistoryPage* page = window.historyPage();
     const auto open = [&] {
