@@ -5,6 +5,7 @@
 
 #include "app/output.h"
 #include "engine/fs/deletion.h"
+#include "engine/fs/places.h"
 #include "engine/fs/resolver.h"
 #include "engine/fs/sizes.h"
 #include "engine/process_values.h"
@@ -30,15 +31,14 @@ void recordClean(const ProcessValues& values, std::int64_t before, std::int64_t 
 
 }  // namespace
 
-void clearCloudKitNow(std::FILE* out) {
-    const ProcessValues& values = processValues();
+void clearCloudKitNow(std::FILE* out, const ProcessValues& values) {
     printLine(out, "Sweepkin — clearing iCloud (CloudKit) cache for real");
     const std::int64_t freeBefore = freeDiskSpace();
 
     DeleteResult result;
     std::int64_t directoryBytes = 0;
     // Reached as a clean reaches it; a dangling link is "nothing" there too.
-    Resolver resolver;
+    Resolver resolver(currentPlaces());
     const std::vector<Item> items = resolver.items(values.cacheTargets.front().locations);
     if (items.empty()) {
         printLine(out, "CloudKit cache: nothing to clear");

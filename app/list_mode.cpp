@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/output.h"
+#include "engine/fs/places.h"
 #include "engine/fs/resolver.h"
 #include "engine/fs/sizes.h"
 #include "engine/fs/tree_walk.h"
@@ -75,11 +76,10 @@ struct ListedRow {
 
 // Every catalogue row that has an item, measured and reached as a clean reaches it. The ticks
 // are read from the settings, never written.
-std::vector<ListedRow> listedRows() {
-    const ProcessValues& values = processValues();
+std::vector<ListedRow> listedRows(const ProcessValues& values) {
     const KeptTicks kept = currentTicks(values.cacheTargets);
-    ProcRunningApps running;
-    Resolver resolver;
+    ProcRunningApps running(processRulesOf(values.cacheTargets));
+    Resolver resolver(currentPlaces());
     std::vector<ListedRow> rows;
     std::vector<AppProcesses> apps;  // the found rows' applications, as a clean tells them
     for (const AppTarget& target : values.cacheTargets) {
@@ -107,8 +107,8 @@ std::string padded(const std::string& text, std::size_t width) {
 
 }  // namespace
 
-void printListing(std::FILE* out, bool json) {
-    const std::vector<ListedRow> rows = listedRows();
+void printListing(std::FILE* out, bool json, const ProcessValues& values) {
+    const std::vector<ListedRow> rows = listedRows(values);
     if (json) {
         printLine(out, "{");
         printLine(out, "  \"schema\": 1,");
@@ -153,11 +153,11 @@ void printListing(std::FILE* out, bool json) {
     }
 }
 
-void printHistory(std::FILE* out, bool json) {
-    const HistoryRead read = readHistoryFile(QString::fromStdString(processValues().historyPath));
+void printHistory(std::FILE* out, bool json, const ProcessValues& values) {
+    const HistoryRead read = readHistoryFile(QString::fromStdString(values.historyPath));
     if (!read.error.isEmpty()) {
         std::fprintf(stderr, "Sweepkin: the history %s cannot be read: %s\n",
-                     processValues().historyPath.c_str(), read.error.toStdString().c_str());
+                     values.historyPath.c_str(), read.error.toStdString().c_str());
     }
     const auto stamp = [](const HistoryRecord& record) {
         return record.at.toUTC().toString(Qt::ISODate).toStdString();

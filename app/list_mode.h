@@ -7,12 +7,14 @@
 
 namespace sweepkin {
 
+struct ProcessValues;
+
 // "--list": the rows the panel would show (name, size, ticked, running) as a table; with `json`
 // every catalogue row found, with its id, bytes, tick, whether it runs and its items' paths.
-void printListing(std::FILE* out, bool json);
+void printListing(std::FILE* out, bool json, const ProcessValues& values);
 
 // "--history": the kept records, oldest first, as lines or (`json`) one document. A store that
 // cannot be read is said on standard error and lists as empty.
-void printHistory(std::FILE* out, bool json);
+void printHistory(std::FILE* out, bool json, const ProcessValues& values);
 
 }  // namespace sweepkin

@@ -10,6 +10,7 @@
 #include "app/self_test.h"
 #include "app/usage.h"
 #include "engine/fs/home.h"
+#include "engine/fs/places.h"
 #include "engine/fs/resolver.h"
 #include "engine/process_values.h"
 #include "shell/menu_bar_mode.h"
@@ -63,7 +64,7 @@ void explainWhatIsLeftAlone(const sweepkin::ProcessValues& values) {
                      "cannot be told from other users'; nothing is cleaned.\n");
         return;
     }
-    Resolver resolver;
+    Resolver resolver(currentPlaces());
     const Opened& home = resolver.home();
     const std::string homeText = normalizedPath(homeDirectory());
     if (home.reach == Reach::Refused) {
@@ -103,45 +104,46 @@ void ignoreClosedPipes() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const sweepkin::ProcessValues& values = sweepkin::processValues();
+    // Built once, here, and handed to each part that needs them.
+    const sweepkin::ProcessValues values = sweepkin::processValuesFor(sweepkin::homeDirectory());
     explainWhatIsLeftAlone(values);
 
     // Asking what a flag does never runs it.
     if (hasArgument(argc, argv, "--help") || hasArgument(argc, argv, "-h")) {
         ignoreClosedPipes();
-        sweepkin::printUsage(stdout);
+        sweepkin::printUsage(stdout, values);
         std::fflush(stdout);
         return 0;
     }
     if (hasArgument(argc, argv, "--version")) {
         ignoreClosedPipes();
-        sweepkin::printVersion(stdout);
+        sweepkin::printVersion(stdout, values);
         std::fflush(stdout);
         return 0;
     }
     if (hasArgument(argc, argv, "--selftest")) {
         ignoreClosedPipes();
-        const bool passed = sweepkin::runSelfTest(stdout);
+        const bool passed = sweepkin::runSelfTest(stdout, values);
         std::fflush(stdout);
         return passed ? 0 : 1;
     }
     if (hasArgument(argc, argv, "--clear-cloudkit-now")) {
         ignoreClosedPipes();
-        sweepkin::clearCloudKitNow(stdout);
+        sweepkin::clearCloudKitNow(stdout, values);
         std::fflush(stdout);
         return 0;
     }
     if (hasArgument(argc, argv, "--list")) {
         ignoreClosedPipes();
-        sweepkin::printListing(stdout, hasArgument(argc, argv, "--json"));
+        sweepkin::printListing(stdout, hasArgument(argc, argv, "--json"), values);
         std::fflush(stdout);
         return 0;
     }
     if (hasArgument(argc, argv, "--history")) {
         ignoreClosedPipes();
-        sweepkin::printHistory(stdout, hasArgument(argc, argv, "--json"));
+        sweepkin::printHistory(stdout, hasArgument(argc, argv, "--json"), values);
         std::fflush(stdout);
         return 0;
     }
-    return sweepkin::runMenuBarMode(argc, argv);
+    return sweepkin::runMenuBarMode(argc, argv, values);
 }

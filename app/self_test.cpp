@@ -9,6 +9,7 @@
 #include "engine/fs/base_dirs.h"
 #include "engine/fs/home.h"
 #include "engine/fs/link_policy.h"
+#include "engine/fs/places.h"
 #include "engine/fs/resolver.h"
 #include "engine/fs/safety_guard.h"
 #include "engine/fs/sizes.h"
@@ -168,17 +169,16 @@ bool namedByARow(const std::string& path, const std::vector<AppTarget>& targets,
 
 }  // namespace
 
-bool runSelfTest(std::FILE* out) {
-    return runSelfTest(out, [](std::string_view path) { return isSafeCachePath(path); });
+bool runSelfTest(std::FILE* out, const ProcessValues& values) {
+    return runSelfTest(out, values, [](std::string_view path) { return isSafeCachePath(path); });
 }
 
-bool runSelfTest(std::FILE* out, const CachePathPredicate& isSafe) {
-    const ProcessValues& values = processValues();
+bool runSelfTest(std::FILE* out, const ProcessValues& values, const CachePathPredicate& isSafe) {
 
     printLine(out, "Sweepkin — self test (DRY RUN, deletes nothing)");
     printLine(out, std::string(56, '='));
     printLine(out, "Caches found (only those > 1 MB are shown in the panel):");
-    Resolver resolver;
+    Resolver resolver(currentPlaces());
     for (const AppTarget& target : values.cacheTargets) {
         printLine(out, targetLines(target, resolver));
     }

@@ -27,11 +27,10 @@ std::vector<GuardCase> selfTestGuardCases(const ProcessValues& values,
 using CachePathPredicate = std::function<bool(std::string_view path)>;
 
 // Prints the report to `out` and returns true when every guard check passed (the sixteen fixed
-// ones, and on Linux those for the folders in use). Deletes and writes nothing on disk. Uses the
-// process-wide values, so `processValues()` sees the home directory.
-bool runSelfTest(std::FILE* out);
+// ones, and on Linux those for the folders in use). Deletes and writes nothing on disk.
+bool runSelfTest(std::FILE* out, const ProcessValues& values);
 
 // The same with the guard under test supplied by the caller.
-bool runSelfTest(std::FILE* out, const CachePathPredicate& isSafe);
+bool runSelfTest(std::FILE* out, const ProcessValues& values, const CachePathPredicate& isSafe);
 
 }  // namespace sweepkin

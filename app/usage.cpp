@@ -9,9 +9,8 @@
 
 namespace sweepkin {
 
-void printUsage(std::FILE* out) {
-    const ProcessValues& values = processValues();
-    const std::string config = abbreviateTilde(currentBaseDirs().configHome);
+void printUsage(std::FILE* out, const ProcessValues& values) {
+    const std::string config = abbreviateTilde(values.baseDirs.configHome);
     for (const std::string& line : {
              std::string("Usage: sweepkin [--selftest | --clear-cloudkit-now | --list [--json] |"),
              std::string("                 --history [--json] | --help | --version]"),
@@ -60,8 +59,8 @@ void printUsage(std::FILE* out) {
     }
 }
 
-void printVersion(std::FILE* out) {
-    printLine(out, "Sweepkin " + processValues().appVersion);
+void printVersion(std::FILE* out, const ProcessValues& values) {
+    printLine(out, "Sweepkin " + values.appVersion);
 }
 
 }  // namespace sweepkin

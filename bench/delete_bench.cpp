@@ -13,6 +13,7 @@
 #include "bench/bench_args.h"
 #include "engine/fs/deletion.h"
 #include "engine/fs/home.h"
+#include "engine/fs/places.h"
 #include "engine/fs/resolver.h"
 #include "engine/fs/tree_walk.h"
 #include "engine/fs/unique_fd.h"
@@ -35,7 +36,7 @@ int main(int argc, char** argv) {
             }
             locations.push_back({sweepkin::RootKind::Home, {}, path.substr(home.size() + 1), {""}});
         }
-        sweepkin::Resolver resolver;
+        sweepkin::Resolver resolver(sweepkin::currentPlaces());
         const std::vector<sweepkin::Item> items = resolver.items(locations);
         result = sweepkin::deleteCachePaths(items);
     } else {

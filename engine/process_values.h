@@ -1,8 +1,10 @@
 #pragma once
-// Values computed once at start-up and read without locking afterwards.
+// The values computed once at start-up: the entry point builds them and hands each part what it
+// needs.
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/catalogue/catalogue.h"
@@ -26,8 +28,11 @@ struct ProcessValues {
     std::vector<AppTarget> cacheTargets;
 };
 
-// Builds the values from the home directory on the first call (thread-safe), which the entry
-// point makes before anything else, and returns the same immutable instance ever after.
+// The values for the home folder `home` and the environment read at start-up.
+ProcessValues processValuesFor(std::string_view home);
+
+// The values for the home directory, built on the first call and kept. Only the panel's view and
+// its row icons still read them this way; they go over to parameters, and this with them.
 const ProcessValues& processValues();
 
 // The version baked in at build time, or "4.0" when that is empty.

@@ -8,6 +8,7 @@
 #include <QThreadPool>
 
 #include "engine/fs/home.h"
+#include "engine/fs/places.h"
 #include "engine/fs/sizes.h"
 #include "engine/platform.h"
 #include "ops/cleanup_report.h"
@@ -93,7 +94,7 @@ void CleanRun::cleanSelected() {
     if (chosen.empty()) return;
 
     // One look at the processes for all the chosen targets.
-    Resolver resolver;
+    Resolver resolver(currentPlaces());
     std::vector<AppProcesses> apps;
     for (const AppTarget& target : chosen) apps.push_back(processesOf(resolver, target));
     const auto running = runningInstances(ctx_.runningApps, apps);
@@ -162,7 +163,7 @@ CleanOutcome CleanRun::runClean(const std::vector<AppTarget>& chosen, RunningApp
                                 bool automatic) {
     CleanOutcome outcome;
     outcome.freeBefore = freeDiskSpace();
-    Resolver resolver;  // the roots, opened once for the whole clean
+    Resolver resolver(currentPlaces());  // the roots, opened once for the whole clean
     for (const AppTarget& target : chosen) {
         const AppProcesses app = processesOf(resolver, target);
         // A tool has nothing to close: while a process of the user's holds its caches (a build

@@ -13,6 +13,7 @@
 #include <QPointer>
 #include <thread>
 
+#include "engine/fs/places.h"
 #include "engine/fs/sizes.h"
 
 namespace sweepkin {
@@ -103,7 +104,7 @@ void runScan(const std::vector<AppTarget>& targets, const Selection& previousSel
              const KeptTicks& kept, const ScanPublisher& publish,
              const std::function<bool()>& stopped) {
     QVector<CacheRow> rows;
-    Resolver resolver;  // the roots, opened once for the whole scan
+    Resolver resolver(currentPlaces());  // the roots, opened once for the whole scan
     for (const AppTarget& target : targets) {
         if (stopped && stopped()) return;
         const std::int64_t total = pathsSize(resolver.items(target.locations));

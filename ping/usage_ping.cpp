@@ -11,7 +11,6 @@
 #include <QUrlQuery>
 #include <QUuid>
 
-#include "engine/process_values.h"
 #include "ops/settings.h"
 #include "usage_endpoint_table.h"
 
@@ -67,8 +66,12 @@ std::optional<QUrl> parseEndpoint(const QString& text) {
 
 }  // namespace
 
-UsagePing::UsagePing(SettingsStore& settings, UsagePingOptions options, QObject* parent)
-    : QObject(parent), settings_(settings), options_(std::move(options)) {
+UsagePing::UsagePing(SettingsStore& settings, QString appVersion, UsagePingOptions options,
+                     QObject* parent)
+    : QObject(parent),
+      settings_(settings),
+      appVersion_(std::move(appVersion)),
+      options_(std::move(options)) {
     network_ = options_.network != nullptr ? options_.network : new QNetworkAccessManager(this);
 }
 
@@ -101,7 +104,7 @@ void UsagePing::sendUsagePing() {
 
     QUrlQuery query;
     query.addQueryItem(QStringLiteral("id"), installID);
-    query.addQueryItem(QStringLiteral("v"), QString::fromStdString(processValues().appVersion));
+    query.addQueryItem(QStringLiteral("v"), appVersion_);
     query.addQueryItem(QStringLiteral("os"), operatingSystemMajorMinor());
     query.addQueryItem(QStringLiteral("opens"), QString::number(opens));
     query.addQueryItem(QStringLiteral("fixes"), QString::number(cleans));

@@ -48,8 +48,9 @@ class UsagePing : public QObject {
     Q_OBJECT
   public:
     // `settings` must outlive this object. Lives on the main thread.
-    explicit UsagePing(SettingsStore& settings, UsagePingOptions options = {},
-                       QObject* parent = nullptr);
+    // `appVersion` is what the ping reports as the program's version.
+    UsagePing(SettingsStore& settings, QString appVersion, UsagePingOptions options = {},
+              QObject* parent = nullptr);
     ~UsagePing() override;
 
     // Decides whether a ping is due and, if so, starts it and returns at once. The answer is
@@ -65,6 +66,7 @@ class UsagePing : public QObject {
     QDateTime now() const;
 
     SettingsStore& settings_;
+    QString appVersion_;
     UsagePingOptions options_;
     QNetworkAccessManager* network_ = nullptr;
 };

@@ -59,14 +59,16 @@ QDateTime now() {
 }
 }  // namespace
 
-AppDelegate::AppDelegate(QObject* parent)
+AppDelegate::AppDelegate(const ProcessValues& values, QObject* parent)
     : QObject(parent),
-      log_(processValues().logPath, processValues().maxLogBytes),
+      values_(values),
+      log_(values.logPath, values.maxLogBytes),
       loginItem_(defaultAutostartEntryPath(), QCoreApplication::applicationFilePath()),
+      runningApps_(processRulesOf(values.cacheTargets)),
       history_(
-          std::make_unique<HistoryStore>(QString::fromStdString(processValues().historyPath),
+          std::make_unique<HistoryStore>(QString::fromStdString(values.historyPath),
                                          [this](const QString& line) { log_.logActivity(line); })),
-      scanner_(std::make_unique<Scanner>(model_, processValues().cacheTargets, &settings_)),
+      scanner_(std::make_unique<Scanner>(model_, values.cacheTargets, &settings_)),
       seenRows_(std::make_unique<SeenRows>()) {
     if (const auto copy = settings_.brokenCopy()) {
         std::fprintf(stderr,
@@ -94,7 +96,7 @@ bool AppDelegate::applicationDidFinishLaunching() {
         return false;
     }
 
-    const ProcessValues& values = processValues();
+    const ProcessValues& values = values_;
     cleanRun_ = std::make_unique<CleanRun>(CleanRunContext{
         model_,
         values.cacheTargets,
@@ -107,7 +109,7 @@ bool AppDelegate::applicationDidFinishLaunching() {
         [this] { startScan(); },
         {},
         [this](const CleanOutcome& outcome) {
-            history_->add(cleanRecord(model_.rows(), outcome, now(), processValues().cacheTargets));
+            history_->add(cleanRecord(model_.rows(), outcome, now(), values_.cacheTargets));
         },
     });
     recordMeasurements(*scanner_, model_, *history_, now);
@@ -134,7 +136,7 @@ bool AppDelegate::applicationDidFinishLaunching() {
         if (self) self->cleanRun_->cleanSelected();
     };
     actions.showReport = [self] {
-        if (self) showLastReport(self->desktop_, processValues().reportPath);
+        if (self) showLastReport(self->desktop_, self->values_.reportPath);
     };
     actions.quit = [] { QCoreApplication::quit(); };
     actions.setLogin = [self](bool on) {
@@ -182,13 +184,13 @@ bool AppDelegate::applicationDidFinishLaunching() {
                          if (self) self->showPanel();
                      },
                      [self] {
-                         if (self) showLastReport(self->desktop_, processValues().reportPath);
+                         if (self) showLastReport(self->desktop_, self->values_.reportPath);
                      },
                      homeDiskSpace,
                      [self](const std::optional<QDateTime>& lastNotice) {
                          if (!self) return QString();
                          return grewMostLine(self->history_->readNow(), lastNotice,
-                                             processValues().cacheTargets);
+                                             self->values_.cacheTargets);
                      }},
         timing.firstDelay, timing.interval);
     watch_->start();
@@ -196,7 +198,7 @@ bool AppDelegate::applicationDidFinishLaunching() {
     ensureInitialLoginSetup(loginItem_, settings_);
     refreshTexts();
 
-    ping_ = std::make_unique<UsagePing>(settings_);
+    ping_ = std::make_unique<UsagePing>(settings_, QString::fromStdString(values_.appVersion));
     QTimer::singleShot(kFirstPingDelayMs, this, [this] { ping_->sendUsagePing(); });
     pingTimer_.setInterval(kPingIntervalMs);
     connect(&pingTimer_, &QTimer::timeout, this, [this] { ping_->sendUsagePing(); });

@@ -21,6 +21,7 @@ class CleanRun;
 class DesktopNotices;
 class HistoryStore;
 class PanelWindow;
+struct ProcessValues;
 class Scanner;
 class SeenRows;
 class UsagePing;
@@ -29,7 +30,8 @@ class Watch;
 class AppDelegate : public QObject {
     Q_OBJECT
   public:
-    explicit AppDelegate(QObject* parent = nullptr);
+    // `values` are the entry point's and outlive the delegate.
+    explicit AppDelegate(const ProcessValues& values, QObject* parent = nullptr);
     ~AppDelegate() override;
 
     // The start-up sequence. False when the user declined the agreement: nothing was shown and
@@ -51,6 +53,7 @@ class AppDelegate : public QObject {
     // After any measurement: the tray's tooltip gives the total and the time.
     void measured();
 
+    const ProcessValues& values_;
     SettingsStore settings_;
     ActivityLog log_;
     UIModel model_;

@@ -10,7 +10,7 @@
 
 namespace sweepkin {
 
-int runMenuBarMode(int argc, char** argv) {
+int runMenuBarMode(int argc, char** argv, const ProcessValues& values) {
     // Qt aborts when its platform cannot connect, so find out first and say it in one line.
     const SessionCheck session = checkGraphicalSession();
     if (!session.usable) {
@@ -33,7 +33,7 @@ int runMenuBarMode(int argc, char** argv) {
         return 0;
     }
 
-    AppDelegate delegate;
+    AppDelegate delegate(values);
     QObject::connect(&instance, &SingleInstance::showRequested, &delegate, &AppDelegate::showPanel);
     if (!delegate.applicationDidFinishLaunching()) return 0;
     app.exec();

@@ -3,7 +3,9 @@
 
 namespace sweepkin {
 
+struct ProcessValues;
+
 // Returns the process exit status.
-int runMenuBarMode(int argc, char** argv);
+int runMenuBarMode(int argc, char** argv, const ProcessValues& values);
 
 }  // namespace sweepkin

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/procs/process_rule.h"
+#include "engine/catalogue/process_rule.h"
 
 namespace sweepkin {
 

@@ -14,9 +14,9 @@
 #include "engine/catalogue/catalogue.h"
 #include "engine/fs/home.h"
 #include "engine/fs/ownership.h"
-#include "engine/fs/resolver.h"
 #include "engine/fs/safety_guard.h"
 #include "engine/fs/unique_fd.h"
+#include "engine/fs/way.h"
 
 namespace sweepkin {
 
@@ -309,6 +309,11 @@ BaseDirs currentBaseDirs(std::string_view home) {
                 .first;
     }
     return found->second;
+}
+
+bool isSafeCachePath(std::string_view path) {
+    const std::string home = homeDirectory();
+    return isSafeCachePath(path, home, currentBaseDirs(home).cacheHome);
 }
 
 }  // namespace sweepkin

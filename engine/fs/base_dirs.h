@@ -75,4 +75,8 @@ const BaseDirVariables& startupBaseDirVariables();
 BaseDirs currentBaseDirs();
 BaseDirs currentBaseDirs(std::string_view home);
 
+// The textual guard (isSafeCachePath in safety_guard.h) against the home directory, read afresh,
+// and its current cache home.
+bool isSafeCachePath(std::string_view path);
+
 }  // namespace sweepkin

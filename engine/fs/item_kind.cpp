@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "engine/catalogue/pattern.h"
+#include "engine/fs/mounts.h"
 #include "engine/fs/unique_fd.h"
 #include "engine/fs/way.h"
 

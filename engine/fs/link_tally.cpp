@@ -1,6 +1,8 @@
 #include "engine/fs/link_tally.h"
 
-#include "engine/fs/tree_walk.h"
+#include <algorithm>
+
+#include "engine/fs/walk_counts.h"
 
 namespace sweepkin {
 

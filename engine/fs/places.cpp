@@ -1,4 +1,4 @@
-// Where the roots are: the home, the validated XDG folders and the tools' folders.
+#include "engine/fs/places.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,7 +12,8 @@
 #include "engine/catalogue/pattern.h"
 #include "engine/fs/base_dirs.h"
 #include "engine/fs/home.h"
-#include "engine/fs/resolver.h"
+#include "engine/fs/item_kind.h"
+#include "engine/fs/mounts.h"
 #include "engine/platform.h"
 
 namespace sweepkin {

@@ -70,8 +70,6 @@ struct Resolver::Expansion {
     bool judged;  // the verdict decides which items are given
 };
 
-Resolver::Resolver() : Resolver(currentPlaces()) {}
-
 Resolver::Resolver(Places places)
     : places_(std::move(places)),
       rules_(std::make_shared<const WayRules>(wayRulesFor(places_.home))),

@@ -26,12 +26,12 @@
 
 namespace sweepkin {
 
-// The texts of the roots: the home and the validated XDG folders (empty: left out).
+// The texts of the roots: the home and the validated XDG folders (empty: left out). Where they
+// are now is currentPlaces (places.h).
 struct Places {
     std::string home = {}, cacheHome = {}, configHome = {}, dataHome = {};
     std::map<std::string, std::string> tools = {};  // a tool's variable to its cache folder
 };
-Places currentPlaces();
 
 // Something that was not removed completely, or could not be reached to be, and why.
 struct Stayed {
@@ -96,7 +96,6 @@ struct Refused {
 // per scan, self-test or clean.
 class Resolver {
   public:
-    Resolver();  // the current places
     explicit Resolver(Places places);
     ~Resolver();
     Resolver(const Resolver&) = delete;
@@ -152,9 +151,5 @@ class Resolver {
     std::map<std::pair<int, std::string>, std::unique_ptr<Root>> roots_;
     std::vector<Refused> refusals_;
 };
-
-// ~/.var/app is a mount holding nothing but Sweepkin's own folder: a Flatpak sandbox, which
-// hides the other applications' folders.
-bool flatpakFoldersHidden(std::string_view home);
 
 }  // namespace sweepkin

@@ -3,8 +3,8 @@
 #include <string>
 #include <utility>
 
-#include "engine/fs/base_dirs.h"
 #include "engine/fs/home.h"
+#include "engine/platform.h"
 
 namespace sweepkin {
 
@@ -77,11 +77,6 @@ bool isSafeCachePath(std::string_view path, std::string_view home, std::string_v
     if (path == homePrefix(home) + "/Library/Caches") return true;
     if (insideCachesFolder(path, home, cacheHome)) return true;
     return nameSaysCache(lastComponent(path));
-}
-
-bool isSafeCachePath(std::string_view path) {
-    const std::string home = homeDirectory();
-    return isSafeCachePath(path, home, currentBaseDirs(home).cacheHome);
 }
 
 }  // namespace sweepkin

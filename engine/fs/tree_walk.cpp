@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/fs/mounts.h"
 #include "engine/fs/owner_rights.h"
 #include "engine/fs/ownership.h"
 #include "engine/fs/unique_fd.h"
@@ -68,10 +69,9 @@ bool identify(int fd, Identity& out, struct stat* status = nullptr) {
     return S_ISDIR(st.st_mode);
 }
 
-// By mount id where the kernel gives one (a bind mount of the same file system shares the device
-// number; a btrfs subvolume has a number of its own on the same mount), else by device.
 bool sameMount(const Identity& a, const Identity& b) {
-    return a.hasMountId && b.hasMountId ? a.mountId == b.mountId : a.dev == b.dev;
+    return sweepkin::sameMount(MountOf{a.dev, a.mountId, a.hasMountId},
+                               MountOf{b.dev, b.mountId, b.hasMountId});
 }
 
 bool isDotOrDotDot(const char* name) {
@@ -446,10 +446,6 @@ void Walker::finishFrame() {
 }
 
 }  // namespace
-
-bool sameMount(const struct statx& a, const struct statx& b) {
-    return sameMount(identityOf(a), identityOf(b));
-}
 
 WalkResult walkTree(int dirFd, WalkMode mode, int maxThreads, const DescendHook* hook,
                     LinkTally* links) {

@@ -1,12 +1,10 @@
-// The causes a removal reports and the byte arithmetic of measuring, apart from the walk itself.
+#include "engine/fs/walk_counts.h"
 
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
-
-#include "engine/fs/tree_walk.h"
 
 namespace sweepkin {
 

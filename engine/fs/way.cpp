@@ -7,7 +7,7 @@
 #include <cerrno>
 
 #include "engine/fs/home.h"
-#include "engine/fs/tree_walk.h"
+#include "engine/fs/mounts.h"
 #include "engine/platform.h"
 
 namespace sweepkin {
@@ -230,16 +230,6 @@ Opened openWay(std::string_view path, const WayRules& rules) {
     int hops = kMaxLinks;
     return walkWay(trusted(UniqueFd(::open("/", kPathFlags | O_DIRECTORY)), "/", rules.ids), "/",
                    path, rules, hops);
-}
-
-bool isMountPoint(int parentFd, const char* name) {
-    struct statx parent, item;
-    constexpr unsigned kMask = STATX_INO | STATX_MNT_ID;
-    if (::statx(parentFd, "", AT_EMPTY_PATH, kMask, &parent) != 0 ||
-        ::statx(parentFd, name, AT_SYMLINK_NOFOLLOW, kMask, &item) != 0) {
-        return false;  // gone, or unreadable: the caller's own checks decide
-    }
-    return !sameMount(parent, item);
 }
 
 }  // namespace sweepkin

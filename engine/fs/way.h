@@ -83,8 +83,4 @@ bool leadsElsewhere(int dirFd, const std::string& name);
 // `folder` + "/" + `name`, with "/" for the root folder taken once.
 std::string below(const std::string& folder, std::string_view name);
 
-// The item `name` in `parentFd` is not on its parent's mount: another file system, or a bind
-// mount, mounted there.
-bool isMountPoint(int parentFd, const char* name);
-
 }  // namespace sweepkin

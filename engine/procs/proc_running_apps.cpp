@@ -20,7 +20,6 @@
 #include "engine/catalogue/pattern.h"
 #include "engine/fs/home.h"
 #include "engine/fs/unique_fd.h"
-#include "engine/process_values.h"
 
 namespace sweepkin {
 
@@ -309,11 +308,8 @@ int pidfdSendSignal(int pidfd, int sig) {
 
 }  // namespace
 
-ProcRunningApps::ProcRunningApps() : ProcRunningApps(ProcessRules{}) {}
-
-ProcRunningApps::ProcRunningApps(const ProcessRules& extraRules, const std::string& pathRoot)
-    : rules_(processRulesOf(processValues().cacheTargets)) {
-    for (const auto& [bundleID, rule] : extraRules) rules_[bundleID] = rule;
+ProcRunningApps::ProcRunningApps(ProcessRules rules, const std::string& pathRoot)
+    : rules_(std::move(rules)) {
     for (auto& [bundleID, rule] : rules_) {
         // A path in the home (Steam installs itself there) is looked up in the current one.
         for (std::string& path : rule.paths) path = pathRoot + expandTilde(path);

@@ -9,18 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "engine/procs/process_rule.h"
+#include "engine/catalogue/process_rule.h"
 #include "engine/procs/running_apps.h"
 
 namespace sweepkin {
 
 class ProcRunningApps : public RunningApps {
   public:
-    // The catalogue's process rules.
-    ProcRunningApps();
-    // `extraRules` adds entries to (or replaces entries of) the catalogue's rules. Every path rule
+    // Recognises the applications by `rules` (the catalogue's: processRulesOf). Every path rule
     // ("~/" is the home) is looked up below `pathRoot` (tests place stand-ins in a scratch folder).
-    explicit ProcRunningApps(const ProcessRules& extraRules, const std::string& pathRoot = {});
+    explicit ProcRunningApps(ProcessRules rules, const std::string& pathRoot = {});
     ~ProcRunningApps() override;
 
     ProcRunningApps(const ProcRunningApps&) = delete;

@@ -14,6 +14,7 @@
 
 #include "engine/fs/deletion.h"
 #include "engine/fs/link_policy.h"
+#include "engine/fs/places.h"
 #include "engine/fs/sizes.h"
 #include "tests/support/tree.h"
 
@@ -29,7 +30,7 @@ std::vector<Location> below(std::vector<std::string> paths) {
 }
 
 std::int64_t sizeAt(const std::string& path) {
-    const std::vector<Item> items = Resolver().items(below({path}));
+    const std::vector<Item> items = Resolver(currentPlaces()).items(below({path}));
     return items.empty() ? 0 : itemSize(items.front());
 }
 
@@ -37,7 +38,7 @@ std::int64_t sizeAt(const std::string& path) {
 std::string measureThenDelete(const std::string& measured, const std::vector<std::string>& paths,
                               const DeletionHooks& hooks = {}, bool why = true) {
     const std::int64_t size = measured.empty() ? 0 : sizeAt(measured);
-    Resolver resolver;
+    Resolver resolver(currentPlaces());
     const DeleteResult result = deleteLocations(resolver, below(paths), hooks);
     return std::to_string(size) + " " + std::to_string(result.freed) + " " +
            std::to_string(result.anyFailed) +
@@ -168,7 +169,7 @@ TEST_F(AdversarialTree, FilesWithSeveralNamesCountWhenTheRowHoldsThemAll) {
         }
         std::vector<std::string> paths;
         for (const std::string& item : row.items) paths.push_back(caches_ + "/" + item);
-        Resolver resolver;
+        Resolver resolver(currentPlaces());
         EXPECT_EQ(pathsSize(resolver.items(below(paths))), row.counted);
         EXPECT_EQ(deleteLocations(resolver, below(paths)).freed, row.counted);
         for (const std::string& path : paths) EXPECT_FALSE(exists(path)) << path;
@@ -193,7 +194,7 @@ TEST_F(AdversarialTree, ThousandsOfMatchesUnderAFewDescriptors) {
         const rlimit limit{256, 256};
         if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) return "cannot limit"s;
         const Location profiles{RootKind::Home, {}, "Library/Caches/profiles", {"*/Cache"}};
-        Resolver resolver;
+        Resolver resolver(currentPlaces());
         const std::int64_t measured = pathsSize(resolver.items({profiles}));
         const DeleteResult result = deleteLocations(resolver, {profiles});
         return std::to_string(measured) + " " + std::to_string(result.freed) + " " +
@@ -350,7 +351,7 @@ TEST_F(AdversarialTree, RefusedItemsStayAsNotACache) {
     const std::string notes = documents_ + "/notes.txt";
     EXPECT_EQ(measureThenDelete(notes, {notes}), "0 0 1 not a cache");
     ASSERT_EQ(::symlink(decoy_.c_str(), (cacheHome_ + "/app").c_str()), 0);
-    Resolver resolver;
+    Resolver resolver(currentPlaces());
     const Location behind{RootKind::CacheHome, {}, "app", {"Profile"}};
     EXPECT_EQ(pathsSize(resolver.items({behind})), 0);
     const DeleteResult result = deleteLocations(resolver, {behind});

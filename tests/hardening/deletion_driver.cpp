@@ -5,9 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/catalogue/catalogue.h"
 #include "engine/fs/deletion.h"
+#include "engine/fs/places.h"
 #include "engine/fs/sizes.h"
-#include "engine/process_values.h"
 
 int main(int argc, char** argv) {
     using namespace sweepkin;
@@ -15,8 +16,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s --every-target\n", argv[0]);
         return 2;
     }
-    Resolver resolver;
-    const std::vector<AppTarget>& targets = processValues().cacheTargets;
+    Resolver resolver(currentPlaces());
+    const std::vector<AppTarget> targets = buildCacheTargets();
     std::vector<long long> measured;  // every entry first, as the panel lists them
     for (const AppTarget& target : targets) {
         measured.push_back(pathsSize(resolver.items(target.locations)));

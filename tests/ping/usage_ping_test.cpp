@@ -60,7 +60,8 @@ struct Fixture {
         ping.reset();
         network = std::make_unique<QNetworkAccessManager>();  // no reply of an earlier ping
         ping = std::make_unique<UsagePing>(
-            settings, UsagePingOptions{endpoint.value_or(server.url("/p")), [this] { return now; },
+            settings, QStringLiteral("4.7"),
+            UsagePingOptions{endpoint.value_or(server.url("/p")), [this] { return now; },
                                        network.get(), timeoutMs});
         QSignalSpy finished(ping.get(), &UsagePing::pingFinished);
         ping->sendUsagePing();
@@ -94,7 +95,7 @@ class UsagePingTest : public QObject {
         const QString os = operatingSystemMajorMinor();
         QVERIFY(QRegularExpression("^\\d+\\.\\d+$").match(os).hasMatch());
         QCOMPARE(f.server.items(),
-                 QStringList({"id=" + id, "v=4.0", "os=" + os, "opens=4", "fixes=2", "app=swk"}));
+                 QStringList({"id=" + id, "v=4.7", "os=" + os, "opens=4", "fixes=2", "app=swk"}));
         QCOMPARE(f.state(), "1|0|" + f.now.toString(Qt::ISODate));
         f.now = f.now.addSecs(72'000 - 1);
         QVERIFY(!f.send());

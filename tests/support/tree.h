@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/fs/places.h"
 #include "engine/fs/resolver.h"
 #include "engine/fs/unique_fd.h"
 
@@ -42,7 +43,7 @@ std::int64_t makeTree(const std::string& root, const std::vector<std::string>& e
 // reach: no link below the home is followed.
 std::vector<Location> homeLocations(const std::vector<std::string>& relatives);
 inline std::vector<Item> homeItems(const std::vector<std::string>& relatives) {
-    return Resolver().items(homeLocations(relatives));
+    return Resolver(currentPlaces()).items(homeLocations(relatives));
 }
 
 // Per relative path: kind, mode, size, modification time (of folders only with `folderTimes`),
