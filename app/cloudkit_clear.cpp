@@ -33,7 +33,7 @@ void recordClean(const ProcessValues& values, std::int64_t before, std::int64_t 
 
 void clearCloudKitNow(std::FILE* out, const ProcessValues& values) {
     printLine(out, "Sweepkin — clearing iCloud (CloudKit) cache for real");
-    const std::int64_t freeBefore = freeDiskSpace();
+    const std::int64_t freeBefore = homeDiskSpace().free;
 
     DeleteResult result;
     std::int64_t directoryBytes = 0;
@@ -55,7 +55,7 @@ void clearCloudKitNow(std::FILE* out, const ProcessValues& values) {
     std::fflush(out);
     recordClean(values, items.empty() ? 0 : directoryBytes, result.freed, !items.empty());
 
-    const std::int64_t freeAfter = freeDiskSpace();
+    const std::int64_t freeAfter = homeDiskSpace().free;
     std::string reportLine = "iCloud (CloudKit) cache: cleared " + formatBytes(result.freed);
     if (result.anyFailed) reportLine += " (partial — needs Full Disk Access)";
     const bool written =

@@ -162,7 +162,7 @@ CleanOutcome CleanRun::runClean(const std::vector<AppTarget>& chosen, RunningApp
                                 const std::string& reportPath, const Sleeper& sleep,
                                 bool automatic) {
     CleanOutcome outcome;
-    outcome.freeBefore = freeDiskSpace();
+    outcome.freeBefore = homeDiskSpace().free;
     Resolver resolver(currentPlaces());  // the roots, opened once for the whole clean
     for (const AppTarget& target : chosen) {
         const AppProcesses app = processesOf(resolver, target);
@@ -190,7 +190,7 @@ CleanOutcome CleanRun::runClean(const std::vector<AppTarget>& chosen, RunningApp
         outcome.stayed.insert(outcome.stayed.end(), result.stayed.begin(), result.stayed.end());
         outcome.cleaned.emplace_back(target.name, result.freed);
     }
-    outcome.freeAfter = freeDiskSpace();
+    outcome.freeAfter = homeDiskSpace().free;
 
     writeCleanupReport(reportPath, outcome.lines, outcome.cleared, outcome.freeBefore,
                        outcome.freeAfter);

@@ -13,7 +13,7 @@ QString lastCleanText(const SettingsStore& settings) {
 void refreshTexts(UIModel& model, const SettingsStore& settings, const LoginItem& loginItem) {
     model.setLastCleanText(lastCleanText(settings));
     model.setLoginOn(loginItem.isRegistered());
-    model.setFreeDiskText(QString::fromStdString(formatBytes(freeDiskSpace())));
+    model.setFreeDiskText(QString::fromStdString(formatBytes(homeDiskSpace().free)));
     model.setSettingsProblem(settings.problem().value_or(QString()));
 }
 

@@ -1,7 +1,5 @@
 #include "ops/watch.h"
 
-#include <QDir>
-#include <QStorageInfo>
 #include <algorithm>
 
 #include "ops/size_text.h"
@@ -113,11 +111,6 @@ QString scheduledCleanNote(const SettingsStore& settings, const QDateTime& now) 
     return QStringLiteral("Next clean: not before ") +
            last->addDays(days).toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")) +
            QLatin1Char('.');
-}
-
-DiskSpace homeDiskSpace() {
-    const QStorageInfo volume(QDir::homePath());
-    return {volume.bytesAvailable(), volume.bytesTotal()};
 }
 
 Watch::Watch(WatchContext context, std::chrono::milliseconds firstDelay,

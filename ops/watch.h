@@ -14,6 +14,7 @@
 #include <optional>
 #include <utility>
 
+#include "engine/fs/sizes.h"
 #include "ops/clean_run.h"
 #include "ops/scan.h"
 #include "ops/settings.h"
@@ -73,13 +74,6 @@ QStringList scheduledCleanRows(const QVector<CacheRow>& rows, const QSet<QString
 bool scheduledCleanAllowed(const SettingsStore& settings);
 // What the settings page says will happen, in one line; empty when automatic cleaning is off.
 QString scheduledCleanNote(const SettingsStore& settings, const QDateTime& now);
-
-struct DiskSpace {
-    qint64 free = 0;
-    qint64 total = 0;
-};
-// The home folder's file system.
-DiskSpace homeDiskSpace();
 
 // What the watch works with; all of it outlives the watch.
 struct WatchContext {

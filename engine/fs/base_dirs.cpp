@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <utility>
@@ -115,19 +116,11 @@ std::vector<std::pair<ToolVariable, std::vector<std::string>>> toolFolders() {
     return out;
 }
 
-// `path` with "." and ".." taken as text: where an application that builds on the value puts
-// its folders when no link is in the way.
+// The absolute `path` with "." and ".." taken as text: where an application that builds on the
+// value puts its folders when no link is in the way. No trailing slash; ".." at "/" stays there.
 std::string lexicalPath(std::string_view path) {
-    std::vector<std::string_view> parts;
-    for (const std::string_view part : pathComponents(path)) {
-        if (part == "..") {
-            if (!parts.empty()) parts.pop_back();
-        } else if (part != ".") {
-            parts.push_back(part);
-        }
-    }
-    std::string out;
-    for (const std::string_view part : parts) out.append("/").append(part);
+    std::string out = std::filesystem::path(path).lexically_normal().string();
+    while (out.size() > 1 && out.back() == '/') out.pop_back();
     return out.empty() ? "/" : out;
 }
 

@@ -1,17 +1,21 @@
 #include "engine/fs/ownership.h"
 
+#include <acl/libacl.h>
 #include <grp.h>
 #include <pwd.h>
-#include <sys/xattr.h>
+#include <sys/acl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstdint>
-#include <cstring>
+#include <charconv>
 #include <fstream>
+#include <iterator>
+#include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
+#include <string_view>
+#include <system_error>
 
 namespace sweepkin {
 
@@ -23,17 +27,35 @@ struct IdMap {
     bool mapsId = false;   // the id asked for lies in a range mapped from outside
 };
 
+// The next number in `text` after blanks and line ends, consumed; none when there is none.
+std::optional<unsigned long> nextNumber(std::string_view& text) {
+    text.remove_prefix(std::min(text.find_first_not_of(" \t\n"), text.size()));
+    unsigned long value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{}) return std::nullopt;
+    text.remove_prefix(static_cast<std::size_t>(end - text.data()));
+    return value;
+}
+
+std::optional<std::string> readText(const char* path) {
+    std::ifstream in(path);
+    if (!in) return std::nullopt;
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 // One of /proc/self/uid_map or gid_map: lines of "inside outside count".
 IdMap readMap(const char* path, unsigned long id) {
     IdMap map;
-    std::ifstream in(path);
-    map.readable = static_cast<bool>(in);
-    unsigned long inside = 0, outside = 0, count = 0;
+    const std::optional<std::string> content = readText(path);
+    map.readable = content.has_value();
+    std::string_view text = content ? *content : std::string_view();
     int lines = 0;
-    while (in >> inside >> outside >> count) {
+    for (;;) {
+        const auto inside = nextNumber(text), outside = nextNumber(text), count = nextNumber(text);
+        if (!inside || !outside || !count) break;
         ++lines;
-        map.everyId = lines == 1 && inside == 0 && outside == 0 && count == 4294967295UL;
-        map.mapsId = map.mapsId || (id >= inside && id - inside < count);
+        map.everyId = lines == 1 && *inside == 0 && *outside == 0 && *count == 4294967295UL;
+        map.mapsId = map.mapsId || (id >= *inside && id - *inside < *count);
     }
     map.everyId = map.everyId && lines == 1;
     return map;
@@ -41,9 +63,10 @@ IdMap readMap(const char* path, unsigned long id) {
 
 template <typename Id>
 Id overflowId(const char* path, Id fallback) {
-    std::ifstream in(path);
-    unsigned long value = 0;
-    return in >> value ? static_cast<Id>(value) : fallback;
+    const std::optional<std::string> content = readText(path);
+    std::string_view text = content ? *content : std::string_view();
+    const std::optional<unsigned long> value = nextNumber(text);
+    return value ? static_cast<Id>(*value) : fallback;
 }
 
 std::optional<gid_t> privateGroupOf(uid_t me, const UserIds& ids) {
@@ -71,33 +94,39 @@ bool isPrivateGroup(gid_t gid, const UserIds& ids) {
     return ids.privateGroup == gid && (ids.everyGid || gid != ids.overflowGid);
 }
 
-// The POSIX access ACL as the kernel stores it: a version, then entries of tag, permissions, id.
-constexpr std::uint16_t kAclUser = 0x02, kAclGroupObj = 0x04, kAclGroup = 0x08;
-constexpr std::uint16_t kAclWrite = 0x02;
+struct AclFree {
+    void operator()(void* p) const { ::acl_free(p); }
+};
 
 // An ACL entry lets someone other than the user, or a group other than the private group,
 // write. Only asked when the group bits (the ACL's mask) allow writing. An ACL that cannot be
-// read counts as one that lets others write.
+// read counts as one that lets others write. Read through /proc/self/fd, as `fd` may be O_PATH.
 bool aclLetsOthersWrite(int fd, const struct stat& st, const UserIds& ids) {
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    std::vector<unsigned char> acl(4 + 8 * 64);
-    const ssize_t n = ::getxattr(self.c_str(), "system.posix_acl_access", acl.data(), acl.size());
-    if (n < 0) {
-        const bool none = errno == ENODATA || errno == ENOTSUP;  // Linux: ENOTSUP is EOPNOTSUPP
+    // Without an extended ACL this is the one the mode bits make.
+    const std::unique_ptr<struct __acl_ext, AclFree> acl(
+        ::acl_get_file(self.c_str(), ACL_TYPE_ACCESS));
+    if (!acl) {
+        const bool none = errno == ENOTSUP;  // Linux: ENOTSUP is EOPNOTSUPP
         return !none || !isPrivateGroup(st.st_gid, ids);
     }
-    for (std::size_t at = 4; at + 8 <= static_cast<std::size_t>(n); at += 8) {
-        std::uint16_t tag, perm;
-        std::uint32_t id;
-        std::memcpy(&tag, &acl[at], 2);
-        std::memcpy(&perm, &acl[at + 2], 2);
-        std::memcpy(&id, &acl[at + 4], 4);
-        if ((perm & kAclWrite) == 0) continue;
-        if ((tag == kAclUser && !isUser(id, ids)) ||
-            (tag == kAclGroup && !isPrivateGroup(id, ids)) ||
-            (tag == kAclGroupObj && !isPrivateGroup(st.st_gid, ids))) {
+    acl_entry_t entry;
+    for (int at = ACL_FIRST_ENTRY; ::acl_get_entry(acl.get(), at, &entry) == 1;
+         at = ACL_NEXT_ENTRY) {
+        acl_tag_t tag;
+        acl_permset_t perms;
+        if (::acl_get_tag_type(entry, &tag) != 0 || ::acl_get_permset(entry, &perms) != 0) {
             return true;
         }
+        if (::acl_get_perm(perms, ACL_WRITE) != 1) continue;
+        if (tag == ACL_GROUP_OBJ && !isPrivateGroup(st.st_gid, ids)) return true;
+        if (tag != ACL_USER && tag != ACL_GROUP) continue;
+        const std::unique_ptr<void, AclFree> qualifier(::acl_get_qualifier(entry));
+        if (!qualifier) return true;
+        const bool theirs = tag == ACL_USER
+                                ? !isUser(*static_cast<const uid_t*>(qualifier.get()), ids)
+                                : !isPrivateGroup(*static_cast<const gid_t*>(qualifier.get()), ids);
+        if (theirs) return true;
     }
     return false;
 }

@@ -102,14 +102,17 @@ std::int64_t pathsSize(const std::vector<Item>& items) {
     return total;
 }
 
-std::int64_t freeDiskSpace() {
+DiskSpace homeDiskSpace() {
     struct statvfs vfs;
-    if (::statvfs(homeDirectory().c_str(), &vfs) != 0) return 0;
+    if (::statvfs(homeDirectory().c_str(), &vfs) != 0) return {};
     const unsigned long long unit = vfs.f_frsize != 0 ? vfs.f_frsize : vfs.f_bsize;
-    const unsigned long long blocks = vfs.f_bavail;
-    constexpr auto kMax = static_cast<unsigned long long>(std::numeric_limits<std::int64_t>::max());
-    if (unit != 0 && blocks > kMax / unit) return std::numeric_limits<std::int64_t>::max();
-    return static_cast<std::int64_t>(blocks * unit);
+    const auto bytes = [unit](unsigned long long blocks) {
+        constexpr auto kMax =
+            static_cast<unsigned long long>(std::numeric_limits<std::int64_t>::max());
+        if (unit != 0 && blocks > kMax / unit) return std::numeric_limits<std::int64_t>::max();
+        return static_cast<std::int64_t>(blocks * unit);
+    };
+    return {bytes(vfs.f_bavail), bytes(vfs.f_blocks)};
 }
 
 std::string formatBytes(std::int64_t bytes) {

@@ -24,8 +24,13 @@ std::int64_t directorySize(const Item& item);
 // then frees nothing of it. Sums stop at the largest count.
 std::int64_t pathsSize(const std::vector<Item>& items);
 
-// Bytes the user can still use on the volume of the home folder; 0 when the query fails.
-std::int64_t freeDiskSpace();
+// The volume of the home folder: the bytes the user can still use and its size; 0 each when the
+// query fails.
+struct DiskSpace {
+    std::int64_t free = 0;
+    std::int64_t total = 0;
+};
+DiskSpace homeDiskSpace();
 
 // "1.23 GB", "740 MB", "2 KB", "999 B" (decimal units).
 std::string formatBytes(std::int64_t bytes);

@@ -10,12 +10,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <optional>
 #include <sstream>
 #include <string_view>
+#include <system_error>
 
 #include "engine/catalogue/pattern.h"
 #include "engine/fs/home.h"
@@ -34,12 +36,20 @@ Dir openDirAt(int dirFd, const char* name) {
     return Dir(dir, ::closedir);
 }
 
-bool isPidName(const char* name) {
-    if (*name == '\0') return false;
-    for (const char* c = name; *c != '\0'; ++c) {
-        if (*c < '0' || *c > '9') return false;
-    }
-    return true;
+// The number at the start of `text` after blanks; with `whole`, only when nothing follows it.
+template <typename N>
+std::optional<N> numberIn(std::string_view text, bool whole) {
+    text.remove_prefix(std::min(text.find_first_not_of(" \t"), text.size()));
+    N value{};
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || (whole && end != text.data() + text.size())) return std::nullopt;
+    return value;
+}
+
+// A /proc entry named by a number: a process id, a descriptor.
+std::optional<int> numberNamed(const char* name) {
+    if (*name < '0' || *name > '9') return std::nullopt;
+    return numberIn<int>(name, true);
 }
 
 std::optional<std::string> readSmallFile(const std::string& path) {
@@ -77,10 +87,7 @@ std::optional<uid_t> uidOf(const std::optional<std::string>& status) {
     std::string line;
     while (std::getline(lines, line)) {
         if (line.rfind("Uid:", 0) == 0) {
-            std::istringstream fields(line.substr(4));
-            unsigned long uid = 0;
-            if (fields >> uid) return static_cast<uid_t>(uid);
-            return std::nullopt;
+            return numberIn<uid_t>(std::string_view(line).substr(4), false);
         }
     }
     return std::nullopt;
@@ -109,10 +116,9 @@ std::optional<StatFields> statFieldsOf(const std::optional<std::string>& stat) {
         if (!(fields >> field)) return std::nullopt;
         if (i == 3) result.state = field.empty() ? '?' : field[0];
     }
-    char* end = nullptr;
-    errno = 0;
-    result.startTime = std::strtoull(field.c_str(), &end, 10);
-    if (errno != 0 || end == field.c_str() || *end != '\0') return std::nullopt;
+    const auto started = numberIn<std::uint64_t>(field, true);
+    if (!started) return std::nullopt;
+    result.startTime = *started;
     return result;
 }
 
@@ -234,7 +240,7 @@ std::vector<std::string> heldPaths(int pidDir) {
     const Dir fds = openDirAt(pidDir, "fd");
     if (!fds) return held;
     while (const dirent* de = ::readdir(fds.get())) {
-        if (isPidName(de->d_name)) read(::dirfd(fds.get()), de->d_name);
+        if (numberNamed(de->d_name)) read(::dirfd(fds.get()), de->d_name);
     }
     return held;
 }
@@ -255,8 +261,8 @@ std::optional<int> parentOf(const std::optional<std::string>& status) {
     if (!status) return std::nullopt;
     const auto at = status->find("\nPPid:");
     if (at == std::string::npos) return std::nullopt;
-    const int parent = std::atoi(status->c_str() + at + 6);
-    return parent > 0 ? std::optional<int>(parent) : std::nullopt;
+    const auto parent = numberIn<int>(std::string_view(*status).substr(at + 6), false);
+    return parent && *parent > 0 ? parent : std::nullopt;
 }
 
 // The main process a helper belongs to: the nearest ancestor of the user's that runs the same
@@ -345,9 +351,9 @@ std::vector<AppInstance> ProcRunningApps::instances(const std::string& bundleID)
     std::unique_ptr<DIR, int (*)(DIR*)> proc(::opendir("/proc"), ::closedir);
     if (!proc) return {};
     while (const dirent* de = ::readdir(proc.get())) {
-        if (!isPidName(de->d_name)) continue;
-        const int pid = std::atoi(de->d_name);
-        if (pid <= 0 || pid == ::getpid()) continue;
+        const std::optional<int> named = numberNamed(de->d_name);
+        if (!named || *named <= 0 || *named == ::getpid()) continue;
+        const int pid = *named;
         // The executable first: one readlink rules out almost every process before any file is
         // read; the sandbox is looked at only for the user's own processes.
         const auto exe = executable(pid);
@@ -400,9 +406,9 @@ std::vector<std::vector<AppInstance>> ProcRunningApps::holders(
     const Dir proc = openDirAt(AT_FDCWD, "/proc");
     if (!proc) return result;
     while (const dirent* de = ::readdir(proc.get())) {
-        if (!isPidName(de->d_name)) continue;
-        const int pid = std::atoi(de->d_name);
-        if (pid <= 0 || pid == ::getpid()) continue;
+        const std::optional<int> named = numberNamed(de->d_name);
+        if (!named || *named <= 0 || *named == ::getpid()) continue;
+        const int pid = *named;
         // Everything is read through this one folder, so all of it is this one process's.
         UniqueFd pidDir(
             ::openat(::dirfd(proc.get()), de->d_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
