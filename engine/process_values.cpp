@@ -33,9 +33,4 @@ ProcessValues processValuesFor(std::string_view home) {
     return v;
 }
 
-const ProcessValues& processValues() {
-    static const ProcessValues values = processValuesFor(homeDirectory());
-    return values;
-}
-
 }  // namespace sweepkin

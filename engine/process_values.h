@@ -31,10 +31,6 @@ struct ProcessValues {
 // The values for the home folder `home` and the environment read at start-up.
 ProcessValues processValuesFor(std::string_view home);
 
-// The values for the home directory, built on the first call and kept. Only the panel's view and
-// its row icons still read them this way; they go over to parameters, and this with them.
-const ProcessValues& processValues();
-
 // The version baked in at build time, or "4.0" when that is empty.
 std::string versionOrFallback(const char* buildVersion);
 

@@ -56,7 +56,7 @@ std::string selfTestOutput(const std::string& out,
         text += std::string("  ") + (failing.contains(path) ? "FAIL ✗" : "PASS") + "  " + word +
                 std::string(8 - word.size(), ' ') + path + "\n";
     };
-    for (const GuardCase& check : selfTestGuardCases(processValues(), false)) {
+    for (const GuardCase& check : selfTestGuardCases(processValuesFor(homeDirectory()), false)) {
         line(abbreviateTilde(check.path), check.mustAllow ? "allow" : "refuse");
     }
     const std::string end = "\n  PASS  license text bundled\n";
@@ -81,8 +81,8 @@ std::string selfTestOutput(const std::string& out,
 
 // Every guard check of the self-test, the folders in use included, holds for the real guard.
 TEST(SelfTestGuardCases, HoldForTheGuard) {
-    const std::vector<GuardCase> cases = selfTestGuardCases(processValues());
-    EXPECT_GT(cases.size(), selfTestGuardCases(processValues(), false).size());
+    const std::vector<GuardCase> cases = selfTestGuardCases(processValuesFor(homeDirectory()));
+    EXPECT_GT(cases.size(), selfTestGuardCases(processValuesFor(homeDirectory()), false).size());
     for (const GuardCase& check : cases) {
         EXPECT_EQ(isSafeCachePath(check.path), check.mustAllow) << check.path;
     }
