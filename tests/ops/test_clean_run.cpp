@@ -291,10 +291,10 @@ class TestCleanRun : public QObject {
             const std::string log = exists(w.at("state/Sweepkin.log"))
                                         ? readText(w.at("state/Sweepkin.log")).substr(21)
                                         : "";
-            const testing::CaseTrace trace(QString("%1 minutes in, cleaning every %2 days, last %3 "
+            const testing::CaseTrace trace{QString("%1 minutes in, cleaning every %2 days, last %3 "
                                                    "days ago, %4")
                                                .arg(c.minutes).arg(c.autoCleanDays)
-                                               .arg(c.lastCleanDaysAgo).arg(c.off));
+                                               .arg(c.lastCleanDaysAgo).arg(c.off)};
             QCOMPARE(w.scanner.scanGeneration(), c.outcome.scans);
             QCOMPARE(w.model.rows().size(), c.outcome.rows);
             QCOMPARE(!exists(w.at("slack/Cache")), c.outcome.slackGone);
