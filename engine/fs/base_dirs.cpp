@@ -159,10 +159,12 @@ BaseDirs resolveBaseDirs(std::string_view home, const BaseDirVariables& variable
     const Place sandboxes[] = {seen(base + "/.var/app"), seen(base + "/snap"),
                                seen(account + "/.var/app"), seen(account + "/snap")};
 
-    // The place unusable for any XDG folder: the home folder or above, an application's sandbox.
+    // The place unusable for any XDG folder: the home folder or above, in or above an
+    // application's sandbox.
     const auto misplaced = [&](const Place& p) {
-        return within(homePlace, p) || std::any_of(std::begin(sandboxes), std::end(sandboxes),
-                                                   [&](const Place& s) { return within(p, s); });
+        return within(homePlace, p) ||
+               std::any_of(std::begin(sandboxes), std::end(sandboxes),
+                           [&](const Place& s) { return overlaps(p, s); });
     };
     const auto unusable = [&](const Place& p) { return p.refused != LeftOut::No || misplaced(p); };
     const auto resolve = [&](const std::optional<std::string>& value, std::string_view fallback) {
@@ -203,6 +205,8 @@ BaseDirs resolveBaseDirs(std::string_view home, const BaseDirVariables& variable
 
     BaseDirs dirs{cache.text, config.text,       state.text,
                   data.text,  !unusable(config), !unusable(data)};
+    dirs.inUse = {state.text, config.text, data.text};
+    for (const Place& p : theirs) dirs.inUse.push_back(p.text);
     if (cache.refused != LeftOut::No) {
         dirs.cacheLeftOut = cache.refused;
         dirs.leftOutAt = cache.where;

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/platform.h"
 
@@ -51,6 +52,10 @@ struct BaseDirs {
     // folders and, with its items, the safety guard, else its default where that and its items
     // pass the guard; empty when there is none.
     std::map<std::string, std::string> tools = {};
+    // Folders in use that no item may be or hold: the state home, the config and data homes
+    // (trusted or not), and the folders the applications take from the variables as they stand,
+    // a value refused here included.
+    std::vector<std::string> inUse = {};
 };
 
 // `value` with repeated and trailing slashes dropped when its text is usable, else home +

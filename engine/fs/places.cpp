@@ -104,6 +104,7 @@ Places currentPlaces() {
         places.configHome = dirs.configTrusted ? dirs.configHome : std::string();
         places.dataHome = dirs.dataTrusted ? dirs.dataHome : std::string();
         places.tools = dirs.tools;
+        places.inUse = dirs.inUse;
         leaveOutOverlappingTools(places);
     }
     return places;

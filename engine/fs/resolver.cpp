@@ -190,8 +190,10 @@ bool Resolver::isRootFolder(int fd) {
 bool Resolver::holdsRootFolder(const FolderID& id) {
     if (!rootChains_) {
         rootChains_.emplace();
-        for (const std::string& folder :
-             {homePrefix(places_.home), places_.cacheHome, places_.configHome, places_.dataHome}) {
+        std::vector<std::string> folders = places_.inUse;
+        folders.insert(folders.end(), {homePrefix(places_.home), places_.cacheHome,
+                                       places_.configHome, places_.dataHome});
+        for (const std::string& folder : folders) {
             const UniqueFd fd(folder.empty() ? -1
                                              : ::open(folder.c_str(), kPathFlags | O_DIRECTORY));
             if (!fd) continue;

@@ -31,6 +31,7 @@ namespace sweepkin {
 struct Places {
     std::string home = {}, cacheHome = {}, configHome = {}, dataHome = {};
     std::map<std::string, std::string> tools = {};  // a tool's variable to its cache folder
+    std::vector<std::string> inUse = {};  // other folders in use that no item may be or hold
 };
 
 // Something that was not removed completely, or could not be reached to be, and why.

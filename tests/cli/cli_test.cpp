@@ -579,6 +579,12 @@ TEST_F(CliTest, LinksAndValuesLeadingOutOfTheCachesTakeNothingElse) {
          {"XDG_CACHE_HOME=" + me + "/.gradle/caches"}, {"home/.gradle/caches/huggingface/hub"}},
         {{"home/go/pkg/mod/cache/x/ms-playwright/daemon/p=9"},
          {"XDG_CACHE_HOME=" + me + "/go/pkg/mod/cache/x"}},
+        // Folders in use inside a row's item keep the item: the state home, the settings as a
+        // value names them even when refused here. A cache home holding the sandboxes is not used.
+        {{"home/.gradle/caches/st/Sweepkin/history.sqlite=9", "home/.gradle/caches/modules-2/x=9"},
+         {"XDG_STATE_HOME=" + me + "/.gradle/caches/st"}},
+        {{"home/.nv/GLCache/cfg/app/prefs=9"}, {"XDG_CONFIG_HOME=" + me + "/.nv/GLCache/./cfg"}},
+        {{"home/.var/spotify/f=9"}, {"XDG_CACHE_HOME=" + me + "/.var"}},
         // Another user's folder holding the cache home, by value or by the user's own link to a
         // shared folder; a folder on the way others may change; a home in a shared folder.
         {{"up/cache/spotify/f=9", "home/.cache/spotify/f=9"},
