@@ -1,14 +1,11 @@
 #include "ops/cleanup_report.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QFile>
 #include <QSaveFile>
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <ctime>
 #include <filesystem>
@@ -46,33 +43,6 @@ bool syncFd(int fd) {
     return rc == 0;
 }
 
-// QSaveFile writes the new report beside the old one and renames it over it. Its temporary file is
-// "<report>.XXXXXX", six random letters in place of the X's: named only for the moment before the
-// rename where the file system has unnamed files, named all along elsewhere. A writer killed
-// before its rename leaves it behind; one a minute old is no running writer's.
-constexpr std::time_t kStaleAfterSeconds = 60;
-
-bool isTemporaryOf(std::string_view entry, std::string_view name) {
-    return entry.size() == name.size() + 7 && entry.starts_with(name) && entry[name.size()] == '.' &&
-           std::all_of(entry.end() - 6, entry.end(),
-                       [](char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; });
-}
-
-void removeStaleTemporaries(const std::string& folder, const std::string& name) {
-    DIR* dir = ::opendir(folder.c_str());
-    if (dir == nullptr) return;
-    const std::time_t staleBefore = std::time(nullptr) - kStaleAfterSeconds;
-    while (const dirent* entry = ::readdir(dir)) {
-        struct stat st {};
-        if (isTemporaryOf(entry->d_name, name) &&
-            ::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && st.st_mtime < staleBefore) {
-            ::unlinkat(::dirfd(dir), entry->d_name, 0);
-        }
-    }
-    ::closedir(dir);
-}
-
 }  // namespace
 
 bool writeCleanupReport(const std::string& reportPath, const std::vector<std::string>& lines,
@@ -85,7 +55,6 @@ bool writeCleanupReport(const std::string& reportPath, const std::vector<std::st
     // Failure here shows up as a failed open just below; an existing folder is the usual case.
     std::error_code error;
     std::filesystem::create_directories(folder, error);
-    removeStaleTemporaries(folder, name);
 
     // A new report replaces whatever stands at its name, as a rename does: QSaveFile would write
     // through a link there (into the file it names) and give up on a report made read-only.
