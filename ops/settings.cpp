@@ -191,12 +191,18 @@ struct SettingsStore::Impl {
         if (!same && QFileInfo::exists(copy)) {
             copy += modified.toString(QStringLiteral("-yyyy-MM-dd-HHmmss"));
         }
+        // Only a new file: whatever already has the name (a link, say) is left as it is, and the
+        // next free name "-2", "-3", ... taken instead.
         bool kept = same;
-        if (!kept) {
+        const QString named = copy;
+        for (int n = 2; !kept && n <= 9; copy = named + QStringLiteral("-%1").arg(n++)) {
             QFile out(copy);
-            kept = out.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-                   out.write(text) == text.size() && out.flush();
-            if (kept) out.setFileTime(modified, QFileDevice::FileModificationTime);
+            if (out.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+                kept = out.write(text) == text.size() && out.flush();
+                if (kept) out.setFileTime(modified, QFileDevice::FileModificationTime);
+                break;
+            }
+            if (!QFileInfo(copy).isSymLink() && !QFileInfo::exists(copy)) break;
         }
         brokenCopy = copy;
         setProblem(

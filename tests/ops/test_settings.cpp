@@ -158,6 +158,16 @@ class TestSettings : public QObject {
             const SettingsStore third(at(file.c_str()));
             QCOMPARE(readText(*dir_ / (file + ".broken")), text);
             QVERIFY(third.brokenCopy()->contains(".broken-2"));
+            // The same date's name already taken by a link: what it names stays as it was.
+            const std::string dated = third.brokenCopy()->toStdString();
+            const QDateTime when = QFileInfo(*third.brokenCopy()).lastModified();
+            writeText(*dir_ / file, "[General]\ny=\"\n");
+            QFile(at(file.c_str())).setFileTime(when, QFileDevice::FileModificationTime);
+            writeText(*dir_ / "doc.txt", "mine");
+            std::filesystem::remove(dated);
+            std::filesystem::create_symlink(*dir_ / "doc.txt", dated);
+            const SettingsStore fourth(at(file.c_str()));
+            QVERIFY(readText(*dir_ / "doc.txt") == "mine" && *fourth.brokenCopy() == QString::fromStdString(dated + "-2"));
         }
     }
 
