@@ -182,18 +182,24 @@ BaseDirs resolveBaseDirs(std::string_view home, const BaseDirVariables& variable
     // When even the default fails, there is no cache home.
     // An application takes a relative value from wherever it was started: from the home, as a
     // desktop starts it, or from here.
-    std::vector<Place> theirs;
     char cwd[4096];
     const std::string here = ::getcwd(cwd, sizeof cwd) != nullptr ? cwd : "";
+    const auto spellings = [&](const std::string& value) {
+        std::vector<std::string> out;
+        if (value.empty()) return out;
+        for (const std::string& spelling :
+             value.front() == '/' ? std::vector<std::string>{value}
+                                  : std::vector<std::string>{base + "/" + value, here + "/" + value}) {
+            out.push_back(lexicalPath(spelling));
+            out.push_back(spelling);
+        }
+        return out;
+    };
+    std::vector<Place> theirs;
     for (const auto* value : {&variables.configHome, &variables.stateHome, &variables.dataHome,
                               &variables.chromeConfigHome}) {
-        if (!*value || (*value)->empty()) continue;
-        std::vector<std::string> spellings{**value};
-        if ((*value)->front() != '/') spellings = {base + "/" + **value, here + "/" + **value};
-        for (const std::string& spelling : spellings) {
-            theirs.push_back(seen(lexicalPath(spelling)));
-            theirs.push_back(seen(spelling));
-        }
+        if (!*value) continue;
+        for (const std::string& spelling : spellings(**value)) theirs.push_back(seen(spelling));
     }
     const auto overlapping = [&](const Place& p) {
         return misplaced(p) || overlaps(p, config) || overlaps(p, state) || overlaps(p, data) ||
@@ -207,6 +213,9 @@ BaseDirs resolveBaseDirs(std::string_view home, const BaseDirVariables& variable
                   data.text,  !unusable(config), !unusable(data)};
     dirs.inUse = {state.text, config.text, data.text};
     for (const Place& p : theirs) dirs.inUse.push_back(p.text);
+    for (const Place& s : sandboxes) dirs.inUse.push_back(s.text);
+    dirs.inUse.insert(dirs.inUse.end(), variables.shared.begin(), variables.shared.end());
+
     if (cache.refused != LeftOut::No) {
         dirs.cacheLeftOut = cache.refused;
         dirs.leftOutAt = cache.where;
@@ -235,6 +244,7 @@ BaseDirs resolveBaseDirs(std::string_view home, const BaseDirVariables& variable
     for (const auto& [tool, items] : tools) {
         const auto value = variables.tools.find(tool.name);
         if (value == variables.tools.end() || items == std::vector<std::string>{""}) continue;
+        dirs.toolsInUse[tool.name] = spellings(value->second);
         if (!value->second.empty() && value->second.front() == '/') {
             keepers.emplace_back(tool.name, seen(lexicalPath(value->second)));
             keepers.emplace_back(tool.name, seen(value->second));
@@ -278,6 +288,12 @@ const BaseDirVariables& startupBaseDirVariables() {
         BaseDirVariables read{variable("XDG_CACHE_HOME"), variable("XDG_CONFIG_HOME"),
                               variable("XDG_STATE_HOME"), variable("XDG_DATA_HOME"),
                               variable("CHROME_CONFIG_HOME")};
+        for (const char* list : {"XDG_RUNTIME_DIR", "XDG_DATA_DIRS", "XDG_CONFIG_DIRS"}) {
+            std::istringstream folders(variable(list).value_or(""));
+            for (std::string folder; std::getline(folders, folder, ':');) {
+                if (!folder.empty() && folder.front() == '/') read.shared.push_back(folder);
+            }
+        }
         for (const auto& [tool, items] : toolFolders()) {
             std::optional<std::string> value = variable(tool.name.c_str());
             for (const std::string& alias : tool.aliases) {

@@ -24,6 +24,8 @@ struct BaseDirVariables {
     // The developer tools' own variables that the catalogue names (GOCACHE, CARGO_HOME, ...), by
     // name, when set (or one of the names the tool also reads).
     std::map<std::string, std::string> tools = {};
+    // Other folders the desktop names: XDG_RUNTIME_DIR and each of XDG_DATA_DIRS, XDG_CONFIG_DIRS.
+    std::vector<std::string> shared = {};
 };
 
 // Why even the default cache home is not used.
@@ -54,8 +56,11 @@ struct BaseDirs {
     std::map<std::string, std::string> tools = {};
     // Folders in use that no item may be or hold: the state home, the config and data homes
     // (trusted or not), and the folders the applications take from the variables as they stand,
-    // a value refused here included.
+    // a value refused here included; the sandboxes' folders and the desktop's other folders.
     std::vector<std::string> inUse = {};
+    // Each tool variable that is set, as the tool takes it, for a row that keeps more than caches
+    // there: the folders of every row but its own.
+    std::map<std::string, std::vector<std::string>> toolsInUse = {};
 };
 
 // `value` with repeated and trailing slashes dropped when its text is usable, else home +

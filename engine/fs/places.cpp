@@ -105,6 +105,7 @@ Places currentPlaces() {
         places.dataHome = dirs.dataTrusted ? dirs.dataHome : std::string();
         places.tools = dirs.tools;
         places.inUse = dirs.inUse;
+        places.toolsInUse = dirs.toolsInUse;
         leaveOutOverlappingTools(places);
     }
     return places;

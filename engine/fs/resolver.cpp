@@ -68,6 +68,7 @@ struct Resolver::Expansion {
     std::vector<Stayed>* refused;
     Reached* reached;
     bool judged;  // the verdict decides which items are given
+    std::string_view tool;  // the variable of a tool's folder, whose own folders it may take
 };
 
 Resolver::Resolver(Places places)
@@ -187,21 +188,27 @@ bool Resolver::isRootFolder(int fd) {
                rootFolders_->end();
 }
 
-bool Resolver::holdsRootFolder(const FolderID& id) {
+bool Resolver::holdsRootFolder(const FolderID& id, std::string_view tool) {
     if (!rootChains_) {
         rootChains_.emplace();
-        std::vector<std::string> folders = places_.inUse;
-        folders.insert(folders.end(), {homePrefix(places_.home), places_.cacheHome,
-                                       places_.configHome, places_.dataHome});
-        for (const std::string& folder : folders) {
+        const auto add = [&](const std::string& folder, const std::string& owner) {
             const UniqueFd fd(folder.empty() ? -1
                                              : ::open(folder.c_str(), kPathFlags | O_DIRECTORY));
-            if (!fd) continue;
-            const std::vector<FolderID> chain = folderChain(fd.get());
-            rootChains_->insert(rootChains_->end(), chain.begin(), chain.end());
+            if (!fd) return;
+            for (const FolderID& held : folderChain(fd.get())) rootChains_->emplace_back(held, owner);
+        };
+        for (const std::string& folder : places_.inUse) add(folder, "");
+        for (const std::string& folder : {homePrefix(places_.home), places_.cacheHome,
+                                          places_.configHome, places_.dataHome}) {
+            add(folder, "");
+        }
+        for (const auto& [variable, folders] : places_.toolsInUse) {
+            for (const std::string& folder : folders) add(folder, variable);
         }
     }
-    return std::find(rootChains_->begin(), rootChains_->end(), id) != rootChains_->end();
+    return std::any_of(rootChains_->begin(), rootChains_->end(), [&](const auto& held) {
+        return held.first == id && (held.second.empty() || held.second != tool);
+    });
 }
 
 void Resolver::expand(const Location& location, std::string_view item, std::vector<Item>& out,
@@ -217,7 +224,9 @@ void Resolver::expand(const Location& location, std::string_view item, std::vect
                         unreachable,
                         refused,
                         reached,
-                        judged};
+                        judged,
+                        location.root == RootKind::ToolFolder ? std::string_view(location.app)
+                                                              : std::string_view()};
     std::vector<std::string_view>& parts = expansion.parts;
     if (!start->leaf.empty()) parts.insert(parts.begin(), start->leaf);
     expansion.own = parts.size();
@@ -260,7 +269,7 @@ void Resolver::descend(const Expansion& expansion, std::size_t at, int fd, const
             // beside their caches.
             struct stat own {};
             if (expansion.judged && ::fstatat(fd, name.c_str(), &own, AT_SYMLINK_NOFOLLOW) == 0 &&
-                S_ISDIR(own.st_mode) && holdsRootFolder({own.st_dev, own.st_ino})) {
+                S_ISDIR(own.st_mode) && holdsRootFolder({own.st_dev, own.st_ino}, expansion.tool)) {
                 continue;
             }
             if (expansion.reached != nullptr &&

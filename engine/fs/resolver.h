@@ -32,6 +32,8 @@ struct Places {
     std::string home = {}, cacheHome = {}, configHome = {}, dataHome = {};
     std::map<std::string, std::string> tools = {};  // a tool's variable to its cache folder
     std::vector<std::string> inUse = {};  // other folders in use that no item may be or hold
+    // A tool variable's folders as the tool takes them: no item but its own row's may be or hold one.
+    std::map<std::string, std::vector<std::string>> toolsInUse = {};
 };
 
 // Something that was not removed completely, or could not be reached to be, and why.
@@ -141,14 +143,15 @@ class Resolver {
     // The folder `fd` is the home, one of its ancestors, or one of the folders roots hang from.
     bool isRootFolder(int fd);
     // The folder `id` is the home, the cache, config or data home, or one of their ancestors.
-    bool holdsRootFolder(const FolderID& id);
+    // Or a folder in use, of a tool's other than `tool`'s.
+    bool holdsRootFolder(const FolderID& id, std::string_view tool);
 
     Places places_;
     std::shared_ptr<const WayRules> rules_;
     std::shared_ptr<const GuardTexts> guard_;
     std::optional<Opened> home_;
     std::optional<std::vector<FolderID>> rootFolders_;
-    std::optional<std::vector<FolderID>> rootChains_;
+    std::optional<std::vector<std::pair<FolderID, std::string>>> rootChains_;  // tool: "" for all
     std::map<std::pair<int, std::string>, std::unique_ptr<Root>> roots_;
     std::vector<Refused> refusals_;
 };

@@ -584,6 +584,9 @@ TEST_F(CliTest, LinksAndValuesLeadingOutOfTheCachesTakeNothingElse) {
         {{"home/.gradle/caches/st/Sweepkin/history.sqlite=9", "home/.gradle/caches/modules-2/x=9"},
          {"XDG_STATE_HOME=" + me + "/.gradle/caches/st"}},
         {{"home/.nv/GLCache/cfg/app/prefs=9"}, {"XDG_CONFIG_HOME=" + me + "/.nv/GLCache/./cfg"}},
+        {{"home/.gradle/caches/c/credentials.toml=9"}, {"CARGO_HOME=.gradle/caches/c"}},
+        {{"home/.gradle/caches/r/x=9"}, {"XDG_RUNTIME_DIR=" + me + "/.gradle/caches/r"}},
+        {{"home/.var/app->" + me + "/.gradle/caches/f", "home/.gradle/caches/f/org.a.B/data/x=9"}},
         {{"home/.var/spotify/f=9"}, {"XDG_CACHE_HOME=" + me + "/.var"}},
         // Another user's folder holding the cache home, by value or by the user's own link to a
         // shared folder; a folder on the way others may change; a home in a shared folder.
