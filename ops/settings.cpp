@@ -139,7 +139,8 @@ std::optional<qint64> asInt(const QVariant& v) {
 struct SettingsStore::Impl {
     QString iniPath;  // empty: the user's store
     // Guarded by storeMutex().
-    std::optional<QString> brokenCopy;
+    bool damaged = false;
+    std::optional<QString> brokenCopy;  // only when the copy was made
     std::optional<QString> problem;
     bool ticksUnsaved = false;
     bool listsTrusted = true;
@@ -204,7 +205,8 @@ struct SettingsStore::Impl {
             }
             if (!QFileInfo(copy).isSymLink() && !QFileInfo::exists(copy)) break;
         }
-        brokenCopy = copy;
+        damaged = true;
+        if (kept) brokenCopy = copy;
         setProblem(
             QStringLiteral("Settings damaged — %1 could not be read%2")
                 .arg(QString::fromStdString(abbreviateTilde(file.toStdString())),
@@ -232,7 +234,7 @@ struct SettingsStore::Impl {
                 ticksUnsaved = false;
                 listsTrusted = true;
             }
-            if (!brokenCopy || listsTrusted) setProblem(std::nullopt);
+            if (!damaged || listsTrusted) setProblem(std::nullopt);
         } else {
             if (rows) ticksUnsaved = true;
             const QString file = path();
@@ -265,6 +267,11 @@ SettingsStore::~SettingsStore() = default;
 
 QString SettingsStore::filePath() const {
     return impl_->path();
+}
+
+bool SettingsStore::damaged() const {
+    QMutexLocker lock(&storeMutex());
+    return impl_->damaged;
 }
 
 std::optional<QString> SettingsStore::brokenCopy() const {

@@ -51,6 +51,8 @@ class SettingsStore {
     QString filePath() const;
     // Where the file was copied aside because it could not be parsed when the store was opened.
     std::optional<QString> brokenCopy() const;
+    // It could not be parsed when the store was opened (copied aside or not).
+    bool damaged() const;
     // One line naming the file and what is wrong: it could not be written at the last write, or
     // it could not be parsed when opened. Cleared by the next write that succeeds.
     std::optional<QString> problem() const;

@@ -70,12 +70,14 @@ AppDelegate::AppDelegate(const ProcessValues& values, QObject* parent)
                                          [this](const QString& line) { log_.logActivity(line); })),
       scanner_(std::make_unique<Scanner>(model_, values.cacheTargets, &settings_)),
       seenRows_(std::make_unique<SeenRows>()) {
-    if (const auto copy = settings_.brokenCopy()) {
+    if (settings_.damaged()) {
+        const auto copy = settings_.brokenCopy();
         std::fprintf(stderr,
-                     "Sweepkin: the settings file %s could not be read; a copy is kept as %s, and "
-                     "nothing is cleaned automatically until the panel has shown you its list.\n",
+                     "Sweepkin: the settings file %s could not be read%s, and nothing is cleaned "
+                     "automatically until the panel has shown you its list.\n",
                      abbreviateTilde(settings_.filePath().toStdString()).c_str(),
-                     abbreviateTilde(copy->toStdString()).c_str());
+                     copy ? ("; a copy is kept as " + abbreviateTilde(copy->toStdString())).c_str()
+                          : "; no copy of it could be kept");
     }
 }
 
