@@ -35,7 +35,9 @@ using enum Seen;
 const char* const kSeen[] = {"nothing", "the folder", "the link itself", "not to be touched"};
 
 std::string look(const std::string& scratch, const Location& location, const std::string& home) {
-    const std::vector<Item> items = Resolver(homePlaces(scratch + "/" + home)).items({location});
+    Places places = homePlaces(scratch + "/" + home);
+    places.tools["GOCACHE"] = scratch + "/go-cache";  // in the scratch folder: root's as root
+    const std::vector<Item> items = Resolver(places).items({location});
     if (items.empty()) return kSeen[int(none)];
     const UniqueFd parent = items[0].openParent();
     switch (classify(parent.get(), items[0].name, items[0].ids()).kind) {
@@ -84,6 +86,7 @@ const LinkRow kLinkRows[] = {
     // An application's folder in the cache or config home, unless it is the item; nothing below.
     {.name = "an application's folder", .at = {CacheHome, {}, "vendor/app", {"*/cache2"}}, .tree = {"home/.cache/vendor->../m", "home/m/app/p/cache2/f=1"}, .user = reached},
     {.name = "the item", .at = {CacheHome, {}, "player", {""}}, .tree = {"home/.cache/player->../s", "home/s/f=1"}, .user = itself, .other = others, .root = itself, .hardLink = itself},
+    {.name = "a tool's folder below root's", .at = {ToolFolder, "GOCACHE", {}, {""}}, .tree = {"go-cache->home/g", "home/g/f=1"}, .user = itself, .other = others, .root = itself, .hardLink = itself},
     // Behind it, only an item named for a cache (its text no longer says where it is), and never
     // the home or a folder above it.
     {.name = "to an item not named for a cache", .at = {CacheHome, {}, "Vendor/Browser", {""}}, .tree = {"home/.cache/Vendor->../b", "home/b/Browser/f=1"}},
@@ -199,6 +202,7 @@ TEST(LinkRule, FoldersOthersOwnOrMayChange) {
         {.folder = "home/.cache", .mode = 0777}, {.folder = "home/.cache", .mode = 01777, .expect = reached},
         {.folder = "home/.cache/player", .mode = 0777, .expect = others},
         {.folder = "home", .mode = 0755, .owner = 1}, {.folder = "home", .mode = 0755, .owner = 0},
+        {.folder = "home/.cache", .mode = 0755, .owner = 0},  // the cache home must be the user's
         {.folder = "home/.cache/player", .mode = 0755, .owner = 1, .expect = others},
         {.folder = "home/.cache", .mode = 0775, .group = 100},
         {.folder = "home/.cache", .mode = 0775, .expect = groupWritable},
