@@ -8,14 +8,17 @@
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <sched.h>
 #include <sys/mount.h>
 
+#include <array>
 #include <cstdlib>
 #include <sstream>
 
+#include "engine/fs/ownership.h"
 #include "engine/fs/resolver.h"
 #include "tests/support/tree.h"
 
@@ -234,6 +237,55 @@ TEST(LinkRule, FoldersOthersOwnOrMayChange) {
                       "home", uid, gid),
                   kSeen[int(writer == uid ? reached : none)])
             << "an ACL entry for " << writer;
+    }
+}
+
+// What a child takes itself for in a user namespace of its own whose maps root writes from outside.
+std::string idsInNamespace(const std::string& uids, const std::string& gids) {
+    return runInChild([&] {
+        int up[2], down[2];  // child to parent, parent to child
+        if (::pipe(up) != 0 || ::pipe(down) != 0) return std::string("no pipe");
+        char byte = 'n';
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (::unshare(CLONE_NEWUSER) == 0) byte = 'y';
+            if (::write(up[1], &byte, 1) != 1 || ::read(down[0], &byte, 1) != 1) ::_exit(1);
+            const UserIds ids = readUserIds();
+            const std::string seen = std::string(ids.everyUid ? "every uid, " : "some uids, ") +
+                                     (ids.everyGid ? "every gid, " : "some gids, ") +
+                                     (ids.userMapped ? "mapped, " : "unmapped, ") +
+                                     (ids.privateGroup ? std::to_string(*ids.privateGroup) : "none");
+            ::_exit(byte == 'y' && ::write(up[1], seen.data(), seen.size()) > 0 ? 0 : 1);
+        }
+        ::close(up[1]);
+        bool ok = ::read(up[0], &byte, 1) == 1 && byte == 'y';
+        for (const std::string* map : {&uids, &gids}) {
+            const char* file = map == &uids ? "/uid_map" : "/gid_map";
+            const UniqueFd fd(::open(("/proc/" + std::to_string(child) + file).c_str(), O_WRONLY));
+            ok = ok && fd && ::write(fd.get(), map->data(), map->size()) == ssize_t(map->size());
+        }
+        byte = ok ? 'y' : 'n';
+        std::string seen(256, '\0');
+        const ssize_t got = ::write(down[1], &byte, 1) == 1 ? ::read(up[0], seen.data(), 256) : -1;
+        ::waitpid(child, nullptr, 0);
+        return ok && got > 0 ? seen.substr(0, got) : std::string("no namespace");
+    });
+}
+
+// Every id shows as itself only under the one identity line; the user's id is mapped or shows
+// as the overflow id; the private group is the one the maps show, never the overflow group.
+TEST(UserIds, AsTheUserNamespaceMapsThem) {
+    if (::geteuid() != 0) GTEST_SKIP() << "another process's maps need root to write";
+    const std::string every = "0 0 4294967295\n";
+    const std::array<std::string, 3> rows[] = {
+        {every, every, "every uid, every gid, mapped, 0"},
+        {"0 0 1\n", "0 0 1\n", "some uids, some gids, mapped, 0"},
+        {"0 0 1\n1 1 4294967294\n", every, "some uids, every gid, mapped, 0"},
+        {"0 1 65534\n", "0 1 65534\n", "some uids, some gids, unmapped, none"}};
+    for (const auto& [uids, gids, expected] : rows) {
+        const std::string got = idsInNamespace(uids, gids);
+        if (got == "no namespace") GTEST_SKIP() << "no user namespaces here";
+        EXPECT_EQ(got, expected) << uids;
     }
 }
 
