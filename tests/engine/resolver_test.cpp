@@ -156,8 +156,14 @@ bool grantWrite(const std::string& folder, uid_t user) {
                ("setfacl -m u:" + std::to_string(user) + ":rwx '" + folder + "'").c_str()) == 0;
 }
 
+// A mount namespace of this process's own: what it mounts is gone with it.
+bool ownMounts() {
+    return ::unshare(CLONE_NEWNS) == 0 &&
+           ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+}
+
 // The account listed as the one member of its own group, as a sandbox's generated group file
-// lists the user: a copy of /etc/group bound over it in a mount namespace of this process.
+// lists the user: a copy of /etc/group bound over it.
 bool listInOwnGroup(const std::string& scratch, const std::string& name) {
     std::istringstream in(readText("/etc/group"));
     std::string out;
@@ -165,9 +171,16 @@ bool listInOwnGroup(const std::string& scratch, const std::string& name) {
         out += line + (line.starts_with(name + ":") && line.ends_with(":") ? name : "") + "\n";
     }
     writeText(scratch + "/group", out);
-    return ::unshare(CLONE_NEWNS) == 0 &&
-           ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+    return ownMounts() &&
            ::mount((scratch + "/group").c_str(), "/etc/group", nullptr, MS_BIND, nullptr) == 0;
+}
+
+// The cache home on a file system without ACLs (ramfs), holding the tree's player/f=1 again.
+bool withoutAcls(const std::string& folder, uid_t uid, gid_t gid) {
+    if (!ownMounts() || ::mount("ramfs", folder.c_str(), "ramfs", 0, nullptr) != 0) return false;
+    makeTree(folder, {"player/f=1"});
+    giveTreeToAnother(folder, uid, gid);
+    return true;
 }
 
 // Folders on the way and the item itself: another user's, or one that others may change, hides
@@ -197,6 +210,7 @@ TEST(LinkRule, FoldersOthersOwnOrMayChange) {
         uid_t owner = same;
         gid_t group = same;  // 100 is a group the user shares
         bool listed = false;  // the user listed in their own group (a mount namespace, as root)
+        bool noAcls = false;  // on a file system without ACLs (a mount namespace, as root)
         Seen expect = none;
     };
     const Seen groupWritable = privateGroup ? reached : none;
@@ -209,23 +223,27 @@ TEST(LinkRule, FoldersOthersOwnOrMayChange) {
         {.folder = "home/.cache/player", .mode = 0755, .owner = 1, .expect = others},
         {.folder = "home/.cache", .mode = 0775, .group = 100},
         {.folder = "home/.cache", .mode = 0775, .expect = groupWritable},
-        {.folder = "home/.cache", .mode = 0775, .listed = true, .expect = groupWritable}};
+        {.folder = "home/.cache", .mode = 0775, .listed = true, .expect = groupWritable},
+        {.folder = "home/.cache", .mode = 0775, .noAcls = true, .expect = groupWritable},
+        {.folder = "home/.cache", .mode = 0775, .group = 100, .noAcls = true}};
     // clang-format on
     for (const Row& row : rows) {
-        if ((row.owner != same || row.group != same || row.listed) && ::geteuid() != 0) continue;
+        const bool mounts = row.listed || row.noAcls;
+        if ((row.owner != same || row.group != same || mounts) && ::geteuid() != 0) continue;
         const std::string got = lookAs(
             tree, player,
             [&](const std::string& at) {
                 const std::string folder = at + "/" + row.folder;
-                return ::chmod(folder.c_str(), row.mode) == 0 &&
+                return (!row.noAcls || withoutAcls(folder, uid, gid)) &&
+                       ::chmod(folder.c_str(), row.mode) == 0 &&
                        ::chown(folder.c_str(), row.owner, row.group) == 0 &&
                        (!row.listed || listInOwnGroup(at, name));
             },
             "home", uid, gid);
-        if (row.listed && got == "cannot prepare") continue;  // no private mounts here
+        if (mounts && got == "cannot prepare") continue;  // no private mounts here
         EXPECT_EQ(got, kSeen[int(row.expect)])
             << row.folder << " mode " << std::oct << row.mode << std::dec << " owner "
-            << int(row.owner) << " group " << int(row.group) << (row.listed ? " listed" : "");
+            << int(row.owner) << " group " << int(row.group) << (row.listed ? " listed" : "") << (row.noAcls ? " no ACLs" : "");
     }
     // The user's own ACL lets another user write to the home, shown only as group bits.
     ScratchDir probe;
