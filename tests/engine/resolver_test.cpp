@@ -272,7 +272,8 @@ std::string idsInNamespace(const std::string& uids, const std::string& gids) {
             const std::string seen = std::string(ids.everyUid ? "every uid, " : "some uids, ") +
                                      (ids.everyGid ? "every gid, " : "some gids, ") +
                                      (ids.userMapped ? "mapped, " : "unmapped, ") +
-                                     (ids.privateGroup ? std::to_string(*ids.privateGroup) : "none");
+                                     (ids.privateGroup ? std::to_string(*ids.privateGroup) : "none") +
+                                     (isRoot(0, ids) ? ", 0 is root" : ", 0 is not root");
             ::_exit(byte == 'y' && ::write(up[1], seen.data(), seen.size()) > 0 ? 0 : 1);
         }
         ::close(up[1]);
@@ -291,15 +292,16 @@ std::string idsInNamespace(const std::string& uids, const std::string& gids) {
 }
 
 // Every id shows as itself only under the one identity line; the user's id is mapped or shows
-// as the overflow id; the private group is the one the maps show, never the overflow group.
+// as the overflow id; the private group is the one the maps show, never the overflow group; an
+// owner shown as 0 is root.
 TEST(UserIds, AsTheUserNamespaceMapsThem) {
     if (::geteuid() != 0) GTEST_SKIP() << "another process's maps need root to write";
     const std::string every = "0 0 4294967295\n";
     const std::array<std::string, 3> rows[] = {
-        {every, every, "every uid, every gid, mapped, 0"},
-        {"0 0 1\n", "0 0 1\n", "some uids, some gids, mapped, 0"},
-        {"0 0 1\n1 1 4294967294\n", every, "some uids, every gid, mapped, 0"},
-        {"0 1 65534\n", "0 1 65534\n", "some uids, some gids, unmapped, none"}};
+        {every, every, "every uid, every gid, mapped, 0, 0 is root"},
+        {"0 0 1\n", "0 0 1\n", "some uids, some gids, mapped, 0, 0 is root"},
+        {"0 0 1\n1 1 4294967294\n", every, "some uids, every gid, mapped, 0, 0 is root"},
+        {"0 1 65534\n", "0 1 65534\n", "some uids, some gids, unmapped, none, 0 is root"}};
     for (const auto& [uids, gids, expected] : rows) {
         const std::string got = idsInNamespace(uids, gids);
         if (got == "no namespace") GTEST_SKIP() << "no user namespaces here";
