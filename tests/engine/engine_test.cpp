@@ -32,7 +32,8 @@ TEST(WildcardMatch, ComponentAgainstEntryName) {
         {"*ab*ab", "abab"}, {"*\n*", "line\nbreak"}, {"\xff*", "\xff\xfe"}};
     const std::pair<const char*, std::string> mismatches[] = {
         {"Cache", "cache"}, {"*x*", "abc"}, {"Cache", "Cache "}, {"?", "a"}, {"[ab]", "a"},
-        {"a*b*c", "acb"}, {"a*", ""}, {"ab*ba", "aba"}, {"a*a", "a"}, {"*ab*ab", "ab"}};
+        {"a*b*c", "acb"}, {"a*", ""}, {"ab*ba", "aba"}, {"a*a", "a"}, {"*ab*ab", "ab"},
+        {"*a*b*", "ba"}};  // a middle part after the first one must be there too
     // clang-format on
     for (const auto& [glob, name] : matches) EXPECT_TRUE(wildcardMatch(glob, name)) << glob;
     for (const auto& [glob, name] : mismatches) EXPECT_FALSE(wildcardMatch(glob, name)) << glob;
