@@ -8,6 +8,8 @@
 #include <sys/syscall.h>
 
 #include <QTest>
+#include <atomic>
+#include <thread>
 
 #include "engine/procs/proc_running_apps.h"
 #include "ops/clean_run.h"
@@ -266,10 +268,15 @@ class TestCleanRun : public QObject {
             if (c.lastCleanDaysAgo >= 0)
                 w.settings.setDate(keys::lastClean, measuredAt.addDays(-c.lastCleanDaysAgo));
             QString picked;
+            std::atomic<bool> asked = false;
             testing::PickingNotices notices;
             Watch watch(WatchContext{
                             w.model, w.scanner, *w.run, w.settings, notices,
-                            [&clock] { return clock; }, [&c] { return c.off == "battery"; },
+                            [&clock] { return clock; },
+                            [&c, &asked] {  // on the queue: the turn's first measurement holds it
+                                while (!asked) std::this_thread::yield();
+                                return c.off == "battery";
+                            },
                             [&c, asked = 0]() mutable {
                                 return c.off == "panel open" || (c.off == "panel opens" && asked++);
                             },
@@ -281,7 +288,9 @@ class TestCleanRun : public QObject {
                         std::chrono::minutes(10), std::chrono::hours(6));
             clock = measuredAt;
             for (int turn = 0; turn < 2; ++turn) {  // the second turn: no more on the same day
-                watch.measure(), watch.measure();   // the second finds the first in flight
+                asked = false;
+                watch.measure(), watch.measure();  // the second finds the first in flight
+                asked = true;
                 w.scanner.waitForIdle();
                 QCoreApplication::sendPostedEvents();
                 w.run->waitForBody();
