@@ -188,8 +188,9 @@ BaseDirs resolveBaseDirs(std::string_view home, const BaseDirVariables& variable
         std::vector<std::string> out;
         if (value.empty()) return out;
         for (const std::string& spelling :
-             value.front() == '/' ? std::vector<std::string>{value}
-                                  : std::vector<std::string>{base + "/" + value, here + "/" + value}) {
+             value.front() == '/'
+                 ? std::vector<std::string>{value}
+                 : std::vector<std::string>{base + "/" + value, here + "/" + value}) {
             out.push_back(lexicalPath(spelling));
             out.push_back(spelling);
         }
@@ -244,10 +245,11 @@ BaseDirs resolveBaseDirs(std::string_view home, const BaseDirVariables& variable
     for (const auto& [tool, items] : tools) {
         const auto value = variables.tools.find(tool.name);
         if (value == variables.tools.end() || items == std::vector<std::string>{""}) continue;
-        dirs.toolsInUse[tool.name] = spellings(value->second);
+        const std::vector<std::string>& named = dirs.toolsInUse[tool.name] =
+            spellings(value->second);
         if (!value->second.empty() && value->second.front() == '/') {
-            keepers.emplace_back(tool.name, seen(lexicalPath(value->second)));
-            keepers.emplace_back(tool.name, seen(value->second));
+            for (const std::string& spelling : named)
+                keepers.emplace_back(tool.name, seen(spelling));
         }
     }
     for (const auto& [tool, items] : tools) {

@@ -195,11 +195,12 @@ bool Resolver::holdsRootFolder(const FolderID& id, std::string_view tool) {
             const UniqueFd fd(folder.empty() ? -1
                                              : ::open(folder.c_str(), kPathFlags | O_DIRECTORY));
             if (!fd) return;
-            for (const FolderID& held : folderChain(fd.get())) rootChains_->emplace_back(held, owner);
+            for (const FolderID& held : folderChain(fd.get()))
+                rootChains_->emplace_back(held, owner);
         };
         for (const std::string& folder : places_.inUse) add(folder, "");
-        for (const std::string& folder : {homePrefix(places_.home), places_.cacheHome,
-                                          places_.configHome, places_.dataHome}) {
+        for (const std::string& folder :
+             {homePrefix(places_.home), places_.cacheHome, places_.configHome, places_.dataHome}) {
             add(folder, "");
         }
         for (const auto& [variable, folders] : places_.toolsInUse) {
